@@ -1,0 +1,44 @@
+#include "app/startup.h"
+
+#include "app/agreementWindow.h"
+#include "app/desktop.h"
+#include "app/settings.h"
+#include "db/DB.h"
+#include "tree/ZarvinWindow.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+
+QWidget* openFirstWindow(QSettings& install, QString* error)
+{
+    QWidget* window = nullptr;
+    if (isAgreementAccepted(install)) {
+        try {
+            window = new ZarvinWindow();
+        } catch (const DbOpenError& e) {
+            if (error)
+                *error = QStringLiteral("zarvin-subnets: cannot open database %1: %2").arg(e.file, e.text);
+            return nullptr;
+        }
+    } else {
+        window = new agreementWindow(install);
+        window->setWindowTitle(QStringLiteral("Лицензионное соглашение"));
+    }
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    centre(window);
+    window->show();
+    return window;
+}
+
+int runApplication(QSettings& install)
+{
+    QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));
+    QString error;
+    if (!openFirstWindow(install, &error)) {
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    return QApplication::exec();
+}

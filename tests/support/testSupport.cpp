@@ -1,0 +1,131 @@
+#include "tests/support/testSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QMenu>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTest>
+
+TempDataDir::TempDataDir()
+    : previous(qgetenv("ZARVIN_SUBNETS_DIR")), hadPrevious(qEnvironmentVariableIsSet("ZARVIN_SUBNETS_DIR"))
+{
+    qputenv("ZARVIN_SUBNETS_DIR", dir.path().toUtf8());
+}
+
+TempDataDir::~TempDataDir()
+{
+    if (hadPrevious)
+        qputenv("ZARVIN_SUBNETS_DIR", previous);
+    else
+        qunsetenv("ZARVIN_SUBNETS_DIR");
+}
+
+DbProbe::DbProbe(const QString& file)
+{
+    static int counter = 0;
+    name = QStringLiteral("test-probe-%1").arg(++counter);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(file);
+    db.open();
+}
+
+DbProbe::~DbProbe()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+QVector<QVariantList> DbProbe::rows(const QString& sql, const QVariantList& params)
+{
+    QVector<QVariantList> out;
+    QSqlQuery q(QSqlDatabase::database(name));
+    q.prepare(sql);
+    for (const QVariant& v : params)
+        q.addBindValue(v);
+    if (!q.exec())
+        qWarning("DbProbe: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+    while (q.next()) {
+        QVariantList row;
+        for (int i = 0; i < q.record().count(); ++i)
+            row << q.value(i);
+        out << row;
+    }
+    return out;
+}
+
+bool DbProbe::exec(const QString& sql, const QVariantList& params)
+{
+    QSqlQuery q(QSqlDatabase::database(name));
+    q.prepare(sql);
+    for (const QVariant& v : params)
+        q.addBindValue(v);
+    const bool ok = q.exec();
+    if (!ok)
+        qWarning("DbProbe: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+    return ok;
+}
+
+void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button)
+{
+    if (QAbstractButton* b = box->button(button))
+        b->click();
+    else if (box->escapeButton())
+        box->escapeButton()->click();
+    else
+        box->reject();
+}
+
+ModalAnswerer::ModalAnswerer()
+{
+    connect(&timer, &QTimer::timeout, this, &ModalAnswerer::poll);
+    timer.start(5);
+}
+
+ModalAnswerer::~ModalAnswerer() = default;
+
+void ModalAnswerer::then(std::function<void(QWidget*)> handler)
+{
+    handlers.enqueue(std::move(handler));
+}
+
+void ModalAnswerer::thenBox(QMessageBox::StandardButton button)
+{
+    then([this, button](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box) {
+            unexpected << QStringLiteral("expected a message box, got ") + w->metaObject()->className();
+            w->close();
+            return;
+        }
+        boxes << Box{box->icon(), box->windowTitle(), box->text()};
+        pressBoxButton(box, button);
+    });
+}
+
+void ModalAnswerer::poll()
+{
+    QWidget* w = QApplication::activePopupWidget();
+    if (!w)
+        w = QApplication::activeModalWidget();
+    if (!w || !w->isVisible() || w->property("zarvinTestAnswered").toBool())
+        return;
+    w->setProperty("zarvinTestAnswered", true);
+    if (handlers.isEmpty()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        unexpected << QStringLiteral("%1: %2").arg(w->metaObject()->className(),
+                                                   box ? box->text() : w->windowTitle());
+        if (auto* dialog = qobject_cast<QDialog*>(w))
+            dialog->reject();
+        else
+            w->close();
+        return;
+    }
+    handlers.dequeue()(w);
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QVariantList>
+#include <QVector>
+
+#include <functional>
+
+// A fresh data directory for one test; ZARVIN_SUBNETS_DIR names it while the object lives.
+class TempDataDir {
+public:
+    TempDataDir();
+    ~TempDataDir();
+    QString path() const { return dir.path(); }
+    QString dbPath() const { return dir.filePath(QStringLiteral("subnets.db")); }
+    QString settingsPath() const { return dir.filePath(QStringLiteral("install")); }
+
+private:
+    QTemporaryDir dir;
+    QByteArray previous;
+    bool hadPrevious;
+};
+
+// A connection of its own to a database file, to check what another connection stored.
+class DbProbe {
+public:
+    explicit DbProbe(const QString& file);
+    ~DbProbe();
+    QVector<QVariantList> rows(const QString& sql, const QVariantList& params = {});
+    // Runs a writing statement; fails the test when it does not succeed.
+    bool exec(const QString& sql, const QVariantList& params = {});
+
+private:
+    QString name;
+};
+
+// Answers the modal dialogs, message boxes and popup menus that open later, in order:
+// each one that appears is handed to the next queued handler.
+class ModalAnswerer : public QObject {
+    Q_OBJECT
+public:
+    struct Box {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+    };
+
+    ModalAnswerer();
+    ~ModalAnswerer() override;
+
+    void then(std::function<void(QWidget*)> handler);
+    // The next modal must be a message box: record it and press `button`.
+    void thenBox(QMessageBox::StandardButton button = QMessageBox::Ok);
+
+    int pending() const { return handlers.size(); }
+    QVector<Box> boxes;          // message boxes answered, in order
+    QStringList unexpected;      // windows that appeared with no handler queued; they were closed
+
+private:
+    void poll();
+    QTimer timer;
+    QQueue<std::function<void(QWidget*)>> handlers;
+};
+
+// Presses a standard button of a message box (its escape button when it has no such button).
+void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button);

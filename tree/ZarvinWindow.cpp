@@ -1,0 +1,213 @@
+#include "tree/ZarvinWindow.h"
+
+#include "app/desktop.h"
+#include "calc/calculateSubnetsWindow.h"
+#include "db/DB.h"
+#include "hosts/hostsWindow.h"
+#include "tree/subnetTable.h"
+#include "ui_zarvinSubnetsGui.h"
+
+#include <QHeaderView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStandardItemModel>
+#include <QStyle>
+
+namespace {
+const QStringList treeHeaders = {QStringLiteral("Наименование"), QStringLiteral("Подсеть")};
+}
+
+ZarvinWindow::ZarvinWindow(QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
+{
+    ui->setupUi(this);
+    decorateActions();
+    db = std::make_unique<DB>();
+    model = new QStandardItemModel(this);
+    model->setHorizontalHeaderLabels(treeHeaders);
+    ui->tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui->tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ui->tree->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->tree, &QWidget::customContextMenuRequested, this, &ZarvinWindow::contextMenu);
+    ui->tree->header()->setDefaultSectionSize(300);
+    ui->tree->setModel(model);
+    connect(ui->tree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ZarvinWindow::update_menu_buttons);
+    load_data();
+    if (model->rowCount() == 0) {
+        ui->createOrg->setEnabled(true);
+        ui->deleteDB->setEnabled(false);
+    }
+    connect(ui->createOrg, &QAction::triggered, this, &ZarvinWindow::addSubnet);
+    connect(ui->addRow, &QAction::triggered, this, &ZarvinWindow::addSubnet);
+    connect(ui->deleteRow, &QAction::triggered, this, &ZarvinWindow::delete_item);
+    connect(ui->deleteDB, &QAction::triggered, this, &ZarvinWindow::deleteDB);
+    connect(ui->calculate, &QAction::triggered, this, &ZarvinWindow::calculateSubnet);
+    connect(ui->hosts, &QAction::triggered, this, &ZarvinWindow::editHosts);
+    connect(ui->close, &QAction::triggered, this, &QWidget::close);
+    connect(ui->tree, &QAbstractItemView::doubleClicked, this, &ZarvinWindow::editHosts);
+    connect(ui->editRow, &QAction::triggered, this, &ZarvinWindow::editRow);
+}
+
+ZarvinWindow::~ZarvinWindow() = default;
+
+void ZarvinWindow::decorateActions()
+{
+    const auto icon = [this](QStyle::StandardPixmap p) { return style()->standardIcon(p); };
+    ui->createOrg->setIcon(icon(QStyle::SP_FileDialogNewFolder));
+    ui->addRow->setIcon(icon(QStyle::SP_FileDialogListView));
+    ui->editRow->setIcon(icon(QStyle::SP_FileDialogDetailedView));
+    ui->deleteRow->setIcon(icon(QStyle::SP_DialogDiscardButton));
+    ui->deleteDB->setIcon(icon(QStyle::SP_TrashIcon));
+    ui->hosts->setIcon(icon(QStyle::SP_ComputerIcon));
+    ui->calculate->setIcon(icon(QStyle::SP_FileDialogInfoView));
+    ui->close->setIcon(icon(QStyle::SP_DialogCloseButton));
+}
+
+void ZarvinWindow::showDbError(const QString& text)
+{
+    QMessageBox::critical(this, QStringLiteral("Ошибка"), text);
+}
+
+std::optional<QString> ZarvinWindow::firstSelectedName() const
+{
+    const QModelIndexList selected = ui->tree->selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
+        return std::nullopt;
+    return selected.at(0).data().toString();
+}
+
+std::optional<QString> ZarvinWindow::firstSelectedSubnet() const
+{
+    const QModelIndexList selected = ui->tree->selectionModel()->selectedIndexes();
+    if (selected.size() < 2)
+        return std::nullopt;
+    return selected.at(1).data().toString();
+}
+
+std::optional<QString> ZarvinWindow::currentSubnet() const
+{
+    const QModelIndex current = ui->tree->selectionModel()->currentIndex();
+    if (!current.isValid())
+        return std::nullopt;
+    return current.sibling(current.row(), 1).data().toString();
+}
+
+void ZarvinWindow::load_data()
+{
+    model->clear();
+    model->setHorizontalHeaderLabels(treeHeaders);
+    const SqlResult rows = subnetTable::allRows(*db);
+    if (!rows.ok()) {
+        showDbError(rows.errorText);
+        return;
+    }
+    subnetTable::fillTree(*model, rows.rows);
+    ui->tree->expandAll();
+}
+
+std::optional<qint64> ZarvinWindow::get_item_id(const QString& parentSubnet)
+{
+    const SqlResult r = subnetTable::idOfSubnet(*db, parentSubnet);
+    if (!r.ok()) {
+        showDbError(r.errorText);
+        return std::nullopt;
+    }
+    if (r.rows.isEmpty())
+        return std::nullopt;
+    return r.rows.first().value(0).toLongLong();
+}
+
+bool ZarvinWindow::add_child(const std::optional<QStringList>& outputData)
+{
+    if (ui->tree->selectionModel()->selectedIndexes().isEmpty() || !currentSubnet()) {
+        QMessageBox::warning(this, QStringLiteral("Ошибка"),
+                             QStringLiteral("Сначала выберите элемент для добавления дочернего элемента."));
+        return true;
+    }
+    if (!outputData || outputData->size() < 3)
+        return true;
+    const QString& parentSubnet = outputData->at(2);
+    const auto parentId = get_item_id(parentSubnet);
+    if (!parentId)
+        return true; // the parent is gone or could not be read; nothing to link to
+    const SqlResult r = subnetTable::insertBranch(*db, outputData->at(0), outputData->at(1), *parentId, parentSubnet);
+    if (r.isConstraint())
+        return false;
+    if (!r.ok()) {
+        showDbError(r.errorText);
+        return true;
+    }
+    load_data();
+    return true;
+}
+
+void ZarvinWindow::update_menu_buttons()
+{
+    const bool hasRows = model->rowCount() > 0;
+    const bool selected = hasRows && !ui->tree->selectionModel()->selectedIndexes().isEmpty();
+    if (hasRows)
+        ui->createOrg->setEnabled(false);
+    for (QAction* a : {ui->addRow, ui->editRow, ui->deleteRow, ui->hosts})
+        a->setEnabled(selected);
+    ui->deleteDB->setEnabled(hasRows);
+}
+
+QMenu* ZarvinWindow::buildContextMenu()
+{
+    if (menu)
+        menu->deleteLater();
+    menu = new QMenu(this);
+    if (model->rowCount() == 0) {
+        menu->addAction(QStringLiteral("Создать организцию"), this, &ZarvinWindow::addSubnet);
+    } else if (ui->tree->selectionModel()->selectedIndexes().isEmpty()) {
+        menu->addAction(QStringLiteral("Добавить строку"))->setEnabled(false);
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Удалить  строку"))->setEnabled(false);
+        menu->addAction(QStringLiteral("Удалить базу данных"), this, &ZarvinWindow::deleteDB);
+    } else {
+        menu->addAction(QStringLiteral("Добавить строку"), this, &ZarvinWindow::addSubnet);
+        menu->addAction(QStringLiteral("Изменить строку"), this, &ZarvinWindow::editRow);
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Удалить  строку"), this, &ZarvinWindow::delete_item);
+        menu->addAction(QStringLiteral("Удалить базу данных"), this, &ZarvinWindow::deleteDB);
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Калькулятор подсети"), this, &ZarvinWindow::calculateSubnet);
+        menu->addAction(QStringLiteral("Учет хостов"), this, &ZarvinWindow::editHosts);
+    }
+    return menu;
+}
+
+void ZarvinWindow::contextMenu(const QPoint& point)
+{
+    QWidget* anchor = focusWidget() ? focusWidget() : ui->tree->viewport();
+    buildContextMenu()->exec(anchor->mapToGlobal(point));
+}
+
+void ZarvinWindow::editHosts()
+{
+    const auto subnet = firstSelectedSubnet();
+    if (!subnet)
+        return;
+    hostsWindow* window = nullptr;
+    try {
+        window = new hostsWindow(*subnet);
+    } catch (const DbOpenError& e) {
+        showDbError(e.text);
+        return;
+    }
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(QStringLiteral("Учет хостов для подсети ") + *subnet);
+    centre(window, 50);
+    window->show();
+}
+
+void ZarvinWindow::calculateSubnet()
+{
+    calculateSubnetsWindow dialog(currentSubnet());
+    dialog.setFixedSize(480, 280);
+    dialog.setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint);
+    dialog.setWindowTitle(QStringLiteral("Калькулятор подсети"));
+    dialog.exec();
+}

@@ -1,0 +1,44 @@
+#include "tree/subnetTable.h"
+
+#include <QHash>
+#include <QStandardItemModel>
+
+namespace subnetTable {
+
+SqlResult allRows(DB& db)
+{
+    return db.run(QStringLiteral("SELECT id, name, subnet, parent_id FROM subnets"));
+}
+
+SqlResult idOfSubnet(DB& db, const QString& subnet)
+{
+    return db.run(QStringLiteral("SELECT id FROM subnets WHERE subnet = ?"), {subnet});
+}
+
+SqlResult insertBranch(DB& db, const QString& name, const QString& subnet, const QVariant& parentId,
+                       const QString& parentSubnet)
+{
+    return db.run(QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)"),
+                  {name, subnet, parentId, parentSubnet});
+}
+
+void fillTree(QStandardItemModel& model, const QVector<QVariantList>& rows)
+{
+    QHash<qint64, QStandardItem*> itemOfId;
+    for (const QVariantList& row : rows) {
+        auto* nameItem = new QStandardItem(row.value(1).toString());
+        auto* subnetItem = new QStandardItem(row.value(2).toString());
+        const QVariant parentId = row.value(3);
+        QStandardItem* parent = parentId.isNull() ? model.invisibleRootItem() : itemOfId.value(parentId.toLongLong());
+        if (parent) {
+            parent->appendRow({nameItem, subnetItem});
+        } else {
+            delete nameItem;
+            delete subnetItem;
+            nameItem = nullptr; // its descendants are not shown either
+        }
+        itemOfId.insert(row.value(0).toLongLong(), nameItem);
+    }
+}
+
+} // namespace subnetTable
