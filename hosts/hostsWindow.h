@@ -1,16 +1,24 @@
 #pragma once
 
+#include <QModelIndex>
 #include <QString>
+#include <QVector>
 #include <QWidget>
 
 #include <memory>
 
 class DB;
+class QHeaderView;
+class QMenu;
+class QStandardItemModel;
+class RegExpDelegate;
+class scanSubnetWindow;
 namespace Ui {
 class Hosts;
 }
 
-// The host list of one subnet. Throws DbOpenError when its database cannot be opened.
+// The host list of one subnet, the window subnet. Throws DbOpenError when its database
+// cannot be opened.
 class hostsWindow : public QWidget {
     Q_OBJECT
 public:
@@ -19,8 +27,21 @@ public:
 
     const QString& subnet() const { return windowSubnet; }
 
+    // --- host table and persistence (hostsWindow.cpp) ---
+public slots:
+    void addRow();
+    void tableModel();
+    void contextMenu(const QPoint& point);
+
+    // --- scanning (hostsWindowScan.cpp) ---
+public slots:
+    void scanWindow();
+
 private:
     std::unique_ptr<Ui::Hosts> hosts;
     QString windowSubnet;
     std::unique_ptr<DB> db;
+    QStandardItemModel* model = nullptr;
+    QMenu* menu = nullptr;
+    scanSubnetWindow* newWindow = nullptr;
 };
