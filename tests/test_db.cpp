@@ -1,0 +1,183 @@
+#include "db/DB.h"
+#include "tests/support/testSupport.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray fileHash(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+QStringList columnsOf(DbProbe& probe, const QString& table)
+{
+    QStringList names;
+    for (const QVariantList& row : probe.rows(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
+        names << row.value(1).toString();
+    return names;
+}
+
+} // namespace
+
+class TestDb : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { dir = std::make_unique<TempDataDir>(); }
+    void cleanup() { dir.reset(); }
+
+    void newFileGetsBothTables()
+    {
+        {
+            DB db;
+            QVERIFY(QFile::exists(dir->dbPath()));
+        }
+        DbProbe probe(dir->dbPath());
+        QCOMPARE(columnsOf(probe, "subnets"),
+                 QStringList({"id", "subnet", "parent_id", "parent_subnet", "name"}));
+        QCOMPARE(columnsOf(probe, "hosts"), QStringList({"id", "subnet", "host", "note"}));
+        QCOMPARE(probe.rows("SELECT count(*) FROM subnets").value(0).value(0).toInt(), 0);
+    }
+
+    void oldHostsTableGainsNoteAndKeepsRows()
+    {
+        {
+            DbProbe old(dir->dbPath());
+            QVERIFY(old.exec("CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE)"));
+            QVERIFY(old.exec("INSERT INTO hosts (subnet, host) VALUES ('10.0.0.0/24', '10.0.0.5')"));
+            QVERIFY(old.exec("INSERT INTO hosts (subnet, host) VALUES ('10.0.0.0/24', '10.0.0.6')"));
+        }
+        DB db;
+        DbProbe probe(dir->dbPath());
+        QCOMPARE(columnsOf(probe, "hosts"), QStringList({"id", "subnet", "host", "note"}));
+        const auto rows = probe.rows("SELECT subnet, host, note FROM hosts ORDER BY id");
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0).value(1).toString(), QString("10.0.0.5"));
+        QVERIFY(rows.at(0).value(2).isNull());
+        QCOMPARE(rows.at(1).value(1).toString(), QString("10.0.0.6"));
+    }
+
+    void secondObjectOnSameFileChangesNothing()
+    {
+        DB first;
+        QVERIFY(first.run("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)",
+                          {"10.0.0.0/8", QVariant(), QVariant(), "Org"}).ok());
+        DB second;
+        const SqlResult rows = second.run("SELECT name, subnet FROM subnets");
+        QVERIFY(rows.ok());
+        QCOMPARE(rows.rows.size(), 1);
+        QCOMPARE(rows.rows.at(0).value(1).toString(), QString("10.0.0.0/8"));
+    }
+
+    void connectionsAreRemovedWithTheirOwners()
+    {
+        const int before = QSqlDatabase::connectionNames().size();
+        {
+            DB a;
+            DB b;
+            QCOMPARE(QSqlDatabase::connectionNames().size(), before + 2);
+        }
+        QCOMPARE(QSqlDatabase::connectionNames().size(), before);
+    }
+
+    void duplicatesAreConstraintFailures()
+    {
+        DB db;
+        const QString insertSubnet = "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)";
+        QVERIFY(db.run(insertSubnet, {"Org", "10.0.0.0/8", QVariant(), QVariant()}).ok());
+        const SqlResult dupSubnet = db.run(insertSubnet, {"Other", "10.0.0.0/8", 1, "10.0.0.0/8"});
+        QVERIFY(dupSubnet.isConstraint());
+        QVERIFY(!dupSubnet.errorText.isEmpty());
+
+        const QString insertHost = "INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)";
+        QVERIFY(db.run(insertHost, {"10.0.0.0/24", "10.0.0.5", ""}).ok());
+        QVERIFY(db.run(insertHost, {"10.1.0.0/24", "10.0.0.5", "elsewhere"}).isConstraint());
+        QVERIFY(!db.run("SELEC nonsense").isConstraint());
+    }
+
+    void emptyTextIsStoredAsEmptyNotNull()
+    {
+        DB db;
+        QVERIFY(db.run("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)",
+                       {"10.0.0.0/24", "10.0.0.5", QStringLiteral("")}).ok());
+        DbProbe probe(dir->dbPath());
+        const QVariant note = probe.rows("SELECT note FROM hosts").value(0).value(0);
+        QVERIFY(!note.isNull());
+        QCOMPARE(note.toString(), QString(""));
+    }
+
+    // A read left unfinished would hold a lock that makes other connections' writes wait out
+    // the busy time-out and fail.
+    void readsLeaveNoLockBehind()
+    {
+        DB reader;
+        for (int i = 0; i < 50; ++i)
+            QVERIFY(reader.run("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)",
+                               {"10.0.0.0/24", QString("10.0.0.%1").arg(i), ""}).ok());
+        QVERIFY(reader.run("SELECT host FROM hosts").ok());
+        QVERIFY(reader.run("SELECT host, note FROM hosts WHERE subnet=?", {"10.0.0.0/24"}).ok());
+
+        QElapsedTimer timer;
+        timer.start();
+        DB writer; // compacts the file: needs every other connection idle
+        QVERIFY(writer.run("DELETE FROM hosts WHERE host=?", {"10.0.0.1"}).ok());
+        QVERIFY2(timer.elapsed() < 4000, "a finished read must not make a writer wait for the busy time-out");
+    }
+
+    void notADatabaseIsRefusedAndLeftAlone_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::newRow("text file") << QByteArray("these are not the droids\n").repeated(200);
+        QByteArray header("SQLite format 3");
+        header.append('\0');
+        QTest::newRow("header then garbage") << header + QByteArray(4096, '\x5a');
+    }
+
+    void notADatabaseIsRefusedAndLeftAlone()
+    {
+        QFETCH(QByteArray, contents);
+        {
+            QFile f(dir->dbPath());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(contents);
+        }
+        const QByteArray before = fileHash(dir->dbPath());
+        bool thrown = false;
+        try {
+            DB db;
+        } catch (const DbOpenError& e) {
+            thrown = true;
+            QCOMPARE(e.file, dir->dbPath());
+            QVERIFY(!e.text.isEmpty());
+        }
+        QVERIFY(thrown);
+        QCOMPARE(fileHash(dir->dbPath()), before);
+        QVERIFY(!QFile::exists(dir->dbPath() + "-journal"));
+    }
+
+    void missingDirectoryIsRefused()
+    {
+        bool thrown = false;
+        try {
+            DB db(dir->path() + "/no/such/dir/subnets.db");
+        } catch (const DbOpenError&) {
+            thrown = true;
+        }
+        QVERIFY(thrown);
+    }
+
+private:
+    std::unique_ptr<TempDataDir> dir;
+};
+
+QTEST_MAIN(TestDb)
+#include "test_db.moc"

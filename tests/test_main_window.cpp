@@ -1,0 +1,170 @@
+#include "db/DB.h"
+#include "tests/support/testSupport.h"
+#include "tree/ZarvinWindow.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+struct Actions {
+    explicit Actions(ZarvinWindow& w)
+    {
+        for (const char* name : {"createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts", "calculate", "close"})
+            byName.insert(name, w.findChild<QAction*>(name));
+    }
+    // Enabled states of createOrg, addRow, editRow, deleteRow, deleteDB, hosts, as 0/1 text.
+    QString states() const
+    {
+        QString s;
+        for (const char* name : {"createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts"})
+            s += byName.value(name)->isEnabled() ? '1' : '0';
+        return s;
+    }
+    QHash<QString, QAction*> byName;
+};
+
+QStringList entries(QMenu* menu)
+{
+    QStringList out;
+    for (QAction* a : menu->actions())
+        out << (a->isSeparator() ? QString("---") : a->text() + (a->isEnabled() ? "" : " [off]"));
+    return out;
+}
+
+// Lines "name subnet" indented by depth, as the tree shows them.
+QStringList outline(const QAbstractItemModel* model, const QModelIndex& parent = {}, int depth = 0)
+{
+    QStringList out;
+    for (int r = 0; r < model->rowCount(parent); ++r) {
+        const QModelIndex name = model->index(r, 0, parent);
+        out << QString(depth * 2, ' ') + name.data().toString() + " " + model->index(r, 1, parent).data().toString();
+        out << outline(model, name, depth + 1);
+    }
+    return out;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<TempDataDir>();
+        DB schema; // creates the tables for seeding
+    }
+    void cleanup() { dir.reset(); }
+
+    void emptyDatabase()
+    {
+        ZarvinWindow w;
+        auto* tree = w.findChild<QTreeView*>("tree");
+        QCOMPARE(tree->model()->rowCount(), 0);
+        QCOMPARE(tree->model()->headerData(0, Qt::Horizontal).toString(), QString("Наименование"));
+        QCOMPARE(tree->model()->headerData(1, Qt::Horizontal).toString(), QString("Подсеть"));
+        QCOMPARE(Actions(w).states(), QString("100000"));
+        QCOMPARE(entries(w.buildContextMenu()), QStringList({"Создать организцию"}));
+    }
+
+    void treeSkipsOrphansAndForwardParents()
+    {
+        seed({{1, "Org", "10.0.0.0/8", QVariant(), QVariant()},
+              {2, "North", "10.1.0.0/16", 1, "10.0.0.0/8"},
+              {3, "Orphan", "10.2.0.0/16", 99, "10.0.0.0/8"},
+              {4, "Under orphan", "10.2.1.0/24", 3, "10.2.0.0/16"},
+              {5, "Forward", "10.3.0.0/16", 6, "10.0.0.0/8"},
+              {6, "South", "10.4.0.0/16", 1, "10.0.0.0/8"},
+              {7, "North desk", "10.1.1.0/24", 2, "10.1.0.0/16"},
+              {8, "Top despite parent subnet", "192.168.0.0/16", QVariant(), "10.0.0.0/8"}});
+        ZarvinWindow w;
+        auto* tree = w.findChild<QTreeView*>("tree");
+        QCOMPARE(outline(tree->model()), QStringList({"Org 10.0.0.0/8", "  North 10.1.0.0/16",
+                                                     "    North desk 10.1.1.0/24", "  South 10.4.0.0/16",
+                                                     "Top despite parent subnet 192.168.0.0/16"}));
+        const QModelIndex north = tree->model()->index(0, 0, tree->model()->index(0, 0));
+        QVERIFY(tree->isExpanded(tree->model()->index(0, 0)));
+        QVERIFY(tree->isExpanded(north));
+        QVERIFY(tree->selectionModel()->selectedIndexes().isEmpty());
+    }
+
+    void actionsAndMenuFollowTheSelection()
+    {
+        seed({{1, "Org", "10.0.0.0/8", QVariant(), QVariant()}, {2, "North", "10.1.0.0/16", 1, "10.0.0.0/8"}});
+        ZarvinWindow w;
+        Actions actions(w);
+        auto* tree = w.findChild<QTreeView*>("tree");
+        QCOMPARE(entries(w.buildContextMenu()), QStringList({"Добавить строку [off]", "---",
+                                                            "Удалить  строку [off]", "Удалить базу данных"}));
+
+        const QModelIndex north = tree->model()->index(0, 0, tree->model()->index(0, 0));
+        tree->selectionModel()->select(north, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QCOMPARE(tree->selectionModel()->selectedIndexes().size(), 2);
+        QCOMPARE(w.firstSelectedName(), std::optional<QString>("North"));
+        QCOMPARE(w.firstSelectedSubnet(), std::optional<QString>("10.1.0.0/16"));
+        QCOMPARE(actions.states(), QString("011111"));
+        QCOMPARE(entries(w.buildContextMenu()),
+                 QStringList({"Добавить строку", "Изменить строку", "---", "Удалить  строку", "Удалить базу данных",
+                              "---", "Калькулятор подсети", "Учет хостов"}));
+
+        tree->selectionModel()->clearSelection();
+        QCOMPARE(actions.states(), QString("000010"));
+        QVERIFY(actions.byName.value("calculate")->isEnabled());
+        QVERIFY(actions.byName.value("close")->isEnabled());
+    }
+
+    void clickSelectsRowAndMakesItCurrent()
+    {
+        seed({{1, "Org", "10.0.0.0/8", QVariant(), QVariant()}});
+        ZarvinWindow w;
+        w.show();
+        auto* tree = w.findChild<QTreeView*>("tree");
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QRect cell = tree->visualRect(tree->model()->index(0, 1));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(w.currentSubnet(), std::optional<QString>("10.0.0.0/8"));
+        QCOMPARE(w.firstSelectedSubnet(), std::optional<QString>("10.0.0.0/8"));
+    }
+
+    // A tree that cannot be read is reported, and shown again once the file is free.
+    void lockedDatabaseIsReportedAndRecovered()
+    {
+        seed({{1, "Org", "10.0.0.0/8", QVariant(), QVariant()}});
+        ZarvinWindow w;
+        auto* tree = w.findChild<QTreeView*>("tree");
+        {
+            DbProbe locker(dir->dbPath());
+            QVERIFY(locker.exec("BEGIN EXCLUSIVE"));
+            ModalAnswerer answerer;
+            answerer.thenBox();
+            w.load_data();
+            QCOMPARE(answerer.boxes.size(), 1);
+            QCOMPARE(answerer.boxes.at(0).title, QString("Ошибка"));
+            QCOMPARE(answerer.boxes.at(0).icon, QMessageBox::Critical);
+            QVERIFY(!answerer.boxes.at(0).text.isEmpty());
+            QCOMPARE(tree->model()->rowCount(), 0);
+            QVERIFY(locker.exec("ROLLBACK"));
+        }
+        w.load_data();
+        QCOMPARE(outline(tree->model()), QStringList({"Org 10.0.0.0/8"}));
+    }
+
+private:
+    void seed(const QVector<QVariantList>& rows)
+    {
+        DbProbe probe(dir->dbPath());
+        for (const QVariantList& r : rows)
+            QVERIFY(probe.exec("INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)", r));
+    }
+
+    std::unique_ptr<TempDataDir> dir;
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"
