@@ -96,13 +96,15 @@ std::optional<QString> ZarvinWindow::currentSubnet() const
 
 void ZarvinWindow::load_data()
 {
-    model->clear();
-    model->setHorizontalHeaderLabels(treeHeaders);
+    // Read before clearing: an unreadable file keeps the last tree on screen, so an empty
+    // view never invites creating a second organisation.
     const SqlResult rows = subnetTable::allRows(*db);
     if (!rows.ok()) {
         showDbError(rows.errorText);
         return;
     }
+    model->clear();
+    model->setHorizontalHeaderLabels(treeHeaders);
     subnetTable::fillTree(*model, rows.rows);
     ui->tree->expandAll();
 }
