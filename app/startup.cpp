@@ -6,7 +6,10 @@
 #include "db/DB.h"
 #include "tree/ZarvinWindow.h"
 
+#include "app/dataDir.h"
+
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 
 #include <cstdio>
@@ -19,7 +22,7 @@ QWidget* openFirstWindow(QSettings& install, QString* error)
             window = new ZarvinWindow();
         } catch (const DbOpenError& e) {
             if (error)
-                *error = QStringLiteral("zarvin-subnets: cannot open database %1: %2").arg(e.file, e.text);
+                *error = QStringLiteral("zarvin-subnets: cannot open database %1: %2").arg(e.file, e.text.simplified());
             return nullptr;
         }
     } else {
@@ -34,6 +37,7 @@ QWidget* openFirstWindow(QSettings& install, QString* error)
 
 int runApplication(QSettings& install)
 {
+    QDir().mkpath(dataDir()); // a directory named in ZARVIN_SUBNETS_DIR need not exist yet
     QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));
     QString error;
     if (!openFirstWindow(install, &error)) {
