@@ -127,5 +127,9 @@ void ModalAnswerer::poll()
             w->close();
         return;
     }
-    handlers.dequeue()(w);
+    // Run the handler outside this timer slot, so a modal it opens is answered in turn.
+    QTimer::singleShot(0, this, [handler = handlers.dequeue(), target = QPointer<QWidget>(w)] {
+        if (target)
+            handler(target);
+    });
 }
