@@ -46,16 +46,19 @@ private:
 
 void TestAddDialog::init()
 {
+    dir.reset(); // the previous directory restores the environment before the next one sets it
     dir = std::make_unique<TempDataDir>();
     answerer = std::make_unique<ModalAnswerer>();
 }
 
 void TestAddDialog::cleanup()
 {
-    QVERIFY2(answerer->unexpected.isEmpty(), qPrintable(answerer->unexpected.join("; ")));
-    QCOMPARE(answerer->pending(), 0);
+    const QStringList unexpected = answerer->unexpected;
+    const int pending = answerer->pending();
     answerer.reset();
     dir.reset();
+    QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join("; ")));
+    QCOMPARE(pending, 0);
 }
 
 void TestAddDialog::fill(addSubnetsWindow& dialog, const QString& name, const QString& address, int prefix)
