@@ -53,7 +53,10 @@ public:
     std::optional<qint64> get_item_id(const QString& parentSubnet);
     // An organisation pair (name, subnet), or none. Same result as add_child.
     bool createOrg(const std::optional<QStringList>& outputData);
-    QVector<QVariantList> defaultData();
+    // The current row as (id, name, subnet, parent_subnet): no rows without a current row,
+    // none when the database could not be read (the error has been shown).
+    std::optional<QVector<QVariantList>> defaultData();
+    // An edit pair (name, subnet): renames the row with that subnet.
     void updateRecord(const QStringList& outputData);
 
 private:

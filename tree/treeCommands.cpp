@@ -1,22 +1,147 @@
 // The commands that change the tree: add, delete, empty, rename.
 #include "tree/ZarvinWindow.h"
 
-void ZarvinWindow::addSubnet() {}
+#include "db/DB.h"
+#include "tree/addSubnetsWindow.h"
+#include "tree/editSubnetsWindow.h"
+#include "tree/subnetTable.h"
+#include "ui_zarvinSubnetsGui.h"
 
-bool ZarvinWindow::createOrg(const std::optional<QStringList>&)
+#include <QMessageBox>
+#include <QStandardItemModel>
+
+namespace {
+
+// With no rows left only the organisation can be created.
+void setEmptyTreeActions(Ui::MainWindow& ui)
 {
+    ui.createOrg->setEnabled(true);
+    for (QAction* a : {ui.addRow, ui.editRow, ui.deleteRow, ui.deleteDB, ui.hosts})
+        a->setEnabled(false);
+}
+
+} // namespace
+
+void ZarvinWindow::addSubnet()
+{
+    const bool organisation = model->rowCount() == 0;
+    const std::optional<QString> value = currentSubnet();
+    std::unique_ptr<addSubnetsWindow> dialog;
+    try {
+        dialog = std::make_unique<addSubnetsWindow>(value);
+    } catch (const DbOpenError& e) {
+        showDbError(e.text);
+        return;
+    }
+    dialog->setWindowTitle(organisation ? QStringLiteral("Создать организцию") : QStringLiteral("Добавить филиал"));
+    if (dialog->exec() != QDialog::Accepted)
+        return;
+    const std::optional<QStringList> result = dialog->add(value);
+    dialog.reset();
+    const bool stored = organisation ? createOrg(result) : add_child(result);
+    if (!stored)
+        QMessageBox::critical(nullptr, QStringLiteral("Ошибка"),
+                              QStringLiteral("Подсеть ") + result->value(1) + QStringLiteral(" уже существует!"));
+}
+
+bool ZarvinWindow::createOrg(const std::optional<QStringList>& outputData)
+{
+    if (!outputData || outputData->size() < 2)
+        return true;
+    const SqlResult r = subnetTable::insertOrganisation(*db, outputData->at(0), outputData->at(1));
+    if (r.isConstraint())
+        return false;
+    if (!r.ok()) {
+        showDbError(r.errorText);
+        return true;
+    }
+    ui->createOrg->setEnabled(false);
+    ui->deleteDB->setEnabled(true);
+    load_data();
     return true;
 }
 
-void ZarvinWindow::delete_item() {}
-
-void ZarvinWindow::deleteDB() {}
-
-void ZarvinWindow::editRow() {}
-
-QVector<QVariantList> ZarvinWindow::defaultData()
+void ZarvinWindow::delete_item()
 {
-    return {};
+    const auto subnet = firstSelectedSubnet();
+    if (!subnet) {
+        QMessageBox::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Сначала выберите элемент для удаления."));
+        return;
+    }
+    const auto answer = QMessageBox::question(this, QStringLiteral("Внимание!"),
+                                              QStringLiteral("Вы уверены, что хотите удалить этот элемент?"),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    const SqlResult children = subnetTable::childrenOf(*db, *subnet);
+    if (!children.ok()) {
+        showDbError(children.errorText);
+        return;
+    }
+    if (!children.rows.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Ошибка!"),
+                             QStringLiteral("Сначала необходимо удалить дочерние элементы"));
+        return;
+    }
+    const SqlResult deleted = subnetTable::deleteRowWithHosts(*db, *subnet);
+    if (!deleted.ok()) {
+        showDbError(deleted.errorText);
+        return;
+    }
+    load_data();
+    if (model->rowCount() == 0)
+        setEmptyTreeActions(*ui);
 }
 
-void ZarvinWindow::updateRecord(const QStringList&) {}
+void ZarvinWindow::deleteDB()
+{
+    const auto answer = QMessageBox::question(this, QStringLiteral("Удалить таблицу"),
+                                              QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"),
+                                              QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    const SqlResult r = subnetTable::deleteEverything(*db);
+    if (!r.ok()) {
+        showDbError(r.errorText);
+        return;
+    }
+    model->clear();
+    setEmptyTreeActions(*ui);
+}
+
+void ZarvinWindow::editRow()
+{
+    const auto rows = defaultData();
+    if (!rows)
+        return;
+    editSubnetsWindow dialog(*rows);
+    dialog.setWindowTitle(QStringLiteral("Изменить запись"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    updateRecord(dialog.edit(*rows));
+}
+
+std::optional<QVector<QVariantList>> ZarvinWindow::defaultData()
+{
+    const auto subnet = currentSubnet();
+    if (!subnet)
+        return QVector<QVariantList>();
+    const SqlResult r = subnetTable::rowForEditing(*db, *subnet);
+    if (!r.ok()) {
+        showDbError(r.errorText);
+        return std::nullopt;
+    }
+    return r.rows;
+}
+
+void ZarvinWindow::updateRecord(const QStringList& outputData)
+{
+    if (outputData.size() < 2)
+        return;
+    const SqlResult r = subnetTable::rename(*db, outputData.at(0), outputData.at(1));
+    if (!r.ok()) {
+        showDbError(r.errorText);
+        return;
+    }
+    load_data();
+}

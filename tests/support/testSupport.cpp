@@ -72,6 +72,16 @@ bool DbProbe::exec(const QString& sql, const QVariantList& params)
     return ok;
 }
 
+void typeText(QWidget* widget, const QString& text)
+{
+    for (const QChar ch : text) {
+        if (ch.unicode() < 0x80)
+            QTest::keyClick(widget, char(ch.unicode()));
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+}
+
 void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button)
 {
     if (QAbstractButton* b = box->button(button))

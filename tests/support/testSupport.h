@@ -67,5 +67,8 @@ private:
     QQueue<std::function<void(QWidget*)>> handlers;
 };
 
+// Types text into a widget key by key, Cyrillic included (QTest::keyClicks takes ASCII only).
+void typeText(QWidget* widget, const QString& text);
+
 // Presses a standard button of a message box (its escape button when it has no such button).
 void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button);

@@ -1,0 +1,92 @@
+#include "tree/addSubnetsWindow.h"
+
+#include "db/DB.h"
+#include "tree/subnetTable.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRegExp>
+#include <QRegExpValidator>
+
+namespace {
+
+void refuse(const QString& text)
+{
+    QMessageBox::critical(nullptr, QStringLiteral("Ошибка"), text);
+}
+
+} // namespace
+
+addSubnetsWindow::addSubnetsWindow(const std::optional<QString>&, QWidget* parent)
+    : QDialog(parent), db(std::make_unique<DB>())
+{
+    first = new QLineEdit(this);
+    first->setObjectName(QStringLiteral("first"));
+    second = new QLineEdit(this);
+    second->setObjectName(QStringLiteral("second"));
+    second->setValidator(new QRegExpValidator(QRegExp(net::dottedQuadPattern()), this));
+    masks = new QComboBox(this);
+    masks->setObjectName(QStringLiteral("masks"));
+    masks->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    masks->addItems(net::maskList());
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QFormLayout(this);
+    layout->addRow(QStringLiteral("Наименование"), first);
+    layout->addRow(QStringLiteral("Подсеть"), second);
+    layout->addRow(QStringLiteral("Маска подсети"), masks);
+    layout->addWidget(buttons);
+}
+
+addSubnetsWindow::~addSubnetsWindow() = default;
+
+std::optional<QStringList> addSubnetsWindow::add(const std::optional<QString>& value)
+{
+    const QString entry = second->text() + net::prefixPart(masks->currentText());
+    const auto typed = net::parseAddressWithPrefix(entry);
+    if (!typed) {
+        refuse(entry + QStringLiteral(" - это не подсеть и не IP-адрес!"));
+        return std::nullopt;
+    }
+    const net::Network network = net::networkOf(typed->address, typed->prefix);
+    if (!value)
+        return QStringList{first->text(), net::toText(network)};
+    return addBranch(first->text(), network, *value);
+}
+
+std::optional<QStringList> addSubnetsWindow::addBranch(const QString& name, const net::Network& network,
+                                                      const QString& parent)
+{
+    const QString networkText = net::toText(network);
+    const auto parentNetwork = net::parseNetwork(parent);
+    if (!parentNetwork || !net::contains(*parentNetwork, network)) {
+        refuse(networkText + QStringLiteral(" не принадлежит подсети ") + parent);
+        return std::nullopt;
+    }
+    const SqlResult branches = subnetTable::branchSubnets(*db, parent);
+    if (!branches.ok()) {
+        refuse(branches.errorText);
+        return std::nullopt;
+    }
+    if (checkSubnet(branches.rows, network)) {
+        refuse(networkText + QStringLiteral(" входит в существующую подсеть"));
+        return std::nullopt;
+    }
+    return QStringList{name, networkText, parent};
+}
+
+bool addSubnetsWindow::checkSubnet(const QVector<QVariantList>& result, const net::Network& currentValue)
+{
+    for (const QVariantList& row : result) {
+        const auto existing = net::parseNetwork(row.value(0).toString());
+        if (existing && net::overlaps(currentValue, *existing))
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "net/ipv4.h"
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVector>
+
+#include <memory>
+#include <optional>
+
+class DB;
+class QComboBox;
+class QLineEdit;
+
+// The dialog in which every organisation and branch is born. It reads the tree through a
+// connection of its own; building it throws DbOpenError when that cannot be opened.
+class addSubnetsWindow : public QDialog {
+    Q_OBJECT
+public:
+    // `value`: the parent's subnet text for a branch, none for an organisation.
+    explicit addSubnetsWindow(const std::optional<QString>& value, QWidget* parent = nullptr);
+    ~addSubnetsWindow() override;
+
+    // After an accepted exec(), with the constructor's value: (name, subnet) for an
+    // organisation, (name, subnet, parent subnet) for a branch, or none once a refusal
+    // has been shown.
+    std::optional<QStringList> add(const std::optional<QString>& value);
+
+    // Does `currentValue` overlap the network in the first field of any row?
+    static bool checkSubnet(const QVector<QVariantList>& result, const net::Network& currentValue);
+
+    QLineEdit* first = nullptr;
+    QLineEdit* second = nullptr;
+    QComboBox* masks = nullptr;
+
+private:
+    std::optional<QStringList> addBranch(const QString& name, const net::Network& network, const QString& parent);
+
+    std::unique_ptr<DB> db;
+};
