@@ -13,6 +13,7 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 inline QTableView* tableOf(QWidget* window)
 {
@@ -56,7 +57,8 @@ inline void doubleClickCell(QAbstractItemView* view, const QModelIndex& index)
 inline QLineEdit* openEditor(QAbstractItemView* view, const QModelIndex& index)
 {
     doubleClickCell(view, index);
-    QTest::qWaitFor([&] { return view->indexWidget(index) != nullptr; }, 2000);
+    if (!QTest::qWaitFor([&] { return view->indexWidget(index) != nullptr; }, 2000))
+        return nullptr;
     return qobject_cast<QLineEdit*>(view->indexWidget(index));
 }
 
@@ -97,4 +99,11 @@ inline void chooseEntry(QMenu* menu, const QString& text)
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
     else
         menu->close();
+}
+
+// From a ModalAnswerer handler: the answerer does not run again until its handler returns, so
+// an entry that opens a box of its own must be chosen after the handler.
+inline void chooseEntryLater(QMenu* menu, const QString& text)
+{
+    QTimer::singleShot(0, menu, [menu, text] { chooseEntry(menu, text); });
 }
