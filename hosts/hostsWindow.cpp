@@ -30,6 +30,8 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);
     hosts->labelPort->hide();
     hosts->progressBar->hide();
+    // The size it will be shown with, so that the opener centres what the user will see.
+    resize(size().expandedTo(minimumSizeHint()));
 }
 
 hostsWindow::~hostsWindow() = default;

@@ -53,6 +53,17 @@ inline void doubleClickCell(QAbstractItemView* view, const QModelIndex& index)
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
 }
 
+// Types text key by key; unlike QTest::keyClicks it also takes letters outside ASCII.
+inline void typeText(QWidget* widget, const QString& text)
+{
+    for (const QChar ch : text) {
+        if (ch.unicode() < 128)
+            QTest::keyClick(widget, char(ch.unicode()));
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key(ch.toUpper().unicode()), QString(ch), Qt::NoModifier);
+    }
+}
+
 // Double clicks the cell and returns the editor that opens, or null.
 inline QLineEdit* openEditor(QAbstractItemView* view, const QModelIndex& index)
 {
@@ -71,7 +82,7 @@ inline bool typeIntoCell(QAbstractItemView* view, int row, int column, const QSt
     if (!editor)
         return false;
     editor->selectAll();
-    QTest::keyClicks(editor, text);
+    typeText(editor, text);
     QTest::keyClick(editor, Qt::Key_Enter);
     return QTest::qWaitFor([&] { return view->indexWidget(index) == nullptr; }, 5000);
 }
