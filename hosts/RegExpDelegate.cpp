@@ -5,9 +5,9 @@
 #include <QLineEdit>
 
 RegExpDelegate::RegExpDelegate(QObject* parent)
-    : QStyledItemDelegate(parent), validator(new QRegExpValidator(QRegExp(net::dottedQuadPattern()), this))
-{
-}
+    : QStyledItemDelegate(parent)
+    , validator(new QRegExpValidator(QRegExp(net::dottedQuadPattern()), this))
+{ }
 
 QWidget* RegExpDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const
 {

@@ -18,9 +18,11 @@ int widthOf(int version)
 std::pair<quint64, quint64> maskOf(int version, int prefix)
 {
     if (version == 4)
-        return {0, net::netmask(prefix)};
-    const auto upper = [](int bits) -> quint64 { return bits <= 0 ? 0 : bits >= 64 ? ~quint64(0) : ~quint64(0) << (64 - bits); };
-    return {upper(prefix), upper(prefix - 64)};
+        return { 0, net::netmask(prefix) };
+    const auto upper = [](int bits) -> quint64 {
+        return bits <= 0 ? 0 : bits >= 64 ? ~quint64(0) : ~quint64(0) << (64 - bits);
+    };
+    return { upper(prefix), upper(prefix - 64) };
 }
 
 std::optional<quint16> parseHexGroup(const QStringRef& text)
@@ -157,7 +159,7 @@ std::optional<IpNetwork> parseNetwork(const QString& text)
             return std::nullopt;
         prefix = *parsed;
     }
-    const IpNetwork network{*address, prefix};
+    const IpNetwork network { *address, prefix };
     if (!(networkAddress(network) == *address))
         return std::nullopt; // host bits set
     return network;
@@ -221,7 +223,7 @@ bool contains(const IpNetwork& n, const IpAddress& a)
 {
     if (a.version != n.address.version)
         return false;
-    return networkAddress(IpNetwork{a, n.prefix}) == networkAddress(n);
+    return networkAddress(IpNetwork { a, n.prefix }) == networkAddress(n);
 }
 
 Verdict check(const QString& cellText, const QString& subnet)
@@ -229,16 +231,17 @@ Verdict check(const QString& cellText, const QString& subnet)
     const auto address = parseIp(cellText);
     const auto network = parseNetwork(subnet);
     if (!address || !network)
-        return {Verdict::Clear, QString()};
+        return { Verdict::Clear, QString() };
     const QString a = canonicalText(*address);
     if (!contains(*network, *address))
-        return {Verdict::Refuse, QStringLiteral("Хост с адресом ") + a + QStringLiteral(" не входит в подсеть ") + subnet};
+        return { Verdict::Refuse,
+            QStringLiteral("Хост с адресом ") + a + QStringLiteral(" не входит в подсеть ") + subnet };
     if (*address == broadcastAddress(*network))
-        return {Verdict::Refuse,
-                QStringLiteral("Адрес ") + a + QStringLiteral(" является широковещательным для подсети ") + subnet};
+        return { Verdict::Refuse,
+            QStringLiteral("Адрес ") + a + QStringLiteral(" является широковещательным для подсети ") + subnet };
     if (*address == networkAddress(*network))
-        return {Verdict::Refuse, QStringLiteral("Адрес ") + a + QStringLiteral(" - адрес подсети ") + subnet};
-    return {Verdict::Keep, QString()};
+        return { Verdict::Refuse, QStringLiteral("Адрес ") + a + QStringLiteral(" - адрес подсети ") + subnet };
+    return { Verdict::Keep, QString() };
 }
 
 } // namespace hostCheck

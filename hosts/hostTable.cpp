@@ -16,28 +16,28 @@ QString nonNull(const QString& text)
 
 SqlResult hostsOfSubnet(DB& db, const QString& subnet)
 {
-    return db.run(QStringLiteral("SELECT host, note FROM hosts WHERE subnet=?"), {subnet});
+    return db.run(QStringLiteral("SELECT host, note FROM hosts WHERE subnet=?"), { subnet });
 }
 
 SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const QString& note)
 {
     return db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"),
-                  {nonNull(subnet), nonNull(host), nonNull(note)});
+        { nonNull(subnet), nonNull(host), nonNull(note) });
 }
 
 SqlResult updateNote(DB& db, const QString& note, const QString& host)
 {
-    return db.run(QStringLiteral("UPDATE hosts SET note=? WHERE host=?"), {nonNull(note), nonNull(host)});
+    return db.run(QStringLiteral("UPDATE hosts SET note=? WHERE host=?"), { nonNull(note), nonNull(host) });
 }
 
 SqlResult deleteHost(DB& db, const QVariant& host)
 {
-    return db.run(QStringLiteral("DELETE FROM hosts WHERE host=?"), {host});
+    return db.run(QStringLiteral("DELETE FROM hosts WHERE host=?"), { host });
 }
 
 SqlResult deleteSubnet(DB& db, const QString& subnet)
 {
-    return db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), {subnet});
+    return db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), { subnet });
 }
 
 SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QString& note)
@@ -51,7 +51,7 @@ SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QSt
 QStandardItemModel* newModel(QObject* parent)
 {
     auto* model = new QStandardItemModel(0, 2, parent);
-    model->setHorizontalHeaderLabels({QStringLiteral("IP-адрес хоста"), QStringLiteral("Примечание")});
+    model->setHorizontalHeaderLabels({ QStringLiteral("IP-адрес хоста"), QStringLiteral("Примечание") });
     return model;
 }
 

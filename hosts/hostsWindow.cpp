@@ -12,7 +12,9 @@
 #include <QStandardItemModel>
 
 hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
-    : QWidget(parent), hosts(std::make_unique<Ui::Hosts>()), windowSubnet(item_id)
+    : QWidget(parent)
+    , hosts(std::make_unique<Ui::Hosts>())
+    , windowSubnet(item_id)
 {
     hosts->setupUi(this);
     db = std::make_unique<DB>();
@@ -38,7 +40,7 @@ hostsWindow::~hostsWindow() = default;
 
 void hostsWindow::addRow()
 {
-    model->appendRow({new QStandardItem(QStringLiteral("")), new QStandardItem(QStringLiteral(""))});
+    model->appendRow({ new QStandardItem(QStringLiteral("")), new QStandardItem(QStringLiteral("")) });
 }
 
 void hostsWindow::tableModel()
@@ -123,14 +125,14 @@ bool hostsWindow::succeeded(const SqlResult& result)
 void hostsWindow::saveData(const QString& subnet)
 {
     QMessageBox::warning(nullptr, QStringLiteral("Внимание!"),
-                         QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание"));
+        QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание"));
     for (int row = 0; row < model->rowCount(); ++row) {
         const QStandardItem* address = model->item(row, 0);
         if (!address)
             continue;
         if (address->text().isEmpty()) {
-            QMessageBox::critical(nullptr, QStringLiteral("Ошибка!"),
-                                  QStringLiteral("Ячейка IP-адреса должна быть заполнена"));
+            QMessageBox::critical(
+                nullptr, QStringLiteral("Ошибка!"), QStringLiteral("Ячейка IP-адреса должна быть заполнена"));
             continue;
         }
         const QStandardItem* note = model->item(row, 1);
@@ -153,8 +155,7 @@ void hostsWindow::viewRecords(const QString& subnet)
 void hostsWindow::deleteAll()
 {
     if (QMessageBox::question(this, QStringLiteral("Удалить таблицу"),
-                              QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"),
-                              QMessageBox::Yes | QMessageBox::No)
+            QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"), QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
     if (!succeeded(hostTable::deleteSubnet(*db, windowSubnet)))
@@ -167,8 +168,7 @@ void hostsWindow::deleteAll()
 void hostsWindow::deleteRecords(const QString& subnet)
 {
     if (QMessageBox::question(this, QStringLiteral("Удалить строки"),
-                              QStringLiteral("Вы действительно хотите удалить выбранные строки?"),
-                              QMessageBox::Yes | QMessageBox::No)
+            QStringLiteral("Вы действительно хотите удалить выбранные строки?"), QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
     const QModelIndexList rows = hosts->tableView->selectionModel()->selectedRows();

@@ -31,8 +31,7 @@ QList<hostsWindow*> openHostsWindows()
 } // namespace
 
 // Host accounting as it is opened from the organisation tree.
-class TestEditHosts : public QObject
-{
+class TestEditHosts : public QObject {
     Q_OBJECT
 
 private slots:
@@ -69,10 +68,10 @@ void TestEditHosts::init()
     probe = std::make_unique<DbProbe>(dir->dbPath());
     probe->exec(QStringLiteral("INSERT INTO subnets (id, subnet, parent_id, parent_subnet, name) VALUES (1, ?, NULL, "
                                "NULL, 'Организация')"),
-                {org});
+        { org });
     probe->exec(QStringLiteral("INSERT INTO subnets (id, subnet, parent_id, parent_subnet, name) VALUES (2, ?, 1, ?, "
                                "'Филиал')"),
-                {branch, org});
+        { branch, org });
     answers = std::make_unique<ModalAnswerer>();
 }
 
@@ -193,8 +192,8 @@ void TestEditHosts::newUserKeepsThreeHostsOfBranch()
     QPointer<hostsWindow> w = doubleClickRow(branchRow());
     QVERIFY(w);
     QTableView* view = tableOf(w);
-    const QStringList addresses = {"192.168.1.10", "192.168.1.20", "192.168.1.30"};
-    const QStringList notes = {"шлюз", "принтер", "сервер 1С"};
+    const QStringList addresses = { "192.168.1.10", "192.168.1.20", "192.168.1.30" };
+    const QStringList notes = { "шлюз", "принтер", "сервер 1С" };
     for (int i = 0; i < 3; ++i) {
         clickButton(w, "pbAddRow");
         if (i == 2) {
@@ -202,7 +201,7 @@ void TestEditHosts::newUserKeepsThreeHostsOfBranch()
             QVERIFY(typeIntoCell(view, i, 0, "192.168.1.255"));
             QCOMPARE(answers->boxes.size(), 1);
             QCOMPARE(answers->boxes[0].text,
-                     QStringLiteral("Адрес 192.168.1.255 является широковещательным для подсети 192.168.1.0/24"));
+                QStringLiteral("Адрес 192.168.1.255 является широковещательным для подсети 192.168.1.0/24"));
             QCOMPARE(modelOf(w)->index(i, 0).data().toString(), QString());
         }
         QVERIFY(typeIntoCell(view, i, 0, addresses[i]));
@@ -230,7 +229,7 @@ void TestEditHosts::newUserKeepsThreeHostsOfBranch()
     clickButton(w, "pbDeleteRows");
     QTRY_COMPARE(answers->boxes.size(), 3);
     QCOMPARE(probe->rows(QStringLiteral("SELECT subnet, host, note FROM hosts ORDER BY id")),
-             QVector<QVariantList>({{branch, addresses[0], notes[0]}, {branch, addresses[2], notes[2]}}));
+        QVector<QVariantList>({ { branch, addresses[0], notes[0] }, { branch, addresses[2], notes[2] } }));
     QCOMPARE(modelOf(w)->rowCount(), 2);
     QVERIFY(answers->pending() == 0);
 }

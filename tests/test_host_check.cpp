@@ -4,8 +4,7 @@
 
 using hostCheck::Verdict;
 
-class TestHostCheck : public QObject
-{
+class TestHostCheck : public QObject {
     Q_OBJECT
 
 private slots:
@@ -23,23 +22,24 @@ namespace {
 const QString lan = QStringLiteral("192.168.1.0/24");
 Verdict keep()
 {
-    return {Verdict::Keep, QString()};
+    return { Verdict::Keep, QString() };
 }
 Verdict clear()
 {
-    return {Verdict::Clear, QString()};
+    return { Verdict::Clear, QString() };
 }
 Verdict outside(const QString& a, const QString& s)
 {
-    return {Verdict::Refuse, QStringLiteral("Хост с адресом ") + a + QStringLiteral(" не входит в подсеть ") + s};
+    return { Verdict::Refuse, QStringLiteral("Хост с адресом ") + a + QStringLiteral(" не входит в подсеть ") + s };
 }
 Verdict broadcast(const QString& a, const QString& s)
 {
-    return {Verdict::Refuse, QStringLiteral("Адрес ") + a + QStringLiteral(" является широковещательным для подсети ") + s};
+    return { Verdict::Refuse,
+        QStringLiteral("Адрес ") + a + QStringLiteral(" является широковещательным для подсети ") + s };
 }
 Verdict network(const QString& a, const QString& s)
 {
-    return {Verdict::Refuse, QStringLiteral("Адрес ") + a + QStringLiteral(" - адрес подсети ") + s};
+    return { Verdict::Refuse, QStringLiteral("Адрес ") + a + QStringLiteral(" - адрес подсети ") + s };
 }
 } // namespace
 
@@ -92,8 +92,7 @@ void TestHostCheck::check_data()
     row("subnet not a network", "branch", "192.168.1.10", clear());
     row("empty subnet", "", "192.168.1.10", clear());
     row("prefix above 32", "192.168.1.0/33", "192.168.1.10", clear());
-    row("/8 subnet in the text as held", "10.0.0.0/8", "11.0.0.1",
-        outside("11.0.0.1", "10.0.0.0/8"));
+    row("/8 subnet in the text as held", "10.0.0.0/8", "11.0.0.1", outside("11.0.0.1", "10.0.0.0/8"));
     const QString v6 = QStringLiteral("2001:db8::/64");
     row("IPv6 subnet: host kept", v6, "2001:db8::5", keep());
     row("IPv6 subnet: network", v6, "2001:DB8:0::", network("2001:db8::", v6));
@@ -163,17 +162,28 @@ void TestHostCheck::canonicalIpv6_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("canonical");
-    QTest::newRow("leading zeros dropped, lower case") << "2001:0DB8:0000:0000:0000:0000:0000:0001" << "2001:db8::1";
-    QTest::newRow("first of equal runs") << "2001:db8:0:0:1:0:0:1" << "2001:db8::1:0:0:1";
-    QTest::newRow("longest run") << "1:0:0:2:0:0:0:3" << "1:0:0:2::3";
-    QTest::newRow("single zero group kept") << "2001:db8:0:1:1:1:1:1" << "2001:db8:0:1:1:1:1:1";
-    QTest::newRow("single zero at the end kept") << "1:2:3:4:5:6:7::" << "1:2:3:4:5:6:7:0";
-    QTest::newRow("all zero") << "0:0:0:0:0:0:0:0" << "::";
-    QTest::newRow("loopback") << "0:0:0:0:0:0:0:1" << "::1";
-    QTest::newRow("run at the end") << "1:0:0:0:0:0:0:0" << "1::";
-    QTest::newRow("mapped keeps dotted tail") << "::FFFF:0102:0304" << "::ffff:1.2.3.4";
-    QTest::newRow("compatible form in hex") << "::1.2.3.4" << "::102:304";
-    QTest::newRow("no zero") << "ABCD:EF01:2345:6789:ABCD:EF01:2345:6789" << "abcd:ef01:2345:6789:abcd:ef01:2345:6789";
+    QTest::newRow("leading zeros dropped, lower case") << "2001:0DB8:0000:0000:0000:0000:0000:0001"
+                                                       << "2001:db8::1";
+    QTest::newRow("first of equal runs") << "2001:db8:0:0:1:0:0:1"
+                                         << "2001:db8::1:0:0:1";
+    QTest::newRow("longest run") << "1:0:0:2:0:0:0:3"
+                                 << "1:0:0:2::3";
+    QTest::newRow("single zero group kept") << "2001:db8:0:1:1:1:1:1"
+                                            << "2001:db8:0:1:1:1:1:1";
+    QTest::newRow("single zero at the end kept") << "1:2:3:4:5:6:7::"
+                                                 << "1:2:3:4:5:6:7:0";
+    QTest::newRow("all zero") << "0:0:0:0:0:0:0:0"
+                              << "::";
+    QTest::newRow("loopback") << "0:0:0:0:0:0:0:1"
+                              << "::1";
+    QTest::newRow("run at the end") << "1:0:0:0:0:0:0:0"
+                                    << "1::";
+    QTest::newRow("mapped keeps dotted tail") << "::FFFF:0102:0304"
+                                              << "::ffff:1.2.3.4";
+    QTest::newRow("compatible form in hex") << "::1.2.3.4"
+                                            << "::102:304";
+    QTest::newRow("no zero") << "ABCD:EF01:2345:6789:ABCD:EF01:2345:6789"
+                             << "abcd:ef01:2345:6789:abcd:ef01:2345:6789";
 }
 
 void TestHostCheck::canonicalIpv6()

@@ -15,12 +15,13 @@
 namespace {
 
 const QString lan = QStringLiteral("192.168.1.0/24");
-const QString noticeText = QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание");
+const QString noticeText
+    = QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание");
 const QString emptyAddressText = QStringLiteral("Ячейка IP-адреса должна быть заполнена");
 
 void appendHostRow(QStandardItemModel* model, const QString& host, const QString& note)
 {
-    model->appendRow({new QStandardItem(host), new QStandardItem(note)});
+    model->appendRow({ new QStandardItem(host), new QStandardItem(note) });
 }
 
 QStringList column(QStandardItemModel* model, int c)
@@ -33,8 +34,7 @@ QStringList column(QStandardItemModel* model, int c)
 
 } // namespace
 
-class TestHostsWindow : public QObject
-{
+class TestHostsWindow : public QObject {
     Q_OBJECT
 
 private slots:
@@ -71,8 +71,8 @@ private:
     hostsWindow* open(const QString& subnet);
     QVector<QVariantList> stored(const QString& subnet);
     // The next box is a message box: record it with the address cell of `row` as it is then.
-    void thenBoxSeeingCell(hostsWindow* window, int row, QStringList* cellsSeen,
-                           QMessageBox::StandardButton button = QMessageBox::Ok);
+    void thenBoxSeeingCell(
+        hostsWindow* window, int row, QStringList* cellsSeen, QMessageBox::StandardButton button = QMessageBox::Ok);
 
     std::unique_ptr<TempDataDir> dir;
     std::unique_ptr<DbProbe> probe;
@@ -117,11 +117,11 @@ hostsWindow* TestHostsWindow::open(const QString& subnet)
 
 QVector<QVariantList> TestHostsWindow::stored(const QString& subnet)
 {
-    return probe->rows(QStringLiteral("SELECT host, note FROM hosts WHERE subnet=? ORDER BY id"), {subnet});
+    return probe->rows(QStringLiteral("SELECT host, note FROM hosts WHERE subnet=? ORDER BY id"), { subnet });
 }
 
-void TestHostsWindow::thenBoxSeeingCell(hostsWindow* window, int row, QStringList* cellsSeen,
-                                        QMessageBox::StandardButton button)
+void TestHostsWindow::thenBoxSeeingCell(
+    hostsWindow* window, int row, QStringList* cellsSeen, QMessageBox::StandardButton button)
 {
     answers->then([this, window, row, cellsSeen, button](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
@@ -130,7 +130,7 @@ void TestHostsWindow::thenBoxSeeingCell(hostsWindow* window, int row, QStringLis
             w->close();
             return;
         }
-        answers->boxes << ModalAnswerer::Box{box->icon(), box->windowTitle(), box->text()};
+        answers->boxes << ModalAnswerer::Box { box->icon(), box->windowTitle(), box->text() };
         *cellsSeen << modelOf(window)->index(row, 0).data().toString();
         pressBoxButton(box, button);
     });
@@ -138,7 +138,7 @@ void TestHostsWindow::thenBoxSeeingCell(hostsWindow* window, int row, QStringLis
 
 void TestHostsWindow::newWindowShowsEmptyTable()
 {
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), {lan, "192.168.1.7", "x"});
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), { lan, "192.168.1.7", "x" });
     hostsWindow* w = open(lan);
     QTableView* view = tableOf(w);
     QStandardItemModel* model = modelOf(w);
@@ -150,7 +150,7 @@ void TestHostsWindow::newWindowShowsEmptyTable()
     QCOMPARE(view->horizontalHeader()->sectionSize(0), 170);
     QCOMPARE(view->horizontalHeader()->sectionResizeMode(1), QHeaderView::Stretch);
     QCOMPARE(view->horizontalHeader()->sectionPosition(1) + view->horizontalHeader()->sectionSize(1),
-             view->viewport()->width());
+        view->viewport()->width());
     QCOMPARE(view->editTriggers(), QAbstractItemView::EditTriggers(QAbstractItemView::DoubleClicked));
     QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
     QVERIFY(!w->findChild<QProgressBar*>(QStringLiteral("progressBar"))->isVisible());
@@ -159,8 +159,8 @@ void TestHostsWindow::newWindowShowsEmptyTable()
     clickButton(w, "pbAddRow");
     clickButton(w, "pbAddRow");
     QCOMPARE(model->rowCount(), 2);
-    QCOMPARE(column(model, 0), QStringList({"", ""}));
-    QCOMPARE(column(model, 1), QStringList({"", ""}));
+    QCOMPARE(column(model, 0), QStringList({ "", "" }));
+    QCOMPARE(column(model, 1), QStringList({ "", "" }));
     QVERIFY(view->selectionModel()->selectedIndexes().isEmpty());
     QVERIFY(!view->indexWidget(model->index(1, 0))); // no editor opened
 
@@ -180,20 +180,34 @@ void TestHostsWindow::typedAddressIsChecked_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("message");
-    QTest::newRow("host of the subnet kept") << lan << "192.168.1.10" << "192.168.1.10" << "";
-    QTest::newRow("other subnet") << lan << "192.168.2.10" << ""
+    QTest::newRow("host of the subnet kept") << lan << "192.168.1.10"
+                                             << "192.168.1.10"
+                                             << "";
+    QTest::newRow("other subnet") << lan << "192.168.2.10"
+                                  << ""
                                   << "Хост с адресом 192.168.2.10 не входит в подсеть 192.168.1.0/24";
-    QTest::newRow("broadcast") << lan << "192.168.1.255" << ""
+    QTest::newRow("broadcast") << lan << "192.168.1.255"
+                               << ""
                                << "Адрес 192.168.1.255 является широковещательным для подсети 192.168.1.0/24";
-    QTest::newRow("network address") << lan << "192.168.1.0" << ""
+    QTest::newRow("network address") << lan << "192.168.1.0"
+                                     << ""
                                      << "Адрес 192.168.1.0 - адрес подсети 192.168.1.0/24";
-    QTest::newRow("/31 lower gets network") << "10.0.0.4/31" << "10.0.0.4" << ""
+    QTest::newRow("/31 lower gets network") << "10.0.0.4/31"
+                                            << "10.0.0.4"
+                                            << ""
                                             << "Адрес 10.0.0.4 - адрес подсети 10.0.0.4/31";
-    QTest::newRow("/31 upper gets broadcast")
-        << "10.0.0.4/31" << "10.0.0.5" << "" << "Адрес 10.0.0.5 является широковещательным для подсети 10.0.0.4/31";
+    QTest::newRow("/31 upper gets broadcast") << "10.0.0.4/31"
+                                              << "10.0.0.5"
+                                              << ""
+                                              << "Адрес 10.0.0.5 является широковещательным для подсети 10.0.0.4/31";
     QTest::newRow("/32 gets broadcast, not network")
-        << "10.0.0.5/32" << "10.0.0.5" << "" << "Адрес 10.0.0.5 является широковещательным для подсети 10.0.0.5/32";
-    QTest::newRow("25 with a trailing blank cleared silently") << lan << "192.168.1.25 " << "" << "";
+        << "10.0.0.5/32"
+        << "10.0.0.5"
+        << ""
+        << "Адрес 10.0.0.5 является широковещательным для подсети 10.0.0.5/32";
+    QTest::newRow("25 with a trailing blank cleared silently") << lan << "192.168.1.25 "
+                                                               << ""
+                                                               << "";
 }
 
 void TestHostsWindow::typedAddressIsChecked()
@@ -221,7 +235,7 @@ void TestHostsWindow::typedAddressIsChecked()
     QCOMPARE(answers->boxes[0].icon, QMessageBox::Critical);
     QCOMPARE(answers->boxes[0].title, QStringLiteral("Ошибка!"));
     QCOMPARE(answers->boxes[0].text, message);
-    QCOMPARE(cellAtBox, QStringList({""})); // already empty behind the box
+    QCOMPARE(cellAtBox, QStringList({ "" })); // already empty behind the box
     // The edit and the clearing; the nested check sets the same empty text and emits nothing.
     QCOMPARE(changes.size(), 2);
 }
@@ -230,14 +244,22 @@ void TestHostsWindow::editorRefusesKeystrokes_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("editorText");
-    QTest::newRow("octet above 255") << "192.168.1.256" << "192.168.1.25";
-    QTest::newRow("fifth octet") << "1.2.3.4.5" << "1.2.3.45";
-    QTest::newRow("leading zero 01") << "01.2.3.4" << "0.2.3.4";
-    QTest::newRow("leading zero 007") << "10.007.1.1" << "10.0.1.1";
-    QTest::newRow("unfinished stands") << "192.168." << "192.168.";
-    QTest::newRow("25 and one blank") << "10.0.0.25 " << "10.0.0.25 ";
-    QTest::newRow("no other trailing blank") << "10.0.0.24 " << "10.0.0.24";
-    QTest::newRow("no letters") << "1a.2.3.4" << "1.2.3.4";
+    QTest::newRow("octet above 255") << "192.168.1.256"
+                                     << "192.168.1.25";
+    QTest::newRow("fifth octet") << "1.2.3.4.5"
+                                 << "1.2.3.45";
+    QTest::newRow("leading zero 01") << "01.2.3.4"
+                                     << "0.2.3.4";
+    QTest::newRow("leading zero 007") << "10.007.1.1"
+                                      << "10.0.1.1";
+    QTest::newRow("unfinished stands") << "192.168."
+                                       << "192.168.";
+    QTest::newRow("25 and one blank") << "10.0.0.25 "
+                                      << "10.0.0.25 ";
+    QTest::newRow("no other trailing blank") << "10.0.0.24 "
+                                             << "10.0.0.24";
+    QTest::newRow("no letters") << "1a.2.3.4"
+                                << "1.2.3.4";
 }
 
 void TestHostsWindow::editorRefusesKeystrokes()
@@ -261,10 +283,13 @@ void TestHostsWindow::writtenAddressIsChecked_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message");
-    QTest::newRow("unfinished") << "192.168." << "";
-    QTest::newRow("leading zero field") << "192.168.1.010" << "";
+    QTest::newRow("unfinished") << "192.168."
+                                << "";
+    QTest::newRow("leading zero field") << "192.168.1.010"
+                                        << "";
     QTest::newRow("IPv6 counts as an address outside")
-        << "2001:DB8:0:0:0:0:0:1" << "Хост с адресом 2001:db8::1 не входит в подсеть 192.168.1.0/24";
+        << "2001:DB8:0:0:0:0:0:1"
+        << "Хост с адресом 2001:db8::1 не входит в подсеть 192.168.1.0/24";
 }
 
 void TestHostsWindow::writtenAddressIsChecked()
@@ -316,7 +341,7 @@ void TestHostsWindow::saveWritesEveryFilledRow()
     QVERIFY(typeIntoCell(view, 2, 0, "192.168.1.20"));
     // Row 3 stays empty. A scanned row has an address item only; a row may lack both.
     model->appendRow(new QStandardItem(QStringLiteral("192.168.1.30")));
-    model->appendRow(QList<QStandardItem*>({nullptr, new QStandardItem(QStringLiteral("no address item"))}));
+    model->appendRow(QList<QStandardItem*>({ nullptr, new QStandardItem(QStringLiteral("no address item")) }));
     QVERIFY(!model->item(5, 0));
 
     answers->thenBox();
@@ -328,16 +353,16 @@ void TestHostsWindow::saveWritesEveryFilledRow()
     QCOMPARE(answers->boxes[0].icon, QMessageBox::Warning);
     QCOMPARE(answers->boxes[0].title, QStringLiteral("Внимание!"));
     QCOMPARE(answers->boxes[0].text, noticeText);
-    for (int i : {1, 2}) {
+    for (int i : { 1, 2 }) {
         QCOMPARE(answers->boxes[i].icon, QMessageBox::Critical);
         QCOMPARE(answers->boxes[i].title, QStringLiteral("Ошибка!"));
         QCOMPARE(answers->boxes[i].text, emptyAddressText);
     }
     const auto rows = probe->rows(QStringLiteral("SELECT subnet, host, note, note IS NULL FROM hosts ORDER BY id"));
     QCOMPARE(rows.size(), 3);
-    QCOMPARE(rows[0], QVariantList({lan, "192.168.1.10", "gateway", 0}));
-    QCOMPARE(rows[1], QVariantList({lan, "192.168.1.20", "", 0}));
-    QCOMPARE(rows[2], QVariantList({lan, "192.168.1.30", "", 0})); // empty text, not NULL
+    QCOMPARE(rows[0], QVariantList({ lan, "192.168.1.10", "gateway", 0 }));
+    QCOMPARE(rows[1], QVariantList({ lan, "192.168.1.20", "", 0 }));
+    QCOMPARE(rows[2], QVariantList({ lan, "192.168.1.30", "", 0 })); // empty text, not NULL
     QCOMPARE(model->rowCount(), 6); // the table is not reloaded
 }
 
@@ -354,7 +379,8 @@ void TestHostsWindow::saveEmptyTableShowsOnlyNotice()
 void TestHostsWindow::saveStoredElsewhereUpdatesNoteOnly()
 {
     const QString parent = QStringLiteral("192.168.0.0/16");
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), {parent, "192.168.1.10", "old"});
+    probe->exec(
+        QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), { parent, "192.168.1.10", "old" });
     hostsWindow* w = open(lan);
     clickButton(w, "pbAddRow");
     QVERIFY(typeIntoCell(tableOf(w), 0, 0, "192.168.1.10"));
@@ -363,7 +389,7 @@ void TestHostsWindow::saveStoredElsewhereUpdatesNoteOnly()
     clickButton(w, "pbSave");
     QTRY_COMPARE(answers->pending(), 0);
     QCOMPARE(probe->rows(QStringLiteral("SELECT subnet, host, note FROM hosts")),
-             QVector<QVariantList>({{parent, "192.168.1.10", "new"}}));
+        QVector<QVariantList>({ { parent, "192.168.1.10", "new" } }));
     clickButton(w, "pbLoad");
     QCOMPARE(modelOf(w)->rowCount(), 0); // it stays in the other list
 }
@@ -392,20 +418,20 @@ void TestHostsWindow::loadKeepsFirstStoredOrder()
     clickButton(w, "pbLoad");
     model = modelOf(w);
     QCOMPARE(column(model, 0),
-             QStringList({"192.168.1.30", "192.168.1.10", "192.168.1.20", "192.168.1.40", "192.168.1.50"}));
-    QCOMPARE(column(model, 1), QStringList({"c", "a2", "b", "d", "second"}));
+        QStringList({ "192.168.1.30", "192.168.1.10", "192.168.1.20", "192.168.1.40", "192.168.1.50" }));
+    QCOMPARE(column(model, 1), QStringList({ "c", "a2", "b", "d", "second" }));
     QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("IP-адрес хоста"));
     QCOMPARE(tableOf(w)->horizontalHeader()->sectionSize(0), 170);
 }
 
 void TestHostsWindow::loadShowsStoredRowsUncheckedButLaterEditsChecked()
 {
-    for (const char* host : {"192.168.1.255", "10.9.9.9", "192.168.1.5"})
-        probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, '')"), {lan, host});
+    for (const char* host : { "192.168.1.255", "10.9.9.9", "192.168.1.5" })
+        probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, '')"), { lan, host });
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     QStandardItemModel* model = modelOf(w);
-    QCOMPARE(column(model, 0), QStringList({"192.168.1.255", "10.9.9.9", "192.168.1.5"}));
+    QCOMPARE(column(model, 0), QStringList({ "192.168.1.255", "10.9.9.9", "192.168.1.5" }));
     QVERIFY(answers->boxes.isEmpty());
 
     answers->thenBox();
@@ -422,7 +448,7 @@ void TestHostsWindow::loadShowsStoredRowsUncheckedButLaterEditsChecked()
 
 void TestHostsWindow::loadOfNullNoteShowsEmptyAndSavesEmptyText()
 {
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, NULL)"), {lan, "192.168.1.60"});
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, NULL)"), { lan, "192.168.1.60" });
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     QStandardItemModel* model = modelOf(w);
@@ -432,16 +458,16 @@ void TestHostsWindow::loadOfNullNoteShowsEmptyAndSavesEmptyText()
     answers->thenBox();
     clickButton(w, "pbSave");
     QTRY_COMPARE(answers->pending(), 0);
-    QCOMPARE(probe->rows(QStringLiteral("SELECT note, note IS NULL FROM hosts")), QVector<QVariantList>({{"", 0}}));
+    QCOMPARE(probe->rows(QStringLiteral("SELECT note, note IS NULL FROM hosts")), QVector<QVariantList>({ { "", 0 } }));
 }
 
 void TestHostsWindow::deleteSelectedRows()
 {
     const QString parent = QStringLiteral("192.168.0.0/16");
-    for (const char* host : {"192.168.1.1", "192.168.1.2", "192.168.1.3"})
-        probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), {lan, host});
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'elsewhere')"),
-                {parent, "192.168.1.9"});
+    for (const char* host : { "192.168.1.1", "192.168.1.2", "192.168.1.3" })
+        probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), { lan, host });
+    probe->exec(
+        QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'elsewhere')"), { parent, "192.168.1.9" });
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     QStandardItemModel* model = modelOf(w);
@@ -457,13 +483,13 @@ void TestHostsWindow::deleteSelectedRows()
     QCOMPARE(answers->boxes[0].icon, QMessageBox::Question);
     QCOMPARE(answers->boxes[0].title, QStringLiteral("Удалить строки"));
     QCOMPARE(answers->boxes[0].text, QStringLiteral("Вы действительно хотите удалить выбранные строки?"));
-    QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")), QVector<QVariantList>({{"192.168.1.2"}}));
-    QCOMPARE(column(modelOf(w), 0), QStringList({"192.168.1.2"})); // reloaded
+    QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")), QVector<QVariantList>({ { "192.168.1.2" } }));
+    QCOMPARE(column(modelOf(w), 0), QStringList({ "192.168.1.2" })); // reloaded
 }
 
 void TestHostsWindow::deleteRowsAnsweredNo()
 {
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), {lan, "192.168.1.1"});
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), { lan, "192.168.1.1" });
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     clickButton(w, "pbAddRow");
@@ -477,7 +503,7 @@ void TestHostsWindow::deleteRowsAnsweredNo()
 
 void TestHostsWindow::deleteRowsWithoutSelectionReloads()
 {
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), {lan, "192.168.1.1"});
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), { lan, "192.168.1.1" });
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     appendHostRow(modelOf(w), "192.168.1.2", "never saved");
@@ -486,19 +512,19 @@ void TestHostsWindow::deleteRowsWithoutSelectionReloads()
     clickButton(w, "pbDeleteRows");
     QTRY_COMPARE(answers->pending(), 0);
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), 1);
-    QCOMPARE(column(modelOf(w), 0), QStringList({"192.168.1.1"}));
+    QCOMPARE(column(modelOf(w), 0), QStringList({ "192.168.1.1" }));
 }
 
 void TestHostsWindow::deleteAllAnsweredNoOrEscape()
 {
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), {lan, "192.168.1.1"});
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), { lan, "192.168.1.1" });
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     appendHostRow(modelOf(w), "192.168.1.2", "unsaved");
     QStandardItemModel* before = modelOf(w);
     answers->thenBox(QMessageBox::No);
     answers->then([this](QWidget* box) {
-        answers->boxes << ModalAnswerer::Box{QMessageBox::NoIcon, box->windowTitle(), QString()};
+        answers->boxes << ModalAnswerer::Box { QMessageBox::NoIcon, box->windowTitle(), QString() };
         QTest::keyClick(box, Qt::Key_Escape);
     });
     clickButton(w, "pbDeleleAll");
@@ -510,23 +536,23 @@ void TestHostsWindow::deleteAllAnsweredNoOrEscape()
     QCOMPARE(answers->boxes[0].text, QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"));
     QCOMPARE(answers->boxes[1].title, QStringLiteral("Удалить таблицу"));
     QCOMPARE(modelOf(w), before);
-    QCOMPARE(column(before, 0), QStringList({"192.168.1.1", "192.168.1.2"}));
+    QCOMPARE(column(before, 0), QStringList({ "192.168.1.1", "192.168.1.2" }));
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), 1);
 }
 
 void TestHostsWindow::deleteAllKeepsOtherSubnetsAndChecksNewEdits()
 {
     const QString other = QStringLiteral("10.0.0.0/24");
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), {lan, "192.168.1.1"});
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), {lan, "192.168.1.2"});
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), {other, "10.0.0.1"});
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), { lan, "192.168.1.1" });
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), { lan, "192.168.1.2" });
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), { other, "10.0.0.1" });
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     clickButton(w, "pbAddRow");
     answers->thenBox(QMessageBox::Yes);
     clickButton(w, "pbDeleleAll");
     QTRY_COMPARE(answers->pending(), 0);
-    QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")), QVector<QVariantList>({{"10.0.0.1"}}));
+    QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")), QVector<QVariantList>({ { "10.0.0.1" } }));
     QStandardItemModel* model = modelOf(w);
     QCOMPARE(model->rowCount(), 0);
     QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Примечание"));
@@ -541,8 +567,8 @@ void TestHostsWindow::deleteAllKeepsOtherSubnetsAndChecksNewEdits()
 void TestHostsWindow::contextMenuStates()
 {
     hostsWindow* w = open(lan);
-    const QStringList entries = {"Сохранить", "Добавить строку", "", "Загрузить из БД", "Сканировать подсеть", "",
-                                 "Удалить  строку", "Удалить все хосты", "", "Закрыть"};
+    const QStringList entries = { "Сохранить", "Добавить строку", "", "Загрузить из БД", "Сканировать подсеть", "",
+        "Удалить  строку", "Удалить все хосты", "", "Закрыть" };
     QVector<QStringList> texts;
     QVector<QStringList> disabled;
     const auto inspect = [&](QWidget* popup) {
@@ -569,8 +595,8 @@ void TestHostsWindow::contextMenuStates()
     QCOMPARE(texts.size(), 3);
     for (const QStringList& t : texts)
         QCOMPARE(t, entries);
-    QCOMPARE(disabled[0], QStringList({"Сохранить", "Удалить  строку"}));
-    QCOMPARE(disabled[1], QStringList({"Удалить  строку"}));
+    QCOMPARE(disabled[0], QStringList({ "Сохранить", "Удалить  строку" }));
+    QCOMPARE(disabled[1], QStringList({ "Удалить  строку" }));
     QCOMPARE(disabled[2], QStringList());
     QCOMPARE(modelOf(w)->rowCount(), 2); // dismissing ran nothing
     QVERIFY(answers->boxes.isEmpty());
@@ -578,7 +604,7 @@ void TestHostsWindow::contextMenuStates()
 
 void TestHostsWindow::contextMenuEntriesRun()
 {
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), {lan, "192.168.1.1"});
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), { lan, "192.168.1.1" });
     hostsWindow* w = open(lan);
     // The entry is chosen, then the box it opens (if any) is answered with `button`.
     const auto choose = [this, w](const QString& entry, QMessageBox::StandardButton button = QMessageBox::NoButton) {
@@ -590,7 +616,7 @@ void TestHostsWindow::contextMenuEntriesRun()
     choose("Добавить строку");
     QCOMPARE(modelOf(w)->rowCount(), 1);
     choose("Загрузить из БД");
-    QCOMPARE(column(modelOf(w), 0), QStringList({"192.168.1.1"}));
+    QCOMPARE(column(modelOf(w), 0), QStringList({ "192.168.1.1" }));
     choose("Сохранить", QMessageBox::Ok);
     QTRY_COMPARE(answers->boxes.size(), 1);
     QCOMPARE(answers->boxes[0].text, noticeText);
@@ -617,10 +643,10 @@ void TestHostsWindow::twoWindowsKeepTheirSubnets()
     answers->thenBox();
     clickButton(second, "pbSave");
     QTRY_COMPARE(answers->pending(), 0);
-    QCOMPARE(stored(lan), QVector<QVariantList>({{"192.168.1.10", "first"}}));
-    QCOMPARE(stored(other), QVector<QVariantList>({{"10.0.0.10", "second"}}));
+    QCOMPARE(stored(lan), QVector<QVariantList>({ { "192.168.1.10", "first" } }));
+    QCOMPARE(stored(other), QVector<QVariantList>({ { "10.0.0.10", "second" } }));
     clickButton(first, "pbLoad");
-    QCOMPARE(column(modelOf(first), 0), QStringList({"192.168.1.10"}));
+    QCOMPARE(column(modelOf(first), 0), QStringList({ "192.168.1.10" }));
     answers->thenBox(QMessageBox::Yes);
     clickButton(first, "pbDeleleAll");
     QTRY_COMPARE(answers->pending(), 0);
@@ -646,7 +672,7 @@ void TestHostsWindow::saveStopsWhenDatabaseStaysLocked()
     answers->thenBox();
     answers->then([this](QWidget* box) {
         probe->exec(QStringLiteral("BEGIN IMMEDIATE")); // another program holds the write lock
-        answers->boxes << ModalAnswerer::Box{qobject_cast<QMessageBox*>(box)->icon(), box->windowTitle(), {}};
+        answers->boxes << ModalAnswerer::Box { qobject_cast<QMessageBox*>(box)->icon(), box->windowTitle(), {} };
         pressBoxButton(qobject_cast<QMessageBox*>(box), QMessageBox::Ok);
     });
     answers->thenBox();
@@ -657,7 +683,7 @@ void TestHostsWindow::saveStopsWhenDatabaseStaysLocked()
     QCOMPARE(answers->boxes[2].icon, QMessageBox::Critical);
     QCOMPARE(answers->boxes[2].title, QStringLiteral("Ошибка"));
     QVERIFY2(answers->boxes[2].text.contains(QStringLiteral("locked")), qPrintable(answers->boxes[2].text));
-    QCOMPARE(stored(lan), QVector<QVariantList>({{"192.168.1.10", "before"}}));
+    QCOMPARE(stored(lan), QVector<QVariantList>({ { "192.168.1.10", "before" } }));
     QCOMPARE(model->rowCount(), 4);
 }
 
@@ -677,7 +703,7 @@ void TestHostsWindow::loadFailureShowsError()
 
 void TestHostsWindow::deleteFailuresLeaveTable()
 {
-    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), {lan, "192.168.1.1"});
+    probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, 'n')"), { lan, "192.168.1.1" });
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     appendHostRow(modelOf(w), "192.168.1.2", "unsaved");
@@ -691,11 +717,11 @@ void TestHostsWindow::deleteFailuresLeaveTable()
     clickButton(w, "pbDeleleAll");
     QTRY_COMPARE(answers->pending(), 0);
     QCOMPARE(answers->boxes.size(), 4);
-    for (int i : {1, 3}) {
+    for (int i : { 1, 3 }) {
         QCOMPARE(answers->boxes[i].title, QStringLiteral("Ошибка"));
         QVERIFY(answers->boxes[i].text.contains(QStringLiteral("no such table")));
     }
-    QCOMPARE(column(modelOf(w), 0), QStringList({"192.168.1.1", "192.168.1.2"}));
+    QCOMPARE(column(modelOf(w), 0), QStringList({ "192.168.1.1", "192.168.1.2" }));
 }
 
 QTEST_MAIN(TestHostsWindow)
