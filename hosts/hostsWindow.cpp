@@ -1,28 +1,180 @@
 #include "hosts/hostsWindow.h"
 
 #include "db/DB.h"
+#include "hosts/RegExpDelegate.h"
+#include "hosts/hostCheck.h"
+#include "hosts/hostTable.h"
 #include "ui_hostsWindow.h"
 
+#include <QHeaderView>
+#include <QMenu>
+#include <QMessageBox>
 #include <QStandardItemModel>
 
 hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
-    : QWidget(parent), hosts(std::make_unique<Ui::Hosts>()), windowSubnet(item_id)
+    : QWidget(parent)
+    , hosts(std::make_unique<Ui::Hosts>())
+    , windowSubnet(item_id)
 {
     hosts->setupUi(this);
     db = std::make_unique<DB>();
+    delegate = std::make_unique<RegExpDelegate>();
     tableModel();
+    connect(hosts->pbSave, &QPushButton::clicked, this, [this] { saveData(windowSubnet); });
+    connect(hosts->pbAddRow, &QPushButton::clicked, this, &hostsWindow::addRow);
+    connect(hosts->pbClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(hosts->pbLoad, &QPushButton::clicked, this, [this] { viewRecords(windowSubnet); });
+    connect(hosts->pbScan, &QPushButton::clicked, this, &hostsWindow::scanWindow);
+    connect(hosts->pbDeleteRows, &QPushButton::clicked, this, [this] { deleteRecords(windowSubnet); });
+    connect(hosts->pbDeleleAll, &QPushButton::clicked, this, &hostsWindow::deleteAll);
+    watchModel();
+    hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);
     hosts->labelPort->hide();
     hosts->progressBar->hide();
+    // The size it will be shown with, so that the opener centres what the user will see.
+    resize(size().expandedTo(minimumSizeHint()));
 }
 
 hostsWindow::~hostsWindow() = default;
 
-void hostsWindow::addRow() {}
+void hostsWindow::addRow()
+{
+    model->appendRow({ new QStandardItem(QStringLiteral("")), new QStandardItem(QStringLiteral("")) });
+}
 
 void hostsWindow::tableModel()
 {
-    model = new QStandardItemModel(0, 2, this);
-    hosts->tableView->setModel(model);
+    showModel(hostTable::newModel(this));
 }
 
-void hostsWindow::contextMenu(const QPoint&) {}
+void hostsWindow::showModel(QStandardItemModel* filled)
+{
+    QTableView* view = hosts->tableView;
+    view->setItemDelegateForColumn(0, delegate.get());
+    QStandardItemModel* previous = model;
+    QItemSelectionModel* previousSelection = view->selectionModel();
+    model = filled;
+    // A view that already shows the rows would lay out each one as it comes: fill first, then show.
+    view->setModel(model);
+    if (previousSelection)
+        previousSelection->deleteLater();
+    if (previous)
+        previous->deleteLater();
+    view->setEditTriggers(QAbstractItemView::DoubleClicked);
+    header = view->horizontalHeader();
+    view->setColumnWidth(0, 170);
+    header->setSectionResizeMode(1, QHeaderView::Stretch);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+}
+
+void hostsWindow::watchModel()
+{
+    connect(model, &QAbstractItemModel::dataChanged, this, &hostsWindow::validateIP);
+}
+
+void hostsWindow::contextMenu(const QPoint& point)
+{
+    if (menu)
+        menu->deleteLater();
+    menu = new QMenu(this);
+    const bool empty = model->rowCount() == 0;
+    const bool selected = !empty && !hosts->tableView->selectionModel()->selectedIndexes().isEmpty();
+    menu->addAction(QStringLiteral("Сохранить"), this, [this] { saveData(windowSubnet); })->setEnabled(!empty);
+    menu->addAction(QStringLiteral("Добавить строку"), this, &hostsWindow::addRow);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Загрузить из БД"), this, [this] { viewRecords(windowSubnet); });
+    menu->addAction(QStringLiteral("Сканировать подсеть"), this, &hostsWindow::scanWindow);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Удалить  строку"), this, [this] { deleteRecords(windowSubnet); })
+        ->setEnabled(selected);
+    menu->addAction(QStringLiteral("Удалить все хосты"), this, &hostsWindow::deleteAll);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Закрыть"), this, &QWidget::close);
+    QWidget* anchor = focusWidget() ? focusWidget() : hosts->tableView->viewport();
+    menu->exec(anchor->mapToGlobal(point));
+}
+
+void hostsWindow::validateIP(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>&)
+{
+    for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+        for (int column = topLeft.column(); column <= bottomRight.column(); ++column)
+            checkAddress(row);
+}
+
+void hostsWindow::checkAddress(int row)
+{
+    const QModelIndex cell = model->index(row, 0);
+    const hostCheck::Verdict verdict = hostCheck::check(cell.data().toString(), windowSubnet);
+    if (verdict.kind == hostCheck::Verdict::Keep)
+        return;
+    // Clearing is itself an edit: the nested check finds the empty text and sets nothing.
+    model->setData(cell, QStringLiteral(""));
+    if (verdict.kind == hostCheck::Verdict::Refuse)
+        QMessageBox::critical(nullptr, QStringLiteral("Ошибка!"), verdict.message);
+}
+
+bool hostsWindow::succeeded(const SqlResult& result)
+{
+    if (result.ok())
+        return true;
+    QMessageBox::critical(this, QStringLiteral("Ошибка"), result.errorText);
+    return false;
+}
+
+void hostsWindow::saveData(const QString& subnet)
+{
+    QMessageBox::warning(nullptr, QStringLiteral("Внимание!"),
+        QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание"));
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QStandardItem* address = model->item(row, 0);
+        if (!address)
+            continue;
+        if (address->text().isEmpty()) {
+            QMessageBox::critical(
+                nullptr, QStringLiteral("Ошибка!"), QStringLiteral("Ячейка IP-адреса должна быть заполнена"));
+            continue;
+        }
+        const QStandardItem* note = model->item(row, 1);
+        if (!succeeded(hostTable::saveHost(*db, subnet, address->text(), note ? note->text() : QString())))
+            return;
+    }
+}
+
+void hostsWindow::viewRecords(const QString& subnet)
+{
+    QStandardItemModel* filled = hostTable::newModel(this);
+    const SqlResult stored = hostTable::hostsOfSubnet(*db, subnet);
+    if (stored.ok())
+        hostTable::fill(*filled, stored.rows);
+    showModel(filled);
+    watchModel();
+    succeeded(stored);
+}
+
+void hostsWindow::deleteAll()
+{
+    if (QMessageBox::question(this, QStringLiteral("Удалить таблицу"),
+            QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"), QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    if (!succeeded(hostTable::deleteSubnet(*db, windowSubnet)))
+        return;
+    model->clear();
+    tableModel();
+    watchModel();
+}
+
+void hostsWindow::deleteRecords(const QString& subnet)
+{
+    if (QMessageBox::question(this, QStringLiteral("Удалить строки"),
+            QStringLiteral("Вы действительно хотите удалить выбранные строки?"), QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    const QModelIndexList rows = hosts->tableView->selectionModel()->selectedRows();
+    for (const QModelIndex& row : rows)
+        if (!succeeded(hostTable::deleteHost(*db, row.data())))
+            return;
+    model->clear();
+    viewRecords(subnet);
+}

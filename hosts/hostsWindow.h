@@ -13,6 +13,7 @@ class QMenu;
 class QStandardItemModel;
 class RegExpDelegate;
 class scanSubnetWindow;
+struct SqlResult;
 namespace Ui {
 class Hosts;
 }
@@ -32,6 +33,24 @@ public slots:
     void addRow();
     void tableModel();
     void contextMenu(const QPoint& point);
+
+    void validateIP(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& parent);
+    void saveData(const QString& subnet);
+    void viewRecords(const QString& subnet);
+    void deleteAll();
+    void deleteRecords(const QString& subnet);
+
+private:
+    // Puts `filled` on the view (it becomes `model`) and sets the view up for it.
+    void showModel(QStandardItemModel* filled);
+    // From now on every edit of `model` is checked against the window subnet.
+    void watchModel();
+    void checkAddress(int row);
+    // False, after telling the user, when the statement failed.
+    bool succeeded(const SqlResult& result);
+
+    std::unique_ptr<RegExpDelegate> delegate;
+    QHeaderView* header = nullptr;
 
     // --- scanning (hostsWindowScan.cpp) ---
 public slots:

@@ -1,0 +1,159 @@
+// Figures for the host table: loading a /16 list and saving a /24, as a user does it.
+#include "db/DB.h"
+#include "hosts/hostTable.h"
+#include "hosts/hostsWindow.h"
+#include "net/ipv4.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+QElapsedTimer clock_;
+qint64 answeredAt = 0;
+
+double seconds(qint64 ns)
+{
+    return double(ns) / 1e9;
+}
+
+// Presses OK on every message box as soon as it shows and notes when.
+void answerBoxes(QTimer& timer)
+{
+    QObject::connect(&timer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            answeredAt = clock_.nsecsElapsed();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    timer.start(1);
+}
+
+QVector<QVariantList> hostRows(const net::Network& network)
+{
+    const net::HostRange range = net::hostRange(network);
+    QVector<QVariantList> rows;
+    rows.reserve(int(range.count));
+    for (quint64 i = 0; i < range.count; ++i)
+        rows << QVariantList { net::toText(range.at(i)), QStringLiteral("host %1").arg(i) };
+    return rows;
+}
+
+void seed(const QString& subnet, const QVector<QVariantList>& rows)
+{
+    DB db;
+    db.transaction();
+    for (const QVariantList& row : rows)
+        hostTable::insertHost(db, subnet, row[0].toString(), row[1].toString());
+    db.commit();
+}
+
+void settle()
+{
+    QApplication::processEvents();
+    QApplication::processEvents();
+}
+
+QTableView* tableOf(QWidget* window)
+{
+    return window->findChild<QTableView*>(QStringLiteral("tableView"));
+}
+
+// The same rows put into a model that a shown view already displays, one by one.
+double appendToShownModel(const QVector<QVariantList>& rows)
+{
+    QTableView view;
+    view.resize(800, 600);
+    auto* model = hostTable::newModel(&view);
+    view.setModel(model);
+    view.horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    view.show();
+    settle();
+    clock_.restart();
+    hostTable::fill(*model, rows);
+    settle();
+    return seconds(clock_.nsecsElapsed());
+}
+
+double load(const QString& subnet, int expectedRows)
+{
+    hostsWindow window(subnet);
+    window.show();
+    settle();
+    clock_.restart();
+    window.findChild<QPushButton*>(QStringLiteral("pbLoad"))->click();
+    settle();
+    const double s = seconds(clock_.nsecsElapsed());
+    if (tableOf(&window)->model()->rowCount() != expectedRows)
+        std::printf("hosts: LOAD GAVE %d ROWS, expected %d\n", tableOf(&window)->model()->rowCount(), expectedRows);
+    return s;
+}
+
+// Seconds from the save notice being answered to the last row written.
+double save(hostsWindow& window)
+{
+    QTimer answerer;
+    answerBoxes(answerer);
+    clock_.restart();
+    window.findChild<QPushButton*>(QStringLiteral("pbSave"))->click();
+    return seconds(clock_.nsecsElapsed() - answeredAt);
+}
+
+double saveInOneTransaction(const QString& subnet, const QVector<QVariantList>& rows)
+{
+    DB db;
+    clock_.restart();
+    db.transaction();
+    for (const QVariantList& row : rows)
+        hostTable::saveHost(db, subnet, row[0].toString(), row[1].toString());
+    db.commit();
+    return seconds(clock_.nsecsElapsed());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    qputenv("ZARVIN_SUBNETS_DIR", dir.path().toUtf8());
+    clock_.start();
+
+    const QString big = QStringLiteral("10.1.0.0/16");
+    const QVector<QVariantList> bigRows = hostRows(*net::parseNetwork(big));
+    seed(big, bigRows);
+    const double loaded = load(big, bigRows.size());
+    const double shown = appendToShownModel(bigRows);
+    std::printf("hosts: load %d stored hosts of a /16 into the table: %.3f s (goal < 1 s)\n", bigRows.size(), loaded);
+    std::printf("hosts:   the same rows appended one by one to a model already shown: %.3f s (%.0fx the load)\n", shown,
+        shown / loaded);
+
+    const QString lan = QStringLiteral("10.2.0.0/24");
+    const QVector<QVariantList> lanRows = hostRows(*net::parseNetwork(lan));
+    {
+        hostsWindow window(lan);
+        auto* model = qobject_cast<QStandardItemModel*>(tableOf(&window)->model());
+        for (const QVariantList& row : lanRows)
+            model->appendRow({ new QStandardItem(row[0].toString()), new QStandardItem(row[1].toString()) });
+        window.show();
+        settle();
+        const double inserted = save(window);
+        const double updated = save(window);
+        std::printf("hosts: save %d new rows, one commit each: %.3f s (goal < 0.5 s)\n", lanRows.size(), inserted);
+        std::printf("hosts: save the same %d rows again (note updates): %.3f s\n", lanRows.size(), updated);
+    }
+    const QString other = QStringLiteral("10.3.0.0/24");
+    const double batched = saveInOneTransaction(other, hostRows(*net::parseNetwork(other)));
+    std::printf("hosts:   reference, %d inserts in one transaction: %.3f s\n", lanRows.size(), batched);
+    return 0;
+}
