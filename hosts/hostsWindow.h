@@ -13,6 +13,10 @@ class QMenu;
 class QStandardItemModel;
 class RegExpDelegate;
 class scanSubnetWindow;
+struct ScanRequest;
+namespace net {
+struct HostRange;
+}
 namespace Ui {
 class Hosts;
 }
@@ -36,6 +40,14 @@ public slots:
     // --- scanning (hostsWindowScan.cpp) ---
 public slots:
     void scanWindow();
+
+public:
+    // Each returns when its probes have ended; the window repaints meanwhile but takes no input.
+    void scanner(const ScanRequest& outputdata);
+    void ping_all(const net::HostRange& addresses);
+    void ping(quint32 host);
+    void pingPort(const net::HostRange& addresses, int port, double timeout = 0.1);
+    void add_to_model(quint32 host);
 
 private:
     std::unique_ptr<Ui::Hosts> hosts;
