@@ -27,7 +27,10 @@
 
 namespace {
 
-double seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
+double seconds(const QElapsedTimer& t)
+{
+    return double(t.nsecsElapsed()) / 1e9;
+}
 
 double cpuSeconds(int who)
 {
@@ -73,9 +76,9 @@ int icmp(const char* cidr, int cap)
     const double own = cpuSeconds(RUSAGE_SELF) - ownBefore;
     std::printf("ICMP %s: %llu probes, %d answered, %.3f s, peak %d children in flight (cap %d), "
                 "CPU per probe: %.2f ms in the children, %.2f ms in the prober\n",
-                cidr, static_cast<unsigned long long>(range.count), answered, wall, prober.peakInFlight(),
-                prober.effectiveCap(), range.count ? cpu * 1000 / double(range.count) : 0.0,
-                range.count ? own * 1000 / double(range.count) : 0.0);
+        cidr, static_cast<unsigned long long>(range.count), answered, wall, prober.peakInFlight(),
+        prober.effectiveCap(), range.count ? cpu * 1000 / double(range.count) : 0.0,
+        range.count ? own * 1000 / double(range.count) : 0.0);
     return 0;
 }
 
@@ -94,8 +97,8 @@ std::vector<quint32> sequentialSweep(const net::HostRange& range, quint16 port)
             pollfd p { fd, POLLOUT, 0 };
             int error = 0;
             socklen_t length = sizeof error;
-            connected = poll(&p, 1, 100) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0
-                && error == 0;
+            connected
+                = poll(&p, 1, 100) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
         }
         close(fd);
         if (connected)
@@ -135,8 +138,8 @@ int tcp(const char* cidr, const char* listenOn, int cap, bool sequential)
     prober.connectAll(range, port);
     const double wall = seconds(t);
     std::printf("TCP %s port %u: %llu probes, %.3f s, peak %d in flight (cap %d), found %s\n", cidr, port,
-                static_cast<unsigned long long>(range.count), wall, prober.peakInFlight(), prober.effectiveCap(),
-                qPrintable(listText(found)));
+        static_cast<unsigned long long>(range.count), wall, prober.peakInFlight(), prober.effectiveCap(),
+        qPrintable(listText(found)));
     if (!sequential)
         return 0;
     t.start();
@@ -144,7 +147,7 @@ int tcp(const char* cidr, const char* listenOn, int cap, bool sequential)
     const double before = seconds(t);
     std::printf("TCP %s sequentially, 0.1 s each: %.3f s, found %s\n", cidr, before, qPrintable(listText(expected)));
     std::printf("ratio sequential / concurrent: %.1f; same rows in the same order: %s\n", before / wall,
-                expected == found ? "yes" : "NO");
+        expected == found ? "yes" : "NO");
     return expected == found ? 0 : 1;
 }
 

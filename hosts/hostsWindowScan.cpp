@@ -55,8 +55,8 @@ void hostsWindow::scanner(const ScanRequest& outputdata)
     if (plan->tcp) {
         hosts->progressBar->show();
         hosts->labelPort->show();
-        hosts->labelPort->setText(QStringLiteral("Сканирование подсети по ") + outputdata.port
-                                  + QStringLiteral(" порту"));
+        hosts->labelPort->setText(
+            QStringLiteral("Сканирование подсети по ") + outputdata.port + QStringLiteral(" порту"));
         pingPort(plan->hosts, plan->port);
         hosts->progressBar->setValue(100);
     } else {

@@ -15,8 +15,14 @@ struct ScanRequest {
 
 namespace scanRequest {
 
-inline QString icmp() { return QStringLiteral("ICMP"); }
-inline QString tcp() { return QStringLiteral("TCP"); }
+inline QString icmp()
+{
+    return QStringLiteral("ICMP");
+}
+inline QString tcp()
+{
+    return QStringLiteral("TCP");
+}
 
 // Exactly the decimal ports 1 to 65535, no leading zero: the port field's pattern.
 QString portPattern();

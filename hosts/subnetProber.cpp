@@ -22,8 +22,8 @@ extern char** environ;
 
 namespace {
 
-constexpr int batchSize = 32;     // starts between two looks at the event queue
-constexpr int reservedFds = 64;   // kept for the database, the window system and Qt itself
+constexpr int batchSize = 32; // starts between two looks at the event queue
+constexpr int reservedFds = 64; // kept for the database, the window system and Qt itself
 constexpr int pollIntervalMs = 10; // children that could not get a pidfd
 constexpr int maxEvents = 256;
 
@@ -158,15 +158,9 @@ void SubnetProber::waitForEnd()
         return;
     QEventLoop loop;
     connect(this, &SubnetProber::finished, &loop, &QEventLoop::quit);
-    // Ends early when the sweep is aborted or replaced from a slot.
-    const quint32 gen = generation;
-    QTimer guard;
-    connect(&guard, &QTimer::timeout, &loop, [&] {
-        if (!running || generation != gen)
-            loop.quit();
-    });
-    guard.start(50);
+    waiting = &loop; // abort() ends the wait as well
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+    waiting = nullptr;
 }
 
 void SubnetProber::begin(bool isTcp, const net::HostRange& hosts)
@@ -184,6 +178,8 @@ void SubnetProber::begin(bool isTcp, const net::HostRange& hosts)
 
 void SubnetProber::abort()
 {
+    if (waiting)
+        waiting->quit();
     ++generation;
     running = false;
     pump->stop();

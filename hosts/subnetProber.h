@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+class QEventLoop;
 class QSocketNotifier;
 class QTimer;
 
@@ -50,7 +51,7 @@ public:
     bool isRunning() const { return running; }
     int inFlight() const { return flying; }
     int peakInFlight() const { return peak; } // since the last start
-    int effectiveCap() const { return cap; }  // the cap the last sweep ran with
+    int effectiveCap() const { return cap; } // the cap the last sweep ran with
 
 signals:
     // An address that answered: ICMP in the order the probes end, TCP in ascending order.
@@ -64,7 +65,7 @@ private:
     enum class Outcome { Flying, Alive, Silent, Busy };
     struct Probe {
         bool used = false;
-        int fd = -1;    // pidfd of the child or the connecting socket; -1 when unwatched
+        int fd = -1; // pidfd of the child or the connecting socket; -1 when unwatched
         pid_t pid = -1; // ICMP child
         quint64 index = 0;
         qint64 deadline = 0; // TCP, in ns of `clock`
@@ -104,10 +105,10 @@ private:
     int cap = 0;
     int flying = 0;
     int peak = 0;
-    quint64 next = 0;       // next index to start
+    quint64 next = 0; // next index to start
     quint64 reportBase = 0; // TCP: first index not yet reported
     std::deque<State> states; // TCP: states of reportBase .. next-1
-    quint32 generation = 0;   // tells the events of an aborted sweep from those of the next one
+    quint32 generation = 0; // tells the events of an aborted sweep from those of the next one
 
     std::vector<Probe> probes;
     std::vector<int> freeSlots;
@@ -118,4 +119,5 @@ private:
     QTimer* pump = nullptr; // starts the next batch after pending events ran
     QTimer* tick = nullptr; // TCP time-outs; polling of unwatched children
     QElapsedTimer clock;
+    QEventLoop* waiting = nullptr; // the blocking call's loop while it runs
 };

@@ -41,17 +41,21 @@ QStringList addresses(hostsWindow& w)
 QStringList sortedAddresses(hostsWindow& w)
 {
     QStringList out = addresses(w);
-    std::sort(out.begin(), out.end(), [](const QString& a, const QString& b) {
-        return *net::parseAddress(a) < *net::parseAddress(b);
-    });
+    std::sort(out.begin(), out.end(),
+        [](const QString& a, const QString& b) { return *net::parseAddress(a) < *net::parseAddress(b); });
     return out;
 }
 
-QLabel* portLabel(hostsWindow& w) { return w.findChild<QLabel*>(QStringLiteral("labelPort")); }
-QProgressBar* bar(hostsWindow& w) { return w.findChild<QProgressBar*>(QStringLiteral("progressBar")); }
+QLabel* portLabel(hostsWindow& w)
+{
+    return w.findChild<QLabel*>(QStringLiteral("labelPort"));
+}
+QProgressBar* bar(hostsWindow& w)
+{
+    return w.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+}
 
-template <typename T>
-T* part(QWidget* dialog, const char* name)
+template <typename T> T* part(QWidget* dialog, const char* name)
 {
     T* widget = dialog->findChild<T*>(QLatin1String(name));
     Q_ASSERT(widget);
@@ -143,7 +147,7 @@ void TestScanWindow::icmpScanFindsTheLoopbackHosts()
     QCOMPARE(answerer->boxes[0].title, doneTitle);
     QCOMPARE(answerer->boxes[0].text, doneText);
     QCOMPARE(sortedAddresses(w),
-             (QStringList { "127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6" }));
+        (QStringList { "127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6" }));
     for (int row = 0; row < 6; ++row)
         QVERIFY(!tableOf(w)->item(row, 1)); // a scanned row has no note item
     QVERIFY(portLabel(w)->isHidden());
@@ -298,9 +302,11 @@ void TestScanWindow::invalidWindowSubnetIsRefused_data()
     QTest::addColumn<QString>("subnet");
     QTest::addColumn<QString>("port"); // null: ICMP
     QTest::newRow("host bits set, ICMP") << "127.0.0.1/29" << QString();
-    QTest::newRow("host bits set, TCP") << "127.0.0.1/29" << "80";
+    QTest::newRow("host bits set, TCP") << "127.0.0.1/29"
+                                        << "80";
     QTest::newRow("no prefix") << "127.0.0.0" << QString();
-    QTest::newRow("prefix 33") << "127.0.0.0/33" << "80";
+    QTest::newRow("prefix 33") << "127.0.0.0/33"
+                               << "80";
 }
 
 void TestScanWindow::invalidWindowSubnetIsRefused()
@@ -308,7 +314,8 @@ void TestScanWindow::invalidWindowSubnetIsRefused()
     QFETCH(QString, subnet);
     QFETCH(QString, port);
     hostsWindow w(subnet);
-    tableOf(w)->appendRow({ new QStandardItem(QStringLiteral("127.0.0.7")), new QStandardItem(QStringLiteral("kept")) });
+    tableOf(w)->appendRow(
+        { new QStandardItem(QStringLiteral("127.0.0.7")), new QStandardItem(QStringLiteral("kept")) });
     scan(w, port);
 
     QCOMPARE(answerer->boxes.size(), 1);
@@ -326,13 +333,20 @@ void TestScanWindow::portField_data()
     QTest::addColumn<QString>("shown");
     for (const char* port : { "1", "22", "80", "443", "8080", "8443", "9100", "65535" })
         QTest::addRow("port %s", port) << port << port;
-    QTest::newRow("0 refused") << "0" << "";
-    QTest::newRow("leading zero refused") << "080" << "80";
-    QTest::newRow("65536: the last digit refused") << "65536" << "6553";
-    QTest::newRow("99999: the fifth digit refused") << "99999" << "9999";
-    QTest::newRow("comma refused") << "6," << "6";
-    QTest::newRow("sign and blanks refused") << "-1 2" << "12";
-    QTest::newRow("letters refused") << "http" << "";
+    QTest::newRow("0 refused") << "0"
+                               << "";
+    QTest::newRow("leading zero refused") << "080"
+                                          << "80";
+    QTest::newRow("65536: the last digit refused") << "65536"
+                                                   << "6553";
+    QTest::newRow("99999: the fifth digit refused") << "99999"
+                                                    << "9999";
+    QTest::newRow("comma refused") << "6,"
+                                   << "6";
+    QTest::newRow("sign and blanks refused") << "-1 2"
+                                             << "12";
+    QTest::newRow("letters refused") << "http"
+                                     << "";
 }
 
 void TestScanWindow::portField()

@@ -29,9 +29,8 @@ QStringList texts(const QSignalSpy& spy)
 
 QStringList sorted(QStringList list)
 {
-    std::sort(list.begin(), list.end(), [](const QString& a, const QString& b) {
-        return *net::parseAddress(a) < *net::parseAddress(b);
-    });
+    std::sort(list.begin(), list.end(),
+        [](const QString& a, const QString& b) { return *net::parseAddress(a) < *net::parseAddress(b); });
     return list;
 }
 
@@ -77,6 +76,7 @@ private slots:
     void capsAreNeverExceeded_data();
     void capsAreNeverExceeded();
     void abortKillsAndReapsTheChildren();
+    void abortFromASlotEndsTheWait();
     void plan_data();
     void plan();
 };
@@ -141,10 +141,9 @@ void TestScanner::tcpFindsExactlyTheListenersInOrder_data()
     QTest::newRow("the others refuse") << QStringList {} << SubnetProber::defaultTcpCap;
     QTest::newRow("a silent address before both") << QStringList { "127.0.0.2" } << SubnetProber::defaultTcpCap;
     QTest::newRow("a silent address between them") << QStringList { "127.0.0.4" } << SubnetProber::defaultTcpCap;
-    QTest::newRow("every other address silent") << QStringList { "127.0.0.1", "127.0.0.2", "127.0.0.4", "127.0.0.6" }
-                                                << SubnetProber::defaultTcpCap;
-    QTest::newRow("one at a time, as the sequential design")
-        << QStringList { "127.0.0.2", "127.0.0.4" } << 1;
+    QTest::newRow("every other address silent")
+        << QStringList { "127.0.0.1", "127.0.0.2", "127.0.0.4", "127.0.0.6" } << SubnetProber::defaultTcpCap;
+    QTest::newRow("one at a time, as the sequential design") << QStringList { "127.0.0.2", "127.0.0.4" } << 1;
 }
 
 void TestScanner::tcpFindsExactlyTheListenersInOrder()
@@ -161,8 +160,8 @@ void TestScanner::tcpFindsExactlyTheListenersInOrder()
     prober.connectAll(rangeOf(QStringLiteral("127.0.0.0/29")), listeners.port());
 
     QCOMPARE(texts(answered), (QStringList { "127.0.0.3", "127.0.0.5" }));
-    QCOMPARE(texts(settled),
-             (QStringList { "127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6" }));
+    QCOMPARE(
+        texts(settled), (QStringList { "127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6" }));
     QCOMPARE(prober.inFlight(), 0);
 }
 
@@ -187,8 +186,8 @@ void TestScanner::capsAreNeverExceeded()
     QFETCH(int, probes);
 
     LoopbackListeners listeners;
-    QVERIFY(listeners.listen({ "127.0.0.20" },
-                             { "127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13", "127.0.0.14", "127.0.0.15" }));
+    QVERIFY(listeners.listen(
+        { "127.0.0.20" }, { "127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13", "127.0.0.14", "127.0.0.15" }));
     SubnetProber prober;
     prober.setIcmpCap(cap);
     prober.setTcpCap(cap);
@@ -225,26 +224,54 @@ void TestScanner::abortKillsAndReapsTheChildren()
     QCOMPARE(settled.count(), 0);
 }
 
+void TestScanner::abortFromASlotEndsTheWait()
+{
+    SubnetProber prober;
+    prober.setIcmpCap(2);
+    QSignalSpy answered(&prober, &SubnetProber::answered);
+    QObject::connect(&prober, &SubnetProber::answered, &prober, &SubnetProber::abort);
+    prober.pingAll(rangeOf(QStringLiteral("127.0.0.0/29")));
+
+    QCOMPARE(answered.count(), 1);
+    QVERIFY(!prober.isRunning());
+    QCOMPARE(childCount(), 0);
+}
+
 void TestScanner::plan_data()
 {
     QTest::addColumn<QString>("subnet");
     QTest::addColumn<QString>("method");
     QTest::addColumn<QString>("port");
     QTest::addColumn<int>("expectedPort"); // 0: refused
-    QTest::addColumn<QString>("reason");   // part of the refusal
+    QTest::addColumn<QString>("reason"); // part of the refusal
 
-    QTest::newRow("ICMP ignores the port text") << "127.0.0.0/29" << "ICMP" << "junk" << -1 << "";
+    QTest::newRow("ICMP ignores the port text") << "127.0.0.0/29"
+                                                << "ICMP"
+                                                << "junk" << -1 << "";
     for (const char* port : { "1", "80", "443", "8080", "8443", "9100", "65535" })
-        QTest::addRow("TCP port %s", port) << "127.0.0.0/29" << "TCP" << port << QString(port).toInt() << "";
-    QTest::newRow("empty port") << "127.0.0.0/29" << "TCP" << "" << 0 << "Не указан порт";
+        QTest::addRow("TCP port %s", port) << "127.0.0.0/29"
+                                           << "TCP" << port << QString(port).toInt() << "";
+    QTest::newRow("empty port") << "127.0.0.0/29"
+                                << "TCP"
+                                << "" << 0 << "Не указан порт";
     for (const char* port : { "0", "65536", "6,", "080", " 80", "80 ", "+80", "8o", "99999" })
-        QTest::addRow("port text '%s'", port) << "127.0.0.0/29" << "TCP" << port << 0
-                                              << QStringLiteral("Неверный порт \"") + port + "\"";
-    QTest::newRow("host bits set") << "127.0.0.1/29" << "ICMP" << "" << 0 << "127.0.0.1/29";
-    QTest::newRow("bare address") << "127.0.0.1" << "ICMP" << "" << 0 << "127.0.0.1";
-    QTest::newRow("prefix 33") << "127.0.0.0/33" << "TCP" << "80" << 0 << "127.0.0.0/33";
-    QTest::newRow("not an address") << "localhost/8" << "ICMP" << "" << 0 << "localhost/8";
-    QTest::newRow("unknown method") << "127.0.0.0/29" << "UDP" << "80" << 0 << "UDP";
+        QTest::addRow("port text '%s'", port) << "127.0.0.0/29"
+                                              << "TCP" << port << 0 << QStringLiteral("Неверный порт \"") + port + "\"";
+    QTest::newRow("host bits set") << "127.0.0.1/29"
+                                   << "ICMP"
+                                   << "" << 0 << "127.0.0.1/29";
+    QTest::newRow("bare address") << "127.0.0.1"
+                                  << "ICMP"
+                                  << "" << 0 << "127.0.0.1";
+    QTest::newRow("prefix 33") << "127.0.0.0/33"
+                               << "TCP"
+                               << "80" << 0 << "127.0.0.0/33";
+    QTest::newRow("not an address") << "localhost/8"
+                                    << "ICMP"
+                                    << "" << 0 << "localhost/8";
+    QTest::newRow("unknown method") << "127.0.0.0/29"
+                                    << "UDP"
+                                    << "80" << 0 << "UDP";
 }
 
 void TestScanner::plan()
