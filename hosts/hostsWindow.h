@@ -42,11 +42,12 @@ public slots:
     void scanWindow();
 
 public:
-    // Each returns when its probes have ended; the window repaints meanwhile but takes no input.
+    // These return when their probes have ended; meanwhile the window repaints but takes no input.
     void scanner(const ScanRequest& outputdata);
     void ping_all(const net::HostRange& addresses);
     void ping(quint32 host);
     void pingPort(const net::HostRange& addresses, int port, double timeout = 0.1);
+    // A scanned row: the address only, without a note item.
     void add_to_model(quint32 host);
 
 private:
