@@ -13,7 +13,11 @@ class QMenu;
 class QStandardItemModel;
 class RegExpDelegate;
 class scanSubnetWindow;
+struct ScanRequest;
 struct SqlResult;
+namespace net {
+struct HostRange;
+}
 namespace Ui {
 class Hosts;
 }
@@ -55,6 +59,15 @@ private:
     // --- scanning (hostsWindowScan.cpp) ---
 public slots:
     void scanWindow();
+
+public:
+    // These return when their probes have ended; meanwhile the window repaints but takes no input.
+    void scanner(const ScanRequest& outputdata);
+    void ping_all(const net::HostRange& addresses);
+    void ping(quint32 host);
+    void pingPort(const net::HostRange& addresses, int port, double timeout = 0.1);
+    // A scanned row: the address only, without a note item.
+    void add_to_model(quint32 host);
 
 private:
     std::unique_ptr<Ui::Hosts> hosts;

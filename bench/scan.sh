@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds in release mode and prints the scan figures: ICMP sweeps on loopback, and TCP sweeps
+# with silent hosts inside a network namespace of its own (root only), against the
+# one-after-the-other design. BUILD_DIR chooses the build directory.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build-release}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build "$build" -j2 --target bench_scan > /dev/null
+bench=$(realpath "$build/bench/bench_scan")
+
+echo "== ICMP on loopback"
+"$bench" ping-one
+"$bench" icmp 127.0.0.0/24
+"$bench" icmp 127.0.0.0/20
+
+echo "== TCP with silent hosts"
+if [ "$(id -u)" -ne 0 ] || ! command -v ip > /dev/null || ! command -v iptables > /dev/null; then
+    echo "skipped: the silent hosts need root, ip and iptables (a network namespace that drops SYNs)"
+    exit 0
+fi
+ns=zarvin-scan-bench-$$
+trap 'ip netns del "$ns" 2> /dev/null || true' EXIT
+ip netns add "$ns"
+ip netns exec "$ns" ip link set lo up
+listeners=127.0.0.10,127.0.0.100,127.0.0.200
+# Inside the namespace only: SYNs to anything but the three listeners are dropped, so those
+# addresses stay silent instead of refusing.
+for address in ${listeners//,/ }; do
+    ip netns exec "$ns" iptables -A INPUT -p tcp --syn -d "$address" -j ACCEPT
+done
+ip netns exec "$ns" iptables -A INPUT -p tcp --syn -j DROP
+ip netns exec "$ns" "$bench" tcp 127.0.0.0/24 "$listeners" --sequential
+ip netns exec "$ns" "$bench" tcp 127.0.0.0/16 "$listeners"

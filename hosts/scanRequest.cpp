@@ -1,0 +1,59 @@
+#include "hosts/scanRequest.h"
+
+#include <QRegExp>
+
+namespace scanRequest {
+
+QString portPattern()
+{
+    return QStringLiteral("6553[0-5]|655[0-2][0-9]|65[0-4][0-9]{2}|6[0-4][0-9]{3}|[1-5][0-9]{4}|[1-9][0-9]{0,3}");
+}
+
+std::optional<quint16> parsePort(const QString& text)
+{
+    QRegExp rx(portPattern());
+    if (!rx.exactMatch(text))
+        return std::nullopt;
+    return quint16(text.toUInt());
+}
+
+namespace {
+
+QString portError(const QString& text)
+{
+    if (text.isEmpty())
+        return QStringLiteral("Не указан порт для сканирования по TCP: введите число от 1 до 65535");
+    return QStringLiteral("Неверный порт \"") + text + QStringLiteral("\": введите число от 1 до 65535");
+}
+
+} // namespace
+
+std::optional<Plan> plan(const QString& subnet, const ScanRequest& request, QString* error)
+{
+    const bool tcp = request.method == scanRequest::tcp();
+    if (!tcp && request.method != scanRequest::icmp()) {
+        *error = QStringLiteral("Неизвестный способ сканирования: ") + request.method;
+        return std::nullopt;
+    }
+    // A bare address would read as a /32; the window subnet must be written as a network.
+    const auto network = subnet.contains(QLatin1Char('/')) ? net::parseNetwork(subnet) : std::nullopt;
+    if (!network) {
+        *error = QStringLiteral("Подсеть ") + subnet
+            + QStringLiteral(" не является сетью IPv4 в записи CIDR: сканирование невозможно");
+        return std::nullopt;
+    }
+    Plan result;
+    result.tcp = tcp;
+    result.hosts = net::hostRange(*network);
+    if (tcp) {
+        const auto port = parsePort(request.port);
+        if (!port) {
+            *error = portError(request.port);
+            return std::nullopt;
+        }
+        result.port = *port;
+    }
+    return result;
+}
+
+} // namespace scanRequest

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "net/ipv4.h"
+
+#include <QString>
+
+#include <optional>
+
+// What the scan dialog hands to the scan: the method tag ("ICMP" or "TCP") and, for TCP,
+// the port text exactly as typed.
+struct ScanRequest {
+    QString method;
+    QString port;
+};
+
+namespace scanRequest {
+
+inline QString icmp()
+{
+    return QStringLiteral("ICMP");
+}
+inline QString tcp()
+{
+    return QStringLiteral("TCP");
+}
+
+// Exactly the decimal ports 1 to 65535, no leading zero: the port field's pattern.
+QString portPattern();
+std::optional<quint16> parsePort(const QString& text);
+
+// A request checked against the window subnet, ready to run.
+struct Plan {
+    bool tcp = false;
+    net::HostRange hosts;
+    quint16 port = 0;
+};
+
+// The plan for `request` on `subnet`, or none with the reason in `error`: a subnet that is
+// not a network in CIDR notation, an unknown method, or an empty or unreadable TCP port.
+std::optional<Plan> plan(const QString& subnet, const ScanRequest& request, QString* error);
+
+} // namespace scanRequest

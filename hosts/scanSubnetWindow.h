@@ -1,0 +1,32 @@
+#pragma once
+
+#include "hosts/scanRequest.h"
+
+#include <QDialog>
+
+#include <optional>
+
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+
+// Asks how to scan: ICMP, or TCP on the port typed into `port`.
+class scanSubnetWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit scanSubnetWindow(QWidget* parent = nullptr);
+
+    // The method and, for TCP, the port text as typed; none when no method is chosen.
+    std::optional<ScanRequest> scanParameter() const;
+
+public slots:
+    void stateRadioButton();
+
+private:
+    QGridLayout* gridLayout;
+    QLabel* label;
+    QLineEdit* port;
+    QRadioButton* rbICMP;
+    QRadioButton* rbTCP;
+};
