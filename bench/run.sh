@@ -1,13 +1,40 @@
-#!/bin/sh
-# Builds the benchmarks in release mode in their own build directory, then runs each one.
-set -e
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-bench"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=$(for source in "$root"/bench/bench_*.cpp; do basename "$source" .cpp; done)
-cmake --build "$build" -j2 --target $targets >/dev/null
+#!/usr/bin/env bash
+# Builds the benchmarks in release mode in their own build directory and prints their figures:
+# host list load and save, ICMP sweeps on loopback, and TCP sweeps with silent hosts inside a
+# network namespace of its own (root only) against the one-after-the-other design.
+# BUILD_DIR chooses the build directory.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build-bench}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build "$build" -j2 --target bench_hosts bench_scan > /dev/null
 export QT_QPA_PLATFORM=offscreen
-for target in $targets; do
-    echo "== $target"
-    "$build/bench/$target" 2>/dev/null
+hosts=$(realpath "$build/bench/bench_hosts")
+scan=$(realpath "$build/bench/bench_scan")
+
+echo "== Host list"
+"$hosts" 2> /dev/null
+
+echo "== ICMP on loopback"
+"$scan" ping-one
+"$scan" icmp 127.0.0.0/24
+"$scan" icmp 127.0.0.0/20
+
+echo "== TCP with silent hosts"
+if [ "$(id -u)" -ne 0 ] || ! command -v ip > /dev/null || ! command -v iptables > /dev/null; then
+    echo "skipped: the silent hosts need root, ip and iptables (a network namespace that drops SYNs)"
+    exit 0
+fi
+ns=zarvin-scan-bench-$$
+trap 'ip netns del "$ns" 2> /dev/null || true' EXIT
+ip netns add "$ns"
+ip netns exec "$ns" ip link set lo up
+listeners=127.0.0.10,127.0.0.100,127.0.0.200
+# Inside the namespace only: SYNs to anything but the three listeners are dropped, so those
+# addresses stay silent instead of refusing.
+for address in ${listeners//,/ }; do
+    ip netns exec "$ns" iptables -A INPUT -p tcp --syn -d "$address" -j ACCEPT
 done
+ip netns exec "$ns" iptables -A INPUT -p tcp --syn -j DROP
+ip netns exec "$ns" "$scan" tcp 127.0.0.0/24 "$listeners" --sequential
+ip netns exec "$ns" "$scan" tcp 127.0.0.0/16 "$listeners"
