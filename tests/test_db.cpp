@@ -104,17 +104,6 @@ private slots:
         QVERIFY(!db.run("SELEC nonsense").isConstraint());
     }
 
-    void emptyTextIsStoredAsEmptyNotNull()
-    {
-        DB db;
-        QVERIFY(db.run("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)",
-                       {"10.0.0.0/24", "10.0.0.5", QStringLiteral("")}).ok());
-        DbProbe probe(dir->dbPath());
-        const QVariant note = probe.rows("SELECT note FROM hosts").value(0).value(0);
-        QVERIFY(!note.isNull());
-        QCOMPARE(note.toString(), QString(""));
-    }
-
     // A read left unfinished would hold a lock that makes other connections' writes wait out
     // the busy time-out and fail.
     void readsLeaveNoLockBehind()
