@@ -10,7 +10,9 @@
 #include <QMessageBox>
 
 agreementWindow::agreementWindow(QSettings& install, QWidget* parent)
-    : QWidget(parent), agree(std::make_unique<Ui::Agree>()), install(install)
+    : QWidget(parent)
+    , agree(std::make_unique<Ui::Agree>())
+    , install(install)
 {
     agree->setupUi(this);
     connect(agree->pbYes, &QPushButton::clicked, this, &agreementWindow::accept);
@@ -30,7 +32,7 @@ void agreementWindow::accept()
     } catch (const DbOpenError& e) {
         // The acceptance is kept; the user learns why no main window follows.
         QMessageBox::critical(this, QStringLiteral("Ошибка"),
-                              QStringLiteral("Не удалось открыть базу данных ") + e.file + QStringLiteral(":\n") + e.text);
+            QStringLiteral("Не удалось открыть базу данных ") + e.file + QStringLiteral(":\n") + e.text);
         close();
         QCoreApplication::exit(1);
         return;

@@ -12,8 +12,8 @@ int floorDiv(int value, int divisor)
 
 QPoint centredPosition(QSize desktop, QSize window, int raise)
 {
-    return QPoint(floorDiv(desktop.width() - window.width(), 2),
-                  floorDiv(desktop.height() - window.height(), 2) - raise);
+    return QPoint(
+        floorDiv(desktop.width() - window.width(), 2), floorDiv(desktop.height() - window.height(), 2) - raise);
 }
 
 QSize desktopSize()

@@ -14,13 +14,13 @@ QAtomicInt connectionCounter;
 bool isOperational(int code)
 {
     switch (code) {
-    case 1:  // ERROR
-    case 3:  // PERM
-    case 4:  // ABORT
-    case 5:  // BUSY
-    case 6:  // LOCKED
-    case 8:  // READONLY
-    case 9:  // INTERRUPT
+    case 1: // ERROR
+    case 3: // PERM
+    case 4: // ABORT
+    case 5: // BUSY
+    case 6: // LOCKED
+    case 8: // READONLY
+    case 9: // INTERRUPT
     case 10: // IOERR
     case 13: // FULL
     case 14: // CANTOPEN
@@ -47,9 +47,10 @@ int primaryCode(const QSqlError& error)
 }
 
 DbOpenError::DbOpenError(const QString& file, const QString& text)
-    : std::runtime_error((file + QStringLiteral(": ") + text).toStdString()), file(file), text(text)
-{
-}
+    : std::runtime_error((file + QStringLiteral(": ") + text).toStdString())
+    , file(file)
+    , text(text)
+{ }
 
 DB::DB(const QString& file)
     : connectionName(QStringLiteral("zarvin-db-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))

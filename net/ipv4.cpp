@@ -94,7 +94,7 @@ std::optional<AddressWithPrefix> parseAddressWithPrefix(const QString& text)
     const auto prefix = parsePrefix(text.midRef(slash + 1));
     if (!address || !prefix)
         return std::nullopt;
-    return AddressWithPrefix{*address, *prefix};
+    return AddressWithPrefix { *address, *prefix };
 }
 
 std::optional<Network> parseNetwork(const QString& text)
@@ -103,17 +103,17 @@ std::optional<Network> parseNetwork(const QString& text)
         const auto address = parseAddress(text);
         if (!address)
             return std::nullopt;
-        return Network{*address, 32};
+        return Network { *address, 32 };
     }
     const auto parsed = parseAddressWithPrefix(text);
     if (!parsed || (parsed->address & ~netmask(parsed->prefix)) != 0)
         return std::nullopt;
-    return Network{parsed->address, parsed->prefix};
+    return Network { parsed->address, parsed->prefix };
 }
 
 Network networkOf(Address address, int prefix)
 {
-    return Network{address & netmask(prefix), prefix};
+    return Network { address & netmask(prefix), prefix };
 }
 
 Address broadcastOf(const Network& n)
@@ -153,10 +153,10 @@ bool overlaps(const Network& a, const Network& b)
 HostRange hostRange(const Network& n)
 {
     if (n.prefix == 32)
-        return HostRange{n.address, 0};
+        return HostRange { n.address, 0 };
     if (n.prefix == 31)
-        return HostRange{n.address, 2};
-    return HostRange{n.address + 1, addressCount(n.prefix) - 2};
+        return HostRange { n.address, 2 };
+    return HostRange { n.address + 1, addressCount(n.prefix) - 2 };
 }
 
 } // namespace net

@@ -14,11 +14,12 @@
 #include <QStyle>
 
 namespace {
-const QStringList treeHeaders = {QStringLiteral("Наименование"), QStringLiteral("Подсеть")};
+const QStringList treeHeaders = { QStringLiteral("Наименование"), QStringLiteral("Подсеть") };
 }
 
 ZarvinWindow::ZarvinWindow(QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::MainWindow>())
 {
     ui->setupUi(this);
     decorateActions();
@@ -32,8 +33,8 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->tree, &QWidget::customContextMenuRequested, this, &ZarvinWindow::contextMenu);
     ui->tree->header()->setDefaultSectionSize(300);
     ui->tree->setModel(model);
-    connect(ui->tree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &ZarvinWindow::update_menu_buttons);
+    connect(
+        ui->tree->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ZarvinWindow::update_menu_buttons);
     load_data();
     if (model->rowCount() == 0) {
         ui->createOrg->setEnabled(true);
@@ -125,7 +126,7 @@ bool ZarvinWindow::add_child(const std::optional<QStringList>& outputData)
 {
     if (ui->tree->selectionModel()->selectedIndexes().isEmpty() || !currentSubnet()) {
         QMessageBox::warning(this, QStringLiteral("Ошибка"),
-                             QStringLiteral("Сначала выберите элемент для добавления дочернего элемента."));
+            QStringLiteral("Сначала выберите элемент для добавления дочернего элемента."));
         return true;
     }
     if (!outputData || outputData->size() < 3)
@@ -151,7 +152,7 @@ void ZarvinWindow::update_menu_buttons()
     const bool selected = hasRows && !ui->tree->selectionModel()->selectedIndexes().isEmpty();
     if (hasRows)
         ui->createOrg->setEnabled(false);
-    for (QAction* a : {ui->addRow, ui->editRow, ui->deleteRow, ui->hosts})
+    for (QAction* a : { ui->addRow, ui->editRow, ui->deleteRow, ui->hosts })
         a->setEnabled(selected);
     ui->deleteDB->setEnabled(hasRows);
 }

@@ -21,7 +21,8 @@ void refuse(const QString& text)
 } // namespace
 
 addSubnetsWindow::addSubnetsWindow(const std::optional<QString>&, QWidget* parent)
-    : QDialog(parent), db(std::make_unique<DB>())
+    : QDialog(parent)
+    , db(std::make_unique<DB>())
 {
     first = new QLineEdit(this);
     first->setObjectName(QStringLiteral("first"));
@@ -56,12 +57,12 @@ std::optional<QStringList> addSubnetsWindow::add(const std::optional<QString>& v
     }
     const net::Network network = net::networkOf(typed->address, typed->prefix);
     if (!value)
-        return QStringList{first->text(), net::toText(network)};
+        return QStringList { first->text(), net::toText(network) };
     return addBranch(first->text(), network, *value);
 }
 
-std::optional<QStringList> addSubnetsWindow::addBranch(const QString& name, const net::Network& network,
-                                                      const QString& parent)
+std::optional<QStringList> addSubnetsWindow::addBranch(
+    const QString& name, const net::Network& network, const QString& parent)
 {
     const QString networkText = net::toText(network);
     const auto parentNetwork = net::parseNetwork(parent);
@@ -78,7 +79,7 @@ std::optional<QStringList> addSubnetsWindow::addBranch(const QString& name, cons
         refuse(networkText + QStringLiteral(" входит в существующую подсеть"));
         return std::nullopt;
     }
-    return QStringList{name, networkText, parent};
+    return QStringList { name, networkText, parent };
 }
 
 bool addSubnetsWindow::checkSubnet(const QVector<QVariantList>& result, const net::Network& currentValue)

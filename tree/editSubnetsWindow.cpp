@@ -5,7 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
-editSubnetsWindow::editSubnetsWindow(const QVector<QVariantList>& value, QWidget* parent) : QDialog(parent)
+editSubnetsWindow::editSubnetsWindow(const QVector<QVariantList>& value, QWidget* parent)
+    : QDialog(parent)
 {
     QString name;
     QString subnet;
@@ -32,5 +33,5 @@ editSubnetsWindow::editSubnetsWindow(const QVector<QVariantList>& value, QWidget
 
 QStringList editSubnetsWindow::edit(const QVector<QVariantList>&) const
 {
-    return {first->text(), label->text()};
+    return { first->text(), label->text() };
 }

@@ -51,54 +51,54 @@ SqlResult allRows(DB& db)
 
 SqlResult idOfSubnet(DB& db, const QString& subnet)
 {
-    return db.run(QStringLiteral("SELECT id FROM subnets WHERE subnet = ?"), {subnet});
+    return db.run(QStringLiteral("SELECT id FROM subnets WHERE subnet = ?"), { subnet });
 }
 
-SqlResult insertBranch(DB& db, const QString& name, const QString& subnet, const QVariant& parentId,
-                       const QString& parentSubnet)
+SqlResult insertBranch(
+    DB& db, const QString& name, const QString& subnet, const QVariant& parentId, const QString& parentSubnet)
 {
     return db.run(QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)"),
-                  {text(name), subnet, parentId, parentSubnet});
+        { text(name), subnet, parentId, parentSubnet });
 }
 
 SqlResult insertOrganisation(DB& db, const QString& name, const QString& subnet)
 {
     return db.run(QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)"),
-                  {subnet, QVariant(), QVariant(), text(name)});
+        { subnet, QVariant(), QVariant(), text(name) });
 }
 
 SqlResult branchSubnets(DB& db, const QString& parentSubnet)
 {
-    return db.run(QStringLiteral("SELECT subnet FROM subnets WHERE parent_subnet = ?"), {parentSubnet});
+    return db.run(QStringLiteral("SELECT subnet FROM subnets WHERE parent_subnet = ?"), { parentSubnet });
 }
 
 SqlResult childrenOf(DB& db, const QString& subnet)
 {
-    return db.run(QStringLiteral("SELECT parent_subnet FROM subnets WHERE parent_subnet=?"), {subnet});
+    return db.run(QStringLiteral("SELECT parent_subnet FROM subnets WHERE parent_subnet=?"), { subnet });
 }
 
 SqlResult rowForEditing(DB& db, const QString& subnet)
 {
-    return db.run(QStringLiteral("SELECT id, name, subnet, parent_subnet FROM subnets WHERE subnet=?"), {subnet});
+    return db.run(QStringLiteral("SELECT id, name, subnet, parent_subnet FROM subnets WHERE subnet=?"), { subnet });
 }
 
 SqlResult rename(DB& db, const QString& name, const QString& subnet)
 {
     // The subnet is written back unchanged: only the name may change.
-    return db.run(QStringLiteral("UPDATE subnets SET name=?, subnet=? WHERE subnet=?"), {text(name), subnet, subnet});
+    return db.run(QStringLiteral("UPDATE subnets SET name=?, subnet=? WHERE subnet=?"), { text(name), subnet, subnet });
 }
 
 SqlResult deleteRowWithHosts(DB& db, const QString& subnet)
 {
     return runTogether(db,
-                       {QStringLiteral("DELETE FROM subnets WHERE subnet = ?"),
-                        QStringLiteral("DELETE FROM hosts WHERE subnet = ?")},
-                       {subnet});
+        { QStringLiteral("DELETE FROM subnets WHERE subnet = ?"),
+            QStringLiteral("DELETE FROM hosts WHERE subnet = ?") },
+        { subnet });
 }
 
 SqlResult deleteEverything(DB& db)
 {
-    return runTogether(db, {QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts")}, {});
+    return runTogether(db, { QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }, {});
 }
 
 void fillTree(QStandardItemModel& model, const QVector<QVariantList>& rows)
@@ -110,7 +110,7 @@ void fillTree(QStandardItemModel& model, const QVector<QVariantList>& rows)
         const QVariant parentId = row.value(3);
         QStandardItem* parent = parentId.isNull() ? model.invisibleRootItem() : itemOfId.value(parentId.toLongLong());
         if (parent) {
-            parent->appendRow({nameItem, subnetItem});
+            parent->appendRow({ nameItem, subnetItem });
         } else {
             delete nameItem;
             delete subnetItem;

@@ -10,14 +10,14 @@ class QStandardItemModel;
 // The statements of the organisation tree on table `subnets`.
 namespace subnetTable {
 
-SqlResult allRows(DB& db);                               // id, name, subnet, parent_id
-SqlResult idOfSubnet(DB& db, const QString& subnet);      // id
-SqlResult insertBranch(DB& db, const QString& name, const QString& subnet, const QVariant& parentId,
-                       const QString& parentSubnet);
+SqlResult allRows(DB& db); // id, name, subnet, parent_id
+SqlResult idOfSubnet(DB& db, const QString& subnet); // id
+SqlResult insertBranch(
+    DB& db, const QString& name, const QString& subnet, const QVariant& parentId, const QString& parentSubnet);
 SqlResult insertOrganisation(DB& db, const QString& name, const QString& subnet);
-SqlResult branchSubnets(DB& db, const QString& parentSubnet);  // subnet of each direct branch
-SqlResult childrenOf(DB& db, const QString& subnet);           // parent_subnet, one row per child
-SqlResult rowForEditing(DB& db, const QString& subnet);        // id, name, subnet, parent_subnet
+SqlResult branchSubnets(DB& db, const QString& parentSubnet); // subnet of each direct branch
+SqlResult childrenOf(DB& db, const QString& subnet); // parent_subnet, one row per child
+SqlResult rowForEditing(DB& db, const QString& subnet); // id, name, subnet, parent_subnet
 SqlResult rename(DB& db, const QString& name, const QString& subnet);
 
 // Each of these runs as one transaction: on failure nothing has changed.

@@ -16,7 +16,7 @@ namespace {
 void setEmptyTreeActions(Ui::MainWindow& ui)
 {
     ui.createOrg->setEnabled(true);
-    for (QAction* a : {ui.addRow, ui.editRow, ui.deleteRow, ui.deleteDB, ui.hosts})
+    for (QAction* a : { ui.addRow, ui.editRow, ui.deleteRow, ui.deleteDB, ui.hosts })
         a->setEnabled(false);
 }
 
@@ -41,7 +41,7 @@ void ZarvinWindow::addSubnet()
     const bool stored = organisation ? createOrg(result) : add_child(result);
     if (!stored)
         QMessageBox::critical(nullptr, QStringLiteral("Ошибка"),
-                              QStringLiteral("Подсеть ") + result->value(1) + QStringLiteral(" уже существует!"));
+            QStringLiteral("Подсеть ") + result->value(1) + QStringLiteral(" уже существует!"));
 }
 
 bool ZarvinWindow::createOrg(const std::optional<QStringList>& outputData)
@@ -69,8 +69,8 @@ void ZarvinWindow::delete_item()
         return;
     }
     const auto answer = QMessageBox::question(this, QStringLiteral("Внимание!"),
-                                              QStringLiteral("Вы уверены, что хотите удалить этот элемент?"),
-                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        QStringLiteral("Вы уверены, что хотите удалить этот элемент?"), QMessageBox::Yes | QMessageBox::No,
+        QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
     const SqlResult children = subnetTable::childrenOf(*db, *subnet);
@@ -79,8 +79,8 @@ void ZarvinWindow::delete_item()
         return;
     }
     if (!children.rows.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("Ошибка!"),
-                             QStringLiteral("Сначала необходимо удалить дочерние элементы"));
+        QMessageBox::warning(
+            this, QStringLiteral("Ошибка!"), QStringLiteral("Сначала необходимо удалить дочерние элементы"));
         return;
     }
     const SqlResult deleted = subnetTable::deleteRowWithHosts(*db, *subnet);
@@ -96,8 +96,7 @@ void ZarvinWindow::delete_item()
 void ZarvinWindow::deleteDB()
 {
     const auto answer = QMessageBox::question(this, QStringLiteral("Удалить таблицу"),
-                                              QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"),
-                                              QMessageBox::Yes | QMessageBox::No);
+        QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"), QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
     const SqlResult r = subnetTable::deleteEverything(*db);
