@@ -1,9 +1,12 @@
 #include "tests/support/testSupport.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -80,6 +83,44 @@ void typeText(QWidget* widget, const QString& text)
         else
             QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
+}
+
+void clickButton(QWidget* window, const char* name)
+{
+    QTest::mouseClick(window->findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
+}
+
+static QPoint cellCentre(QAbstractItemView* view, const QModelIndex& index)
+{
+    view->scrollTo(index);
+    return view->visualRect(index).center();
+}
+
+void clickCell(QAbstractItemView* view, const QModelIndex& index, Qt::KeyboardModifiers keys)
+{
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, keys, cellCentre(view, index));
+}
+
+void doubleClickCell(QAbstractItemView* view, const QModelIndex& index)
+{
+    const QPoint at = cellCentre(view, index);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+}
+
+bool typeIntoCell(QAbstractItemView* view, int row, int column, const QString& text)
+{
+    const QModelIndex index = view->model()->index(row, column);
+    doubleClickCell(view, index);
+    if (!QTest::qWaitFor([&] { return view->indexWidget(index) != nullptr; }, 2000))
+        return false;
+    auto* editor = qobject_cast<QLineEdit*>(view->indexWidget(index));
+    if (!editor)
+        return false;
+    editor->selectAll();
+    typeText(editor, text);
+    QTest::keyClick(editor, Qt::Key_Enter);
+    return QTest::qWaitFor([&] { return view->indexWidget(index) == nullptr; }, 5000);
 }
 
 void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button)

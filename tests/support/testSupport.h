@@ -11,6 +11,9 @@
 
 #include <functional>
 
+class QAbstractItemView;
+class QModelIndex;
+
 // A fresh data directory for one test; ZARVIN_SUBNETS_DIR names it while the object lives.
 class TempDataDir {
 public:
@@ -69,6 +72,15 @@ private:
 
 // Types text into a widget key by key, Cyrillic included (QTest::keyClicks takes ASCII only).
 void typeText(QWidget* widget, const QString& text);
+
+// Clicks the push button named `name` inside `window`.
+void clickButton(QWidget* window, const char* name);
+void clickCell(QAbstractItemView* view, const QModelIndex& index, Qt::KeyboardModifiers keys = {});
+// A first click, then the double click, as the mouse delivers them.
+void doubleClickCell(QAbstractItemView* view, const QModelIndex& index);
+// Double clicks the cell, types `text` over what its editor holds and presses Enter; true once the
+// editor has closed. Message boxes that the commit opens must be answered by a ModalAnswerer.
+bool typeIntoCell(QAbstractItemView* view, int row, int column, const QString& text);
 
 // Presses a standard button of a message box (its escape button when it has no such button).
 void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button);
