@@ -7,203 +7,94 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <algorithm>
 #include <unistd.h>
 
 namespace {
 
-net::HostRange rangeOf(const QString& subnet)
-{
-    const auto network = net::parseNetwork(subnet);
-    Q_ASSERT(network);
-    return net::hostRange(*network);
-}
-
-QStringList texts(const QSignalSpy& spy)
+QStringList texts(const QSignalSpy& spy, bool sorted)
 {
     QStringList out;
     for (const QList<QVariant>& args : spy)
         out << net::toText(args.at(0).value<quint32>());
+    if (sorted)
+        out.sort();
     return out;
 }
 
-QStringList sorted(QStringList list)
+QStringList loopback(int from, int to)
 {
-    std::sort(list.begin(), list.end(),
-        [](const QString& a, const QString& b) { return *net::parseAddress(a) < *net::parseAddress(b); });
-    return list;
+    QStringList out;
+    for (int i = from; i <= to; ++i)
+        out << QStringLiteral("127.0.0.%1").arg(i);
+    return out;
 }
 
 // Children of this process that have not been reaped yet, as the kernel sees them.
 int childCount()
 {
     QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(getpid()));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    return QString::fromLatin1(file.readAll()).split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
+    return file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split(' ', Qt::SkipEmptyParts).size() : -1;
 }
-
-quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0);
-    return server.serverPort(); // free again once the server goes
-}
-
-// Records the largest number of probes in flight, by the prober's count and by the kernel's.
-struct FlightLog {
-    int counted = 0;
-    int children = 0;
-    void watch(SubnetProber& prober)
-    {
-        QObject::connect(&prober, &SubnetProber::settled, &prober, [this, &prober] {
-            counted = qMax(counted, prober.inFlight());
-            children = qMax(children, childCount());
-        });
-    }
-};
 
 } // namespace
 
 class TestScanner : public QObject {
     Q_OBJECT
 private slots:
-    void icmpFindsTheLoopbackHosts();
-    void probedAddresses_data();
-    void probedAddresses();
-    void tcpFindsExactlyTheListenersInOrder_data();
-    void tcpFindsExactlyTheListenersInOrder();
-    void capsAreNeverExceeded_data();
-    void capsAreNeverExceeded();
+    void sweep_data();
+    void sweep();
     void abortKillsAndReapsTheChildren();
-    void abortFromASlotEndsTheWait();
     void plan_data();
     void plan();
 };
 
-void TestScanner::icmpFindsTheLoopbackHosts()
+void TestScanner::sweep_data()
 {
-    SubnetProber prober;
-    QSignalSpy answered(&prober, &SubnetProber::answered);
-    QSignalSpy settled(&prober, &SubnetProber::settled);
-    QSignalSpy finished(&prober, &SubnetProber::finished);
-    prober.pingAll(rangeOf(QStringLiteral("127.0.0.0/29")));
+    QTest::addColumn<bool>("tcp");
+    QTest::addColumn<QString>("subnet");
+    QTest::addColumn<int>("cap");
+    QTest::addColumn<QStringList>("answered");
+    QTest::addColumn<QStringList>("settled"); // ICMP: in any order
+    const QStringList listening = loopback(3, 3) + loopback(5, 5);
 
-    const QStringList hosts { "127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6" };
-    QCOMPARE(sorted(texts(answered)), hosts);
-    QCOMPARE(sorted(texts(settled)), hosts);
+    QTest::newRow("ICMP /29, cap 3: the six hosts, not network nor broadcast")
+        << false << "127.0.0.0/29" << 3 << loopback(1, 6) << loopback(1, 6);
+    QTest::newRow("TCP /27, cap 4: answers wait for silent ones before them; six silent in a row hold the cap")
+        << true << "127.0.0.0/27" << 4 << listening << loopback(1, 30);
+    QTest::newRow("TCP /30: the two hosts")
+        << true << "127.0.0.4/30" << int(SubnetProber::defaultTcpCap) << loopback(5, 5) << loopback(5, 6);
+}
+
+// 127.0.0.3 and .5 listen; .1, .2, .4 and .10 to .15 stay silent; the others refuse.
+void TestScanner::sweep()
+{
+    QFETCH(bool, tcp);
+    QFETCH(QString, subnet);
+    QFETCH(int, cap);
+    QFETCH(QStringList, answered);
+    QFETCH(QStringList, settled);
+
+    LoopbackListeners listeners;
+    QVERIFY(listeners.listen(loopback(3, 3) + loopback(5, 5), loopback(1, 2) + loopback(4, 4) + loopback(10, 15)));
+    SubnetProber prober;
+    tcp ? prober.setTcpCap(cap) : prober.setIcmpCap(cap);
+    QSignalSpy answers(&prober, &SubnetProber::answered);
+    QSignalSpy settles(&prober, &SubnetProber::settled);
+    QSignalSpy finished(&prober, &SubnetProber::finished);
+    int children = 0; // the kernel's count, beside the prober's own
+    QObject::connect(&prober, &SubnetProber::settled, &prober, [&] { children = qMax(children, childCount()); });
+    const net::HostRange range = net::hostRange(*net::parseNetwork(subnet));
+    tcp ? prober.connectAll(range, listeners.port()) : prober.pingAll(range);
+
+    QCOMPARE(texts(answers, !tcp), answered);
+    QCOMPARE(texts(settles, !tcp), settled);
     QCOMPARE(finished.count(), 1);
-    QVERIFY(!prober.isRunning());
-    QCOMPARE(prober.inFlight(), 0);
-    QCOMPARE(prober.peakInFlight(), 6); // all started before the first ended
     QCOMPARE(childCount(), 0);
-}
-
-void TestScanner::probedAddresses_data()
-{
-    QTest::addColumn<bool>("tcp");
-    QTest::addColumn<QString>("subnet");
-    QTest::addColumn<QStringList>("probed");
-
-    for (const bool tcp : { false, true }) {
-        const char* method = tcp ? "TCP" : "ICMP";
-        QTest::addRow("%s /30: the two hosts, neither network nor broadcast", method)
-            << tcp << "127.0.0.4/30" << QStringList { "127.0.0.5", "127.0.0.6" };
-        QTest::addRow("%s /31: both addresses", method)
-            << tcp << "127.0.0.6/31" << QStringList { "127.0.0.6", "127.0.0.7" };
-        QTest::addRow("%s /32: nothing", method) << tcp << "127.0.0.9/32" << QStringList {};
-    }
-}
-
-void TestScanner::probedAddresses()
-{
-    QFETCH(bool, tcp);
-    QFETCH(QString, subnet);
-    QFETCH(QStringList, probed);
-
-    SubnetProber prober;
-    QSignalSpy settled(&prober, &SubnetProber::settled);
-    QSignalSpy finished(&prober, &SubnetProber::finished);
-    if (tcp)
-        prober.connectAll(rangeOf(subnet), closedPort());
-    else
-        prober.pingAll(rangeOf(subnet));
-
-    QCOMPARE(tcp ? texts(settled) : sorted(texts(settled)), probed);
-    QCOMPARE(finished.count(), 1);
-}
-
-void TestScanner::tcpFindsExactlyTheListenersInOrder_data()
-{
-    QTest::addColumn<QStringList>("silent");
-    QTest::addColumn<int>("cap");
-
-    QTest::newRow("the others refuse") << QStringList {} << SubnetProber::defaultTcpCap;
-    QTest::newRow("a silent address before both") << QStringList { "127.0.0.2" } << SubnetProber::defaultTcpCap;
-    QTest::newRow("a silent address between them") << QStringList { "127.0.0.4" } << SubnetProber::defaultTcpCap;
-    QTest::newRow("every other address silent")
-        << QStringList { "127.0.0.1", "127.0.0.2", "127.0.0.4", "127.0.0.6" } << SubnetProber::defaultTcpCap;
-    QTest::newRow("one at a time, as the sequential design") << QStringList { "127.0.0.2", "127.0.0.4" } << 1;
-}
-
-void TestScanner::tcpFindsExactlyTheListenersInOrder()
-{
-    QFETCH(QStringList, silent);
-    QFETCH(int, cap);
-
-    LoopbackListeners listeners;
-    QVERIFY(listeners.listen({ "127.0.0.5", "127.0.0.3" }, silent));
-    SubnetProber prober;
-    prober.setTcpCap(cap);
-    QSignalSpy answered(&prober, &SubnetProber::answered);
-    QSignalSpy settled(&prober, &SubnetProber::settled);
-    prober.connectAll(rangeOf(QStringLiteral("127.0.0.0/29")), listeners.port());
-
-    QCOMPARE(texts(answered), (QStringList { "127.0.0.3", "127.0.0.5" }));
-    QCOMPARE(
-        texts(settled), (QStringList { "127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6" }));
-    QCOMPARE(prober.inFlight(), 0);
-}
-
-void TestScanner::capsAreNeverExceeded_data()
-{
-    QTest::addColumn<bool>("tcp");
-    QTest::addColumn<int>("cap");
-    QTest::addColumn<QString>("subnet");
-    QTest::addColumn<int>("probes");
-
-    QTest::newRow("ICMP, 6 hosts under a cap of 3") << false << 3 << "127.0.0.0/29" << 6;
-    QTest::newRow("ICMP, 2 hosts under a cap of 1") << false << 1 << "127.0.0.0/30" << 2;
-    QTest::newRow("TCP, 6 silent in a row under a cap of 4") << true << 4 << "127.0.0.0/27" << 30;
-    QTest::newRow("TCP, cap of 1") << true << 1 << "127.0.0.0/27" << 30;
-}
-
-void TestScanner::capsAreNeverExceeded()
-{
-    QFETCH(bool, tcp);
-    QFETCH(int, cap);
-    QFETCH(QString, subnet);
-    QFETCH(int, probes);
-
-    LoopbackListeners listeners;
-    QVERIFY(listeners.listen(
-        { "127.0.0.20" }, { "127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13", "127.0.0.14", "127.0.0.15" }));
-    SubnetProber prober;
-    prober.setIcmpCap(cap);
-    prober.setTcpCap(cap);
-    FlightLog log;
-    log.watch(prober);
-    QSignalSpy settled(&prober, &SubnetProber::settled);
-    if (tcp)
-        prober.connectAll(rangeOf(subnet), listeners.port());
-    else
-        prober.pingAll(rangeOf(subnet));
-
-    QCOMPARE(settled.count(), probes);
-    QCOMPARE(prober.effectiveCap(), cap);
-    QCOMPARE(prober.peakInFlight(), cap); // reached, and never passed
-    QVERIFY(log.counted <= cap);
-    QVERIFY2(log.children <= cap, qPrintable(QString::number(log.children)));
+    // The cap is reached where there are more probes than it allows, and never passed.
+    if (cap < settled.size())
+        QCOMPARE(prober.peakInFlight(), cap);
+    QVERIFY(prober.peakInFlight() <= cap);
+    QVERIFY2(children <= cap, qPrintable(QString::number(children)));
 }
 
 void TestScanner::abortKillsAndReapsTheChildren()
@@ -211,90 +102,50 @@ void TestScanner::abortKillsAndReapsTheChildren()
     SubnetProber prober;
     QSignalSpy finished(&prober, &SubnetProber::finished);
     QSignalSpy settled(&prober, &SubnetProber::settled);
-    prober.startPing(rangeOf(QStringLiteral("127.0.0.0/29")));
+    prober.startPing(net::hostRange(*net::parseNetwork(QStringLiteral("127.0.0.0/29"))));
     QTRY_COMPARE(prober.inFlight(), 6);
     QCOMPARE(childCount(), 6);
 
     prober.abort();
-    QCOMPARE(prober.inFlight(), 0);
     QCOMPARE(childCount(), 0);
-    QVERIFY(!prober.isRunning());
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50); // an aborted sweep reports nothing more
     QCOMPARE(finished.count(), 0);
     QCOMPARE(settled.count(), 0);
 }
 
-void TestScanner::abortFromASlotEndsTheWait()
-{
-    SubnetProber prober;
-    prober.setIcmpCap(2);
-    QSignalSpy answered(&prober, &SubnetProber::answered);
-    QObject::connect(&prober, &SubnetProber::answered, &prober, &SubnetProber::abort);
-    prober.pingAll(rangeOf(QStringLiteral("127.0.0.0/29")));
-
-    QCOMPARE(answered.count(), 1);
-    QVERIFY(!prober.isRunning());
-    QCOMPARE(childCount(), 0);
-}
-
 void TestScanner::plan_data()
 {
     QTest::addColumn<QString>("subnet");
-    QTest::addColumn<QString>("method");
     QTest::addColumn<QString>("port");
-    QTest::addColumn<int>("expectedPort"); // 0: refused
-    QTest::addColumn<QString>("reason"); // part of the refusal
+    QTest::addColumn<QString>("outcome"); // the plan of a TCP scan, or the refusal
+    const auto row = [](const QString& name, const QString& subnet, const QString& port, const QString& outcome) {
+        QTest::newRow(qPrintable(name)) << subnet << port << outcome;
+    };
+    const QString lan = QStringLiteral("127.0.0.0/29");
+    const QString range = QStringLiteral(": введите число от 1 до 65535");
 
-    QTest::newRow("ICMP ignores the port text") << "127.0.0.0/29"
-                                                << "ICMP"
-                                                << "junk" << -1 << "";
-    for (const char* port : { "1", "80", "443", "8080", "8443", "9100", "65535" })
-        QTest::addRow("TCP port %s", port) << "127.0.0.0/29"
-                                           << "TCP" << port << QString(port).toInt() << "";
-    QTest::newRow("empty port") << "127.0.0.0/29"
-                                << "TCP"
-                                << "" << 0 << "Не указан порт";
-    for (const char* port : { "0", "65536", "6,", "080", " 80", "80 ", "+80", "8o", "99999" })
-        QTest::addRow("port text '%s'", port) << "127.0.0.0/29"
-                                              << "TCP" << port << 0 << QStringLiteral("Неверный порт \"") + port + "\"";
-    QTest::newRow("host bits set") << "127.0.0.1/29"
-                                   << "ICMP"
-                                   << "" << 0 << "127.0.0.1/29";
-    QTest::newRow("bare address") << "127.0.0.1"
-                                  << "ICMP"
-                                  << "" << 0 << "127.0.0.1";
-    QTest::newRow("prefix 33") << "127.0.0.0/33"
-                               << "TCP"
-                               << "80" << 0 << "127.0.0.0/33";
-    QTest::newRow("not an address") << "localhost/8"
-                                    << "ICMP"
-                                    << "" << 0 << "localhost/8";
-    QTest::newRow("unknown method") << "127.0.0.0/29"
-                                    << "UDP"
-                                    << "80" << 0 << "UDP";
+    for (const QString port : { "1", "8080", "65535" })
+        row("port " + port, lan, port, "127.0.0.1 x6 port " + port);
+    row("empty port", lan, "", "Не указан порт для сканирования по TCP" + range);
+    for (const QString port : { "0", "65536", "6,", "080" })
+        row("port text " + port, lan, port, "Неверный порт \"" + port + "\"" + range);
+    for (const QString subnet : { "127.0.0.1/29", "127.0.0.0" })
+        row("window subnet " + subnet, subnet, "80",
+            "Подсеть " + subnet + " не является сетью IPv4 в записи CIDR: сканирование невозможно");
 }
 
 void TestScanner::plan()
 {
     QFETCH(QString, subnet);
-    QFETCH(QString, method);
     QFETCH(QString, port);
-    QFETCH(int, expectedPort);
-    QFETCH(QString, reason);
+    QFETCH(QString, outcome);
 
     QString error;
-    const auto plan = scanRequest::plan(subnet, ScanRequest { method, port }, &error);
-    if (expectedPort == 0) {
-        QVERIFY(!plan);
-        QVERIFY2(error.contains(reason), qPrintable(error));
-        return;
-    }
-    QVERIFY2(plan, qPrintable(error));
-    QCOMPARE(plan->tcp, method == "TCP");
-    QCOMPARE(plan->hosts.first, *net::parseAddress(QStringLiteral("127.0.0.1")));
-    QCOMPARE(plan->hosts.count, quint64(6));
-    if (plan->tcp)
-        QCOMPARE(int(plan->port), expectedPort);
+    const auto plan = scanRequest::plan(subnet, ScanRequest { scanRequest::tcp(), port }, &error);
+    if (plan && plan->tcp)
+        error = net::toText(plan->hosts.first) + " x" + QString::number(plan->hosts.count) + " port "
+            + QString::number(plan->port);
+    QCOMPARE(error, outcome);
 }
 
 QTEST_MAIN(TestScanner)

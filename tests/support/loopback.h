@@ -22,12 +22,11 @@ public:
     {
         for (int attempt = 0; attempt < 20; ++attempt) {
             closeAll();
-            auto first = std::make_unique<QTcpServer>();
-            const QString firstAddress = answering.isEmpty() ? silent.first() : answering.first();
-            if (!first->listen(QHostAddress(firstAddress), 0))
+            QTcpServer first; // finds a port that is free on the first address
+            if (!first.listen(QHostAddress(answering.first()), 0))
                 continue;
-            chosenPort = first->serverPort();
-            first->close();
+            chosenPort = first.serverPort();
+            first.close();
             if (listenAll(answering, silent))
                 return true;
         }
