@@ -40,15 +40,15 @@ private:
     std::unique_ptr<addSubnetsWindow> dialog;
 };
 
-void TestAddDialog::open(const QStringList& branches, const QString& address, int prefix,
-                         const std::optional<QString>& value)
+void TestAddDialog::open(
+    const QStringList& branches, const QString& address, int prefix, const std::optional<QString>& value)
 {
     DB schema; // creates the tables
     DbProbe probe(dir->dbPath());
-    QVERIFY(probe.exec("INSERT INTO subnets (subnet, name) VALUES (?, 'Org')", {org}));
+    QVERIFY(probe.exec("INSERT INTO subnets (subnet, name) VALUES (?, 'Org')", { org }));
     for (const QString& b : branches)
-        QVERIFY(probe.exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('B', ?, 1, ?)",
-                           {b, org}));
+        QVERIFY(probe.exec(
+            "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('B', ?, 1, ?)", { b, org }));
     dialog = std::make_unique<addSubnetsWindow>(value);
     typeText(dialog->first, QStringLiteral(" Склад "));
     QTest::keyClicks(dialog->second, address);
@@ -67,7 +67,7 @@ void TestAddDialog::add_data()
     const QString in = QStringLiteral(" входит в существующую подсеть");
     const QString notIn = QStringLiteral(" не принадлежит подсети 10.0.0.0/8");
     const QString bad = QStringLiteral(" - это не подсеть и не IP-адрес!");
-    const QStringList two{"10.0.0.0/24", "10.0.2.0/24"};
+    const QStringList two { "10.0.0.0/24", "10.0.2.0/24" };
     QTest::newRow("organisation: host bits dropped") << false << two << "10.1.2.3" << 8 << org;
     QTest::newRow("organisation: /0") << false << two << "255.255.255.255" << 0 << "0.0.0.0/0";
     QTest::newRow("/32 untouched; field drops a blank after 1") << false << two << "10.0.0.1 " << 32 << "10.0.0.1/32";
@@ -96,8 +96,8 @@ void TestAddDialog::add()
     QStringList got = r ? *r : QStringList();
     for (const auto& b : answerer->boxes)
         got << (b.icon == QMessageBox::Critical ? "critical " : "other ") + b.title + ": " + b.text;
-    const QStringList accepted = QStringList{" Склад ", result} + (branch ? QStringList{org} : QStringList());
-    QCOMPARE(got, refused ? QStringList{"critical Ошибка: " + result} : accepted);
+    const QStringList accepted = QStringList { " Склад ", result } + (branch ? QStringList { org } : QStringList());
+    QCOMPARE(got, refused ? QStringList { "critical Ошибка: " + result } : accepted);
 }
 
 // Another program holding the file locked beyond the busy time-out: the user is told why.

@@ -96,14 +96,24 @@ void TestHostsWindow::typedAddressIsChecked_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("message");
-    QTest::newRow("host of the subnet kept") << "192.168.1.10" << "192.168.1.10" << "";
-    QTest::newRow("the editor takes no octet above 255") << "192.168.1.256" << "192.168.1.25" << "";
-    QTest::newRow("25 with a trailing blank emptied silently") << "192.168.1.25 " << "" << "";
-    QTest::newRow("other subnet") << "192.168.2.10" << ""
+    QTest::newRow("host of the subnet kept") << "192.168.1.10"
+                                             << "192.168.1.10"
+                                             << "";
+    QTest::newRow("the editor takes no octet above 255") << "192.168.1.256"
+                                                         << "192.168.1.25"
+                                                         << "";
+    QTest::newRow("25 with a trailing blank emptied silently") << "192.168.1.25 "
+                                                               << ""
+                                                               << "";
+    QTest::newRow("other subnet") << "192.168.2.10"
+                                  << ""
                                   << "Хост с адресом 192.168.2.10 не входит в подсеть 192.168.1.0/24";
-    QTest::newRow("broadcast") << "192.168.1.255" << ""
+    QTest::newRow("broadcast") << "192.168.1.255"
+                               << ""
                                << "Адрес 192.168.1.255 является широковещательным для подсети 192.168.1.0/24";
-    QTest::newRow("network address") << "192.168.1.0" << "" << "Адрес 192.168.1.0 - адрес подсети 192.168.1.0/24";
+    QTest::newRow("network address") << "192.168.1.0"
+                                     << ""
+                                     << "Адрес 192.168.1.0 - адрес подсети 192.168.1.0/24";
 }
 
 void TestHostsWindow::typedAddressIsChecked()
@@ -184,7 +194,8 @@ void TestHostsWindow::saveLoadAndDeleteAllBesideAnotherWindow()
     answers->thenBox(); // but every later edit is checked, a note edit included
     QVERIFY(typeIntoCell(view, 2, 1, "moved"));
     QCOMPARE(column(model, 0), QStringList({ "192.168.1.10", "192.168.1.30", "", "192.168.1.50" }));
-    QCOMPARE(answers->boxes.value(5).text, QStringLiteral("Хост с адресом 10.9.9.9 не входит в подсеть 192.168.1.0/24"));
+    QCOMPARE(
+        answers->boxes.value(5).text, QStringLiteral("Хост с адресом 10.9.9.9 не входит в подсеть 192.168.1.0/24"));
 
     answers->thenBox(QMessageBox::No);
     clickButton(w, "pbDeleleAll");

@@ -15,14 +15,15 @@ namespace {
 struct Actions {
     explicit Actions(ZarvinWindow& w)
     {
-        for (const char* name : {"createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts", "calculate", "close"})
+        for (const char* name :
+            { "createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts", "calculate", "close" })
             byName.insert(name, w.findChild<QAction*>(name));
     }
     // Enabled states of createOrg, addRow, editRow, deleteRow, deleteDB, hosts, as 0/1 text.
     QString states() const
     {
         QString s;
-        for (const char* name : {"createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts"})
+        for (const char* name : { "createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts" })
             s += byName.value(name)->isEnabled() ? '1' : '0';
         return s;
     }
@@ -70,24 +71,21 @@ private slots:
         QCOMPARE(tree->model()->headerData(0, Qt::Horizontal).toString(), QString("Наименование"));
         QCOMPARE(tree->model()->headerData(1, Qt::Horizontal).toString(), QString("Подсеть"));
         QCOMPARE(Actions(w).states(), QString("100000"));
-        QCOMPARE(entries(w.buildContextMenu()), QStringList({"Создать организцию"}));
+        QCOMPARE(entries(w.buildContextMenu()), QStringList({ "Создать организцию" }));
     }
 
     void treeSkipsOrphansAndForwardParents()
     {
-        seed({{1, "Org", "10.0.0.0/8", QVariant(), QVariant()},
-              {2, "North", "10.1.0.0/16", 1, "10.0.0.0/8"},
-              {3, "Orphan", "10.2.0.0/16", 99, "10.0.0.0/8"},
-              {4, "Under orphan", "10.2.1.0/24", 3, "10.2.0.0/16"},
-              {5, "Forward", "10.3.0.0/16", 6, "10.0.0.0/8"},
-              {6, "South", "10.4.0.0/16", 1, "10.0.0.0/8"},
-              {7, "North desk", "10.1.1.0/24", 2, "10.1.0.0/16"},
-              {8, "Top despite parent subnet", "192.168.0.0/16", QVariant(), "10.0.0.0/8"}});
+        seed({ { 1, "Org", "10.0.0.0/8", QVariant(), QVariant() }, { 2, "North", "10.1.0.0/16", 1, "10.0.0.0/8" },
+            { 3, "Orphan", "10.2.0.0/16", 99, "10.0.0.0/8" }, { 4, "Under orphan", "10.2.1.0/24", 3, "10.2.0.0/16" },
+            { 5, "Forward", "10.3.0.0/16", 6, "10.0.0.0/8" }, { 6, "South", "10.4.0.0/16", 1, "10.0.0.0/8" },
+            { 7, "North desk", "10.1.1.0/24", 2, "10.1.0.0/16" },
+            { 8, "Top despite parent subnet", "192.168.0.0/16", QVariant(), "10.0.0.0/8" } });
         ZarvinWindow w;
         auto* tree = w.findChild<QTreeView*>("tree");
-        QCOMPARE(outline(tree->model()), QStringList({"Org 10.0.0.0/8", "  North 10.1.0.0/16",
-                                                     "    North desk 10.1.1.0/24", "  South 10.4.0.0/16",
-                                                     "Top despite parent subnet 192.168.0.0/16"}));
+        QCOMPARE(outline(tree->model()),
+            QStringList({ "Org 10.0.0.0/8", "  North 10.1.0.0/16", "    North desk 10.1.1.0/24", "  South 10.4.0.0/16",
+                "Top despite parent subnet 192.168.0.0/16" }));
         const QModelIndex north = tree->model()->index(0, 0, tree->model()->index(0, 0));
         QVERIFY(tree->isExpanded(tree->model()->index(0, 0)));
         QVERIFY(tree->isExpanded(north));
@@ -96,12 +94,12 @@ private slots:
 
     void actionsAndMenuFollowTheSelection()
     {
-        seed({{1, "Org", "10.0.0.0/8", QVariant(), QVariant()}, {2, "North", "10.1.0.0/16", 1, "10.0.0.0/8"}});
+        seed({ { 1, "Org", "10.0.0.0/8", QVariant(), QVariant() }, { 2, "North", "10.1.0.0/16", 1, "10.0.0.0/8" } });
         ZarvinWindow w;
         Actions actions(w);
         auto* tree = w.findChild<QTreeView*>("tree");
-        QCOMPARE(entries(w.buildContextMenu()), QStringList({"Добавить строку [off]", "---",
-                                                            "Удалить  строку [off]", "Удалить базу данных"}));
+        QCOMPARE(entries(w.buildContextMenu()),
+            QStringList({ "Добавить строку [off]", "---", "Удалить  строку [off]", "Удалить базу данных" }));
 
         const QModelIndex north = tree->model()->index(0, 0, tree->model()->index(0, 0));
         tree->selectionModel()->select(north, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -110,8 +108,8 @@ private slots:
         QCOMPARE(w.firstSelectedSubnet(), std::optional<QString>("10.1.0.0/16"));
         QCOMPARE(actions.states(), QString("011111"));
         QCOMPARE(entries(w.buildContextMenu()),
-                 QStringList({"Добавить строку", "Изменить строку", "---", "Удалить  строку", "Удалить базу данных",
-                              "---", "Калькулятор подсети", "Учет хостов"}));
+            QStringList({ "Добавить строку", "Изменить строку", "---", "Удалить  строку", "Удалить базу данных", "---",
+                "Калькулятор подсети", "Учет хостов" }));
 
         tree->selectionModel()->clearSelection();
         QCOMPARE(actions.states(), QString("000010"));
@@ -121,7 +119,7 @@ private slots:
 
     void clickSelectsRowAndMakesItCurrent()
     {
-        seed({{1, "Org", "10.0.0.0/8", QVariant(), QVariant()}});
+        seed({ { 1, "Org", "10.0.0.0/8", QVariant(), QVariant() } });
         ZarvinWindow w;
         w.show();
         auto* tree = w.findChild<QTreeView*>("tree");
@@ -135,7 +133,7 @@ private slots:
     // A tree that cannot be read is reported, the last one stays, and the stored one shows once the file is free.
     void lockedDatabaseIsReportedAndRecovered()
     {
-        seed({{1, "Org", "10.0.0.0/8", QVariant(), QVariant()}});
+        seed({ { 1, "Org", "10.0.0.0/8", QVariant(), QVariant() } });
         ZarvinWindow w;
         auto* tree = w.findChild<QTreeView*>("tree");
         {
@@ -148,12 +146,13 @@ private slots:
             QCOMPARE(answerer.boxes.at(0).title, QString("Ошибка"));
             QCOMPARE(answerer.boxes.at(0).icon, QMessageBox::Critical);
             QVERIFY(!answerer.boxes.at(0).text.isEmpty());
-            QCOMPARE(outline(tree->model()), QStringList({"Org 10.0.0.0/8"}));
-            QVERIFY(locker.exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('North', '10.1.0.0/16', 1, '10.0.0.0/8')"));
+            QCOMPARE(outline(tree->model()), QStringList({ "Org 10.0.0.0/8" }));
+            QVERIFY(locker.exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('North', "
+                                "'10.1.0.0/16', 1, '10.0.0.0/8')"));
             QVERIFY(locker.exec("COMMIT"));
         }
         w.load_data();
-        QCOMPARE(outline(tree->model()), QStringList({"Org 10.0.0.0/8", "  North 10.1.0.0/16"}));
+        QCOMPARE(outline(tree->model()), QStringList({ "Org 10.0.0.0/8", "  North 10.1.0.0/16" }));
     }
 
 private:
@@ -161,7 +160,8 @@ private:
     {
         DbProbe probe(dir->dbPath());
         for (const QVariantList& r : rows)
-            QVERIFY(probe.exec("INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)", r));
+            QVERIFY(probe.exec(
+                "INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)", r));
     }
 
     std::unique_ptr<TempDataDir> dir;

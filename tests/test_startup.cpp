@@ -32,8 +32,7 @@ QList<QWidget*> visibleWindows()
     return out;
 }
 
-template <typename T>
-T* visibleWindowOf()
+template <typename T> T* visibleWindowOf()
 {
     for (QWidget* w : visibleWindows())
         if (auto* t = qobject_cast<T*>(w))
@@ -75,7 +74,7 @@ private slots:
         QFETCH(int, expected);
         QCOMPARE(floorDiv(value, 2), expected);
         QCOMPARE(centredPosition(QSize(1000, 1000), QSize(1000 - value, 1000 - 2 * value), 50),
-                 QPoint(expected, value - 50));
+            QPoint(expected, value - 50));
     }
 
     void onlyExactTrueIsAcceptance_data()
@@ -124,7 +123,7 @@ private slots:
         QTRY_VERIFY(agreement.isNull() || !agreement->isVisible());
 
         QSettings written(dir->settingsPath(), QSettings::IniFormat);
-        QCOMPARE(written.childGroups(), QStringList({"Installed"}));
+        QCOMPARE(written.childGroups(), QStringList({ "Installed" }));
         QCOMPARE(written.value("Installed/agreement").toString(), QString("true"));
 
         // The next start goes straight to the main window.

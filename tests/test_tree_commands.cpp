@@ -56,8 +56,8 @@ private:
     QAction* action(const char* name) const { return window->findChild<QAction*>(QString::fromLatin1(name)); }
     QModelIndex indexOf(const QString& subnet) const
     {
-        const auto found = model()->match(model()->index(0, 1), Qt::DisplayRole, subnet, 1,
-                                          Qt::MatchExactly | Qt::MatchRecursive);
+        const auto found
+            = model()->match(model()->index(0, 1), Qt::DisplayRole, subnet, 1, Qt::MatchExactly | Qt::MatchRecursive);
         return found.isEmpty() ? QModelIndex() : found[0].sibling(found[0].row(), 0);
     }
 
@@ -138,7 +138,7 @@ private:
     {
         thenDialog<editSubnetsWindow>([=](editSubnetsWindow& dialog) {
             if (opened)
-                *opened = QStringList{dialog.first->text(), dialog.label->text()};
+                *opened = QStringList { dialog.first->text(), dialog.label->text() };
             QTest::keyClick(dialog.first, Qt::Key_A, Qt::ControlModifier);
             QTest::keyClick(dialog.first, Qt::Key_Delete);
             typeText(dialog.first, newName);
@@ -162,10 +162,10 @@ private:
         QStringList lines;
         const auto rows = probe->rows("SELECT s.id, s.name, s.subnet, s.parent_subnet IS p.subnet FROM subnets s LEFT "
                                       "JOIN subnets p ON p.id = s.parent_id WHERE s.parent_id IS ? ORDER BY s.id",
-                                      {parentId});
+            { parentId });
         for (const QVariantList& r : rows)
             lines << QString(depth * 2, ' ') + r[1].toString() + '|' + r[2].toString()
-                         + (r[3].toBool() ? "" : " (parent_subnet names another row)")
+                    + (r[3].toBool() ? "" : " (parent_subnet names another row)")
                   << storedTree(r[0], depth + 1);
         return lines;
     }
@@ -180,7 +180,7 @@ private:
     QString enabledActions() const
     {
         QStringList on;
-        for (const char* name : {"createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts"})
+        for (const char* name : { "createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts" })
             if (action(name)->isEnabled())
                 on << QString::fromLatin1(name);
         return on.join(' ');
@@ -215,7 +215,7 @@ void TestTreeCommands::branchesAndRenaming()
     thenAddDialog("Юг", "10.3.0.0", 16);
     answerer->thenBox();
     clickToolButton("addRow");
-    QCOMPARE(boxTexts(), QStringList{"Ошибка: Сначала выберите элемент для добавления дочернего элемента."});
+    QCOMPARE(boxTexts(), QStringList { "Ошибка: Сначала выберите элемент для добавления дочернего элемента." });
     QCOMPARE(answerer->boxes[0].icon, QMessageBox::Warning);
 
     QStringList opened;
@@ -223,11 +223,11 @@ void TestTreeCommands::branchesAndRenaming()
     thenMenuEntry("Изменить строку");
     thenEditDialog(QString(), &opened);
     rightClick("10.2.0.0/16");
-    QCOMPARE(opened, (QStringList{"Склад", "10.2.0.0/16"}));
+    QCOMPARE(opened, (QStringList { "Склад", "10.2.0.0/16" }));
     QCOMPARE(probe->rows("SELECT name IS NULL, name FROM subnets WHERE subnet = '10.2.0.0/16'"),
-             (QVector<QVariantList>{{0, ""}}));
-    const QStringList expected{"Орг|10.0.0.0/8", "  Склад|10.1.0.0/16", "  |10.2.0.0/16", "    Цех|10.2.1.0/24",
-                               "    Порт|10.2.5.0/24"};
+        (QVector<QVariantList> { { 0, "" } }));
+    const QStringList expected { "Орг|10.0.0.0/8", "  Склад|10.1.0.0/16", "  |10.2.0.0/16", "    Цех|10.2.1.0/24",
+        "    Порт|10.2.5.0/24" };
     QCOMPARE(storedTree(), expected);
     QCOMPARE(shownTree(), expected);
     QCOMPARE(count("subnets"), expected.size()); // no row stored out of the tree's reach
@@ -242,7 +242,7 @@ void TestTreeCommands::newUserRoad()
     add("Корпорация", "", 32, true);
     add("Корпорация", "10.1.2.3", 8);
     QCOMPARE(probe->rows("SELECT name, subnet, parent_id IS NULL, parent_subnet IS NULL FROM subnets"),
-             (QVector<QVariantList>{{"Корпорация", org, 1, 1}}));
+        (QVector<QVariantList> { { "Корпорация", org, 1, 1 } }));
     QVERIFY(!action("createOrg")->isEnabled() && action("deleteDB")->isEnabled());
     add("Копия", "10.9.9.9", 8, true); // the organisation's own network, without branches yet
     add("Север", "10.1.0.0", 16);
@@ -255,7 +255,7 @@ void TestTreeCommands::newUserRoad()
     clickRow("10.2.0.0/16");
     thenEditDialog("Южный филиал");
     clickToolButton("editRow");
-    const QStringList branches{"Корпорация|10.0.0.0/8", "  Север|10.1.0.0/16", "  Южный филиал|10.2.0.0/16"};
+    const QStringList branches { "Корпорация|10.0.0.0/8", "  Север|10.1.0.0/16", "  Южный филиал|10.2.0.0/16" };
     QCOMPARE(storedTree(), branches);
     QCOMPARE(shownTree(), branches);
 
@@ -277,7 +277,7 @@ void TestTreeCommands::newUserRoad()
     clickToolButton("deleteRow");
     const auto error = answerer->boxes.takeLast();
     QVERIFY2(error.icon == QMessageBox::Critical && error.title == "Ошибка" && error.text.contains("missing"),
-             qPrintable(error.text));
+        qPrintable(error.text));
     QCOMPARE(storedTree(), branches);
     QCOMPARE(shownTree(), branches);
     QCOMPARE(count("hosts"), 2);
@@ -286,10 +286,10 @@ void TestTreeCommands::newUserRoad()
     clickRow("10.2.0.0/16", Qt::ControlModifier);
     answerer->thenBox(QMessageBox::Yes);
     clickToolButton("deleteRow");
-    const QStringList beforeEmptying{"Корпорация|10.0.0.0/8", "  Южный филиал|10.2.0.0/16"};
+    const QStringList beforeEmptying { "Корпорация|10.0.0.0/8", "  Южный филиал|10.2.0.0/16" };
     QCOMPARE(storedTree(), beforeEmptying);
     QCOMPARE(shownTree(), beforeEmptying);
-    QCOMPARE(probe->rows("SELECT host FROM hosts"), QVector<QVariantList>{{"10.0.0.1"}});
+    QCOMPARE(probe->rows("SELECT host FROM hosts"), QVector<QVariantList> { { "10.0.0.1" } });
     answerer->thenBox();
     clickToolButton("deleteRow"); // the reload left nothing selected
 
@@ -311,15 +311,14 @@ void TestTreeCommands::newUserRoad()
     QCOMPARE(enabledActions(), QStringLiteral("createOrg")); // the last row gone as if emptied
 
     const QString create = "Создать организцию", branch = "Добавить филиал";
-    QCOMPARE(dialogTitles, (QStringList{create, create, branch, branch, branch, branch, branch, "Изменить запись",
-                                        create}));
-    QCOMPARE(boxTexts(), (QStringList{"Ошибка: /32 - это не подсеть и не IP-адрес!",
-                                      "Ошибка: Подсеть 10.0.0.0/8 уже существует!",
-                                      "Ошибка: 10.1.2.0/24 входит в существующую подсеть",
-                                      "Ошибка: 11.0.0.0/16 не принадлежит подсети 10.0.0.0/8", askDelete,
-                                      "Ошибка!: Сначала необходимо удалить дочерние элементы", askDelete, askDelete,
-                                      "Ошибка: Сначала выберите элемент для удаления.", askEmpty, askEmpty,
-                                      askDelete}));
+    QCOMPARE(dialogTitles,
+        (QStringList { create, create, branch, branch, branch, branch, branch, "Изменить запись", create }));
+    QCOMPARE(boxTexts(),
+        (QStringList { "Ошибка: /32 - это не подсеть и не IP-адрес!", "Ошибка: Подсеть 10.0.0.0/8 уже существует!",
+            "Ошибка: 10.1.2.0/24 входит в существующую подсеть",
+            "Ошибка: 11.0.0.0/16 не принадлежит подсети 10.0.0.0/8", askDelete,
+            "Ошибка!: Сначала необходимо удалить дочерние элементы", askDelete, askDelete,
+            "Ошибка: Сначала выберите элемент для удаления.", askEmpty, askEmpty, askDelete }));
     QCOMPARE(answerer->boxes[4].icon, QMessageBox::Question);
     QCOMPARE(answerer->boxes[5].icon, QMessageBox::Warning);
 }

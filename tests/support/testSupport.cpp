@@ -14,7 +14,8 @@
 #include <QTest>
 
 TempDataDir::TempDataDir()
-    : previous(qgetenv("ZARVIN_SUBNETS_DIR")), hadPrevious(qEnvironmentVariableIsSet("ZARVIN_SUBNETS_DIR"))
+    : previous(qgetenv("ZARVIN_SUBNETS_DIR"))
+    , hadPrevious(qEnvironmentVariableIsSet("ZARVIN_SUBNETS_DIR"))
 {
     qputenv("ZARVIN_SUBNETS_DIR", dir.path().toUtf8());
 }
@@ -155,7 +156,7 @@ void ModalAnswerer::thenBox(QMessageBox::StandardButton button)
             w->close();
             return;
         }
-        boxes << Box{box->icon(), box->windowTitle(), box->text()};
+        boxes << Box { box->icon(), box->windowTitle(), box->text() };
         pressBoxButton(box, button);
     });
 }
@@ -170,8 +171,7 @@ void ModalAnswerer::poll()
     w->setProperty("zarvinTestAnswered", true);
     if (handlers.isEmpty()) {
         auto* box = qobject_cast<QMessageBox*>(w);
-        unexpected << QStringLiteral("%1: %2").arg(w->metaObject()->className(),
-                                                   box ? box->text() : w->windowTitle());
+        unexpected << QStringLiteral("%1: %2").arg(w->metaObject()->className(), box ? box->text() : w->windowTitle());
         if (auto* dialog = qobject_cast<QDialog*>(w))
             dialog->reject();
         else

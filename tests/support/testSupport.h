@@ -61,8 +61,8 @@ public:
     void thenBox(QMessageBox::StandardButton button = QMessageBox::Ok);
 
     int pending() const { return handlers.size(); }
-    QVector<Box> boxes;          // message boxes answered, in order
-    QStringList unexpected;      // windows that appeared with no handler queued; they were closed
+    QVector<Box> boxes; // message boxes answered, in order
+    QStringList unexpected; // windows that appeared with no handler queued; they were closed
 
 private:
     void poll();
