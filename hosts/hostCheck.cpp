@@ -91,15 +91,8 @@ quint16 groupAt(const IpAddress& a, int i)
 // A prefix length: decimal, no leading zero, at most `max`.
 std::optional<int> parsePrefix(const QStringRef& text, int max)
 {
-    if (text.isEmpty() || text.size() > 3 || (text.size() > 1 && text.at(0) == QLatin1Char('0')))
-        return std::nullopt;
-    int value = 0;
-    for (const QChar ch : text) {
-        if (ch < QLatin1Char('0') || ch > QLatin1Char('9'))
-            return std::nullopt;
-        value = value * 10 + (ch.unicode() - '0');
-    }
-    if (value > max)
+    const auto value = net::parseDecimal(text, 3);
+    if (!value || *value > max)
         return std::nullopt;
     return value;
 }

@@ -42,9 +42,6 @@ QString prefixPart(const QString& maskItem)
     return blank < 0 ? QString() : maskItem.mid(blank + 1);
 }
 
-namespace {
-
-// A decimal number of 1..maxDigits ASCII digits without a leading zero.
 std::optional<int> parseDecimal(const QStringRef& text, int maxDigits)
 {
     if (text.isEmpty() || text.size() > maxDigits)
@@ -59,6 +56,8 @@ std::optional<int> parseDecimal(const QStringRef& text, int maxDigits)
     }
     return value;
 }
+
+namespace {
 
 std::optional<int> parsePrefix(const QStringRef& text)
 {

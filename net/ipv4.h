@@ -36,6 +36,9 @@ QString prefixPart(const QString& maskItem);
 
 Address netmask(int prefix);
 
+// A decimal number of 1..maxDigits ASCII digits without a leading zero.
+std::optional<int> parseDecimal(const QStringRef& text, int maxDigits);
+
 // Exactly four decimal octets 0..255, no leading zeros, nothing else.
 std::optional<Address> parseAddress(const QString& text);
 // "a.b.c.d/p" with p 0..32; host bits allowed.
