@@ -11,6 +11,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -37,6 +40,11 @@ QWidget* openFirstWindow(QSettings& install, QString* error)
 
 int runApplication(QSettings& install)
 {
+    // The interface is Russian whatever the locale: Qt's own buttons too ("Отмена", "Да").
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
     QDir().mkpath(dataDir()); // a directory named in ZARVIN_SUBNETS_DIR need not exist yet
     QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));
     QString error;
