@@ -33,8 +33,7 @@ bool isOperational(int code)
     }
 }
 
-} // namespace
-
+// The primary result code of a failed Qt SQL operation.
 int primaryCode(const QSqlError& error)
 {
     if (error.type() == QSqlError::NoError)
@@ -45,6 +44,16 @@ int primaryCode(const QSqlError& error)
         return sqlite::Error;
     return native & 0xff;
 }
+
+SqlResult failure(const QSqlError& error)
+{
+    SqlResult r;
+    r.code = primaryCode(error);
+    r.errorText = error.text();
+    return r;
+}
+
+} // namespace
 
 DbOpenError::DbOpenError(const QString& file, const QString& text)
     : std::runtime_error((file + QStringLiteral(": ") + text).toStdString())
@@ -106,7 +115,7 @@ SqlResult DB::run(const QString& sql, const QVariantList& params)
     bool ok = c.prepare(sql);
     if (ok) {
         for (const QVariant& value : params)
-            c.addBindValue(value);
+            c.addBindValue(value.type() == QVariant::String && value.toString().isNull() ? QStringLiteral("") : value);
         ok = c.exec();
     }
     if (ok) {
@@ -122,13 +131,29 @@ SqlResult DB::run(const QString& sql, const QVariantList& params)
         if (c.lastError().type() != QSqlError::NoError)
             ok = false;
     }
-    if (!ok) {
-        result.code = primaryCode(c.lastError());
-        result.errorText = c.lastError().text();
-        result.rows.clear();
-    }
+    if (!ok)
+        result = failure(c.lastError());
     c.finish();
     return result;
+}
+
+SqlResult DB::runTogether(const QStringList& statements, const QVariantList& params)
+{
+    if (!conn.transaction())
+        return failure(conn.lastError());
+    for (const QString& sql : statements) {
+        const SqlResult r = run(sql, params);
+        if (!r.ok()) {
+            conn.rollback();
+            return r;
+        }
+    }
+    if (!conn.commit()) {
+        const SqlResult r = failure(conn.lastError());
+        conn.rollback();
+        return r;
+    }
+    return {};
 }
 
 bool DB::transaction()
@@ -139,14 +164,4 @@ bool DB::transaction()
 bool DB::commit()
 {
     return conn.commit();
-}
-
-bool DB::rollback()
-{
-    return conn.rollback();
-}
-
-QString DB::lastErrorText() const
-{
-    return conn.lastError().text();
 }

@@ -10,7 +10,7 @@
 
 // SQLite primary result codes that callers tell apart.
 namespace sqlite {
-enum Code { Ok = 0, Error = 1, Busy = 5, Locked = 6, ReadOnly = 8, Corrupt = 11, Constraint = 19, NotADb = 26 };
+enum Code { Ok = 0, Error = 1, Constraint = 19 };
 }
 
 // The outcome of one statement: every row already read, so no read lock is left behind.
@@ -41,13 +41,13 @@ public:
     DB& operator=(const DB&) = delete;
 
     // Runs one statement with "?" values bound in order, reads all rows and finishes it.
+    // A null text is bound as the empty text: the system never stores a typed text as NULL.
     SqlResult run(const QString& sql, const QVariantList& params = {});
+    // Runs the statements with the same values in one transaction: all take effect, or none.
+    SqlResult runTogether(const QStringList& statements, const QVariantList& params = {});
 
     bool transaction();
     bool commit();
-    bool rollback();
-    QString fileName() const { return conn.databaseName(); }
-    QString lastErrorText() const; // of the connection: a failed begin, commit or rollback
 
     QSqlDatabase conn;
     QSqlQuery c;
@@ -56,6 +56,3 @@ private:
     void prepareSchema();
     QString connectionName;
 };
-
-// The primary result code of a failed Qt SQL operation.
-int primaryCode(const QSqlError& error);

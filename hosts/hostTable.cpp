@@ -4,16 +4,6 @@
 
 namespace hostTable {
 
-namespace {
-
-// A null QString would be bound as NULL.
-QString nonNull(const QString& text)
-{
-    return text.isNull() ? QStringLiteral("") : text;
-}
-
-} // namespace
-
 SqlResult hostsOfSubnet(DB& db, const QString& subnet)
 {
     return db.run(QStringLiteral("SELECT host, note FROM hosts WHERE subnet=?"), { subnet });
@@ -21,13 +11,12 @@ SqlResult hostsOfSubnet(DB& db, const QString& subnet)
 
 SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const QString& note)
 {
-    return db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"),
-        { nonNull(subnet), nonNull(host), nonNull(note) });
+    return db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), { subnet, host, note });
 }
 
 SqlResult updateNote(DB& db, const QString& note, const QString& host)
 {
-    return db.run(QStringLiteral("UPDATE hosts SET note=? WHERE host=?"), { nonNull(note), nonNull(host) });
+    return db.run(QStringLiteral("UPDATE hosts SET note=? WHERE host=?"), { note, host });
 }
 
 SqlResult deleteHost(DB& db, const QVariant& host)
@@ -59,7 +48,7 @@ void fill(QStandardItemModel& model, const QVector<QVariantList>& rows)
 {
     for (int i = 0; i < rows.size(); ++i) {
         model.setItem(i, 0, new QStandardItem(rows.at(i).value(0).toString()));
-        model.setItem(i, 1, new QStandardItem(nonNull(rows.at(i).value(1).toString())));
+        model.setItem(i, 1, new QStandardItem(rows.at(i).value(1).toString()));
     }
 }
 

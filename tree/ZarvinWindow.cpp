@@ -71,14 +71,6 @@ void ZarvinWindow::showDbError(const QString& text)
     QMessageBox::critical(this, QStringLiteral("Ошибка"), text);
 }
 
-std::optional<QString> ZarvinWindow::firstSelectedName() const
-{
-    const QModelIndexList selected = ui->tree->selectionModel()->selectedIndexes();
-    if (selected.isEmpty())
-        return std::nullopt;
-    return selected.at(0).data().toString();
-}
-
 std::optional<QString> ZarvinWindow::firstSelectedSubnet() const
 {
     const QModelIndexList selected = ui->tree->selectionModel()->selectedIndexes();

@@ -23,8 +23,7 @@ public:
     explicit ZarvinWindow(QWidget* parent = nullptr);
     ~ZarvinWindow() override;
 
-    // Name and subnet of the first selected row; none when nothing is selected.
-    std::optional<QString> firstSelectedName() const;
+    // Subnet of the first selected row; none when nothing is selected.
     std::optional<QString> firstSelectedSubnet() const;
     // Subnet of the row holding the keyboard focus; none without a current index.
     std::optional<QString> currentSubnet() const;

@@ -1,48 +1,9 @@
 #include "tree/subnetTable.h"
 
 #include <QHash>
-#include <QSqlError>
 #include <QStandardItemModel>
 
 namespace subnetTable {
-
-namespace {
-
-// A name typed into an empty field must be stored as '', never as NULL.
-QString text(const QString& value)
-{
-    return value.isNull() ? QStringLiteral("") : value;
-}
-
-SqlResult connectionFailure(DB& db)
-{
-    SqlResult r;
-    r.code = primaryCode(db.conn.lastError());
-    r.errorText = db.lastErrorText();
-    return r;
-}
-
-// All statements take effect together, or none does.
-SqlResult runTogether(DB& db, const QStringList& statements, const QVariantList& params)
-{
-    if (!db.transaction())
-        return connectionFailure(db);
-    for (const QString& sql : statements) {
-        const SqlResult r = db.run(sql, params);
-        if (!r.ok()) {
-            db.rollback();
-            return r;
-        }
-    }
-    if (!db.commit()) {
-        const SqlResult r = connectionFailure(db);
-        db.rollback();
-        return r;
-    }
-    return {};
-}
-
-} // namespace
 
 SqlResult allRows(DB& db)
 {
@@ -58,13 +19,13 @@ SqlResult insertBranch(
     DB& db, const QString& name, const QString& subnet, const QVariant& parentId, const QString& parentSubnet)
 {
     return db.run(QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)"),
-        { text(name), subnet, parentId, parentSubnet });
+        { name, subnet, parentId, parentSubnet });
 }
 
 SqlResult insertOrganisation(DB& db, const QString& name, const QString& subnet)
 {
     return db.run(QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)"),
-        { subnet, QVariant(), QVariant(), text(name) });
+        { subnet, QVariant(), QVariant(), name });
 }
 
 SqlResult branchSubnets(DB& db, const QString& parentSubnet)
@@ -85,20 +46,19 @@ SqlResult rowForEditing(DB& db, const QString& subnet)
 SqlResult rename(DB& db, const QString& name, const QString& subnet)
 {
     // The subnet is written back unchanged: only the name may change.
-    return db.run(QStringLiteral("UPDATE subnets SET name=?, subnet=? WHERE subnet=?"), { text(name), subnet, subnet });
+    return db.run(QStringLiteral("UPDATE subnets SET name=?, subnet=? WHERE subnet=?"), { name, subnet, subnet });
 }
 
 SqlResult deleteRowWithHosts(DB& db, const QString& subnet)
 {
-    return runTogether(db,
-        { QStringLiteral("DELETE FROM subnets WHERE subnet = ?"),
-            QStringLiteral("DELETE FROM hosts WHERE subnet = ?") },
+    return db.runTogether({ QStringLiteral("DELETE FROM subnets WHERE subnet = ?"),
+                              QStringLiteral("DELETE FROM hosts WHERE subnet = ?") },
         { subnet });
 }
 
 SqlResult deleteEverything(DB& db)
 {
-    return runTogether(db, { QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }, {});
+    return db.runTogether({ QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }, {});
 }
 
 void fillTree(QStandardItemModel& model, const QVector<QVariantList>& rows)
