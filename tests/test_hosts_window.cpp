@@ -96,23 +96,14 @@ void TestHostsWindow::typedAddressIsChecked_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("message");
-    QTest::newRow("host of the subnet kept") << "192.168.1.10"
-                                             << "192.168.1.10"
-                                             << "";
-    QTest::newRow("the editor takes no octet above 255") << "192.168.1.256"
-                                                         << "192.168.1.25"
-                                                         << "";
-    QTest::newRow("25 with a trailing blank emptied silently") << "192.168.1.25 "
-                                                               << ""
-                                                               << "";
-    QTest::newRow("other subnet") << "192.168.2.10"
-                                  << ""
+    QTest::newRow("host of the subnet kept") << "192.168.1.10" << QString("192.168.1.10") << "";
+    QTest::newRow("the editor takes no octet above 255") << "192.168.1.256" << QString("192.168.1.25") << "";
+    QTest::newRow("25 with a trailing blank emptied silently") << "192.168.1.25 " << QString("") << "";
+    QTest::newRow("other subnet") << "192.168.2.10" << QString("")
                                   << "Хост с адресом 192.168.2.10 не входит в подсеть 192.168.1.0/24";
-    QTest::newRow("broadcast") << "192.168.1.255"
-                               << ""
+    QTest::newRow("broadcast") << "192.168.1.255" << QString("")
                                << "Адрес 192.168.1.255 является широковещательным для подсети 192.168.1.0/24";
-    QTest::newRow("network address") << "192.168.1.0"
-                                     << ""
+    QTest::newRow("network address") << "192.168.1.0" << QString("")
                                      << "Адрес 192.168.1.0 - адрес подсети 192.168.1.0/24";
 }
 

@@ -22,10 +22,8 @@ void TestNet::parsing_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("network");
     const QString no;
-    QTest::newRow("0.0.0.0") << "0.0.0.0" << true << "0.0.0.0"
-                             << "0.0.0.0/32";
-    QTest::newRow("255.255.255.255") << "255.255.255.255" << true << "255.255.255.255"
-                                     << "255.255.255.255/32";
+    QTest::newRow("0.0.0.0") << "0.0.0.0" << true << "0.0.0.0" << QString("0.0.0.0/32");
+    QTest::newRow("255.255.255.255") << "255.255.255.255" << true << "255.255.255.255" << QString("255.255.255.255/32");
     QTest::newRow("256") << "10.0.0.256" << false << no << no;
     QTest::newRow("leading zero") << "10.01.0.1" << false << no << no;
     QTest::newRow("five octets") << "1.2.3.4.5" << false << no << no;
@@ -65,26 +63,17 @@ void TestNet::networkAndHosts_data()
     QTest::addColumn<QString>("network");
     QTest::addColumn<QString>("broadcast");
     QTest::addColumn<QString>("hosts");
-    QTest::newRow("/8, octet order") << "10.1.2.3" << 8 << "255.000.000.000 /8"
-                                     << "10.0.0.0/8"
-                                     << "10.255.255.255"
-                                     << "16777214: 10.0.0.1 - 10.255.255.254";
-    QTest::newRow("/0") << "255.255.255.255" << 0 << "000.000.000.000 /0"
-                        << "0.0.0.0/0"
-                        << "255.255.255.255"
-                        << "4294967294: 0.0.0.1 - 255.255.255.254";
-    QTest::newRow("/1") << "200.1.1.1" << 1 << "128.000.000.000 /1"
-                        << "128.0.0.0/1"
-                        << "255.255.255.255"
-                        << "2147483646: 128.0.0.1 - 255.255.255.254";
-    QTest::newRow("/31 at the top gives both") << "255.255.255.255" << 31 << "255.255.255.254 /31"
-                                               << "255.255.255.254/31"
-                                               << "255.255.255.255"
-                                               << "2: 255.255.255.254 - 255.255.255.255";
-    QTest::newRow("/32 none") << "255.255.255.255" << 32 << "255.255.255.255 /32"
-                              << "255.255.255.255/32"
-                              << "255.255.255.255"
-                              << "0";
+    QTest::newRow("/8, octet order") << "10.1.2.3" << 8 << "255.000.000.000 /8" << QString("10.0.0.0/8")
+                                     << "10.255.255.255" << QString("16777214: 10.0.0.1 - 10.255.255.254");
+    QTest::newRow("/0") << "255.255.255.255" << 0 << "000.000.000.000 /0" << QString("0.0.0.0/0") << "255.255.255.255"
+                        << QString("4294967294: 0.0.0.1 - 255.255.255.254");
+    QTest::newRow("/1") << "200.1.1.1" << 1 << "128.000.000.000 /1" << QString("128.0.0.0/1") << "255.255.255.255"
+                        << QString("2147483646: 128.0.0.1 - 255.255.255.254");
+    QTest::newRow("/31 at the top gives both")
+        << "255.255.255.255" << 31 << "255.255.255.254 /31" << QString("255.255.255.254/31") << "255.255.255.255"
+        << QString("2: 255.255.255.254 - 255.255.255.255");
+    QTest::newRow("/32 none") << "255.255.255.255" << 32 << "255.255.255.255 /32" << QString("255.255.255.255/32")
+                              << "255.255.255.255" << QString("0");
 }
 
 void TestNet::networkAndHosts()
@@ -114,18 +103,12 @@ void TestNet::containsAndOverlaps_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<bool>("aContainsB");
     QTest::addColumn<bool>("bContainsA");
-    QTest::newRow("equal") << "10.1.0.0/16"
-                           << "10.1.0.0/16" << true << true;
-    QTest::newRow("nested") << "10.0.0.0/8"
-                            << "10.1.2.0/24" << true << false;
-    QTest::newRow("same start, wider") << "10.0.0.0/7"
-                                       << "10.0.0.0/8" << true << false;
-    QTest::newRow("touching /24s") << "10.0.0.0/24"
-                                   << "10.0.1.0/24" << false << false;
-    QTest::newRow("/0 holds the top address") << "0.0.0.0/0"
-                                              << "255.255.255.255/32" << true << false;
-    QTest::newRow("/32 just past the broadcast") << "10.1.0.0/16"
-                                                 << "10.2.0.0/32" << false << false;
+    QTest::newRow("equal") << "10.1.0.0/16" << QString("10.1.0.0/16") << true << true;
+    QTest::newRow("nested") << "10.0.0.0/8" << QString("10.1.2.0/24") << true << false;
+    QTest::newRow("same start, wider") << "10.0.0.0/7" << QString("10.0.0.0/8") << true << false;
+    QTest::newRow("touching /24s") << "10.0.0.0/24" << QString("10.0.1.0/24") << false << false;
+    QTest::newRow("/0 holds the top address") << "0.0.0.0/0" << QString("255.255.255.255/32") << true << false;
+    QTest::newRow("/32 just past the broadcast") << "10.1.0.0/16" << QString("10.2.0.0/32") << false << false;
 }
 
 void TestNet::containsAndOverlaps()

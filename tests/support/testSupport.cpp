@@ -142,6 +142,14 @@ ModalAnswerer::ModalAnswerer()
 
 ModalAnswerer::~ModalAnswerer() = default;
 
+QString ModalAnswerer::problems() const
+{
+    QStringList out = unexpected;
+    if (!handlers.isEmpty())
+        out << QStringLiteral("%1 handler(s) never ran").arg(handlers.size());
+    return out.join(QStringLiteral("; "));
+}
+
 void ModalAnswerer::then(std::function<void(QWidget*)> handler)
 {
     handlers.enqueue(std::move(handler));

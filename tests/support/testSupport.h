@@ -61,6 +61,8 @@ public:
     void thenBox(QMessageBox::StandardButton button = QMessageBox::Ok);
 
     int pending() const { return handlers.size(); }
+    // Empty when every queued handler ran and no window came unasked; else what went wrong.
+    QString problems() const;
     QVector<Box> boxes; // message boxes answered, in order
     QStringList unexpected; // windows that appeared with no handler queued; they were closed
 
