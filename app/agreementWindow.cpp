@@ -1,6 +1,6 @@
 #include "app/agreementWindow.h"
 
-#include "app/desktop.h"
+#include "gui/desktop.h"
 #include "app/settings.h"
 #include "db/DB.h"
 #include "tree/ZarvinWindow.h"

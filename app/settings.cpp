@@ -1,6 +1,6 @@
 #include "app/settings.h"
 
-#include "app/dataDir.h"
+#include "db/dataDir.h"
 
 #include <QTextCodec>
 

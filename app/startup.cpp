@@ -1,12 +1,12 @@
 #include "app/startup.h"
 
 #include "app/agreementWindow.h"
-#include "app/desktop.h"
+#include "gui/desktop.h"
 #include "app/settings.h"
 #include "db/DB.h"
 #include "tree/ZarvinWindow.h"
 
-#include "app/dataDir.h"
+#include "db/dataDir.h"
 
 #include <QApplication>
 #include <QDir>

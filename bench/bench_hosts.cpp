@@ -1,5 +1,6 @@
 // Figures for the host table: loading a /16 list and saving a /24, as a user does it.
 #include "db/DB.h"
+#include "hosts/hostModel.h"
 #include "hosts/hostTable.h"
 #include "hosts/hostsWindow.h"
 #include "net/ipv4.h"
@@ -74,13 +75,13 @@ double appendToShownModel(const QVector<QVariantList>& rows)
 {
     QTableView view;
     view.resize(800, 600);
-    auto* model = hostTable::newModel(&view);
+    auto* model = hostModel::newModel(&view);
     view.setModel(model);
     view.horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     view.show();
     settle();
     clock_.restart();
-    hostTable::fill(*model, rows);
+    hostModel::fill(*model, rows);
     settle();
     return seconds(clock_.nsecsElapsed());
 }

@@ -5,7 +5,7 @@
 //   bench_scan tcp CIDR ADDR,ADDR,.. [CAP] [--sequential]
 //       a TCP sweep with listeners on the given addresses; --sequential also times the
 //       one-after-the-other design (0.1 s blocking connect per address) and gives the ratio
-#include "hosts/subnetProber.h"
+#include "hosts/scan/subnetProber.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

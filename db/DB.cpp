@@ -1,6 +1,6 @@
 #include "db/DB.h"
 
-#include "app/dataDir.h"
+#include "db/dataDir.h"
 
 #include <QAtomicInt>
 #include <QSqlError>

@@ -1,27 +1,12 @@
 #pragma once
 
+#include "db/sqlResult.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
-#include <QVariantList>
-#include <QVector>
 
 #include <stdexcept>
-
-// SQLite primary result codes that callers tell apart.
-namespace sqlite {
-enum Code { Ok = 0, Error = 1, Constraint = 19 };
-}
-
-// The outcome of one statement: every row already read, so no read lock is left behind.
-struct SqlResult {
-    QVector<QVariantList> rows;
-    int code = sqlite::Ok; // SQLite primary result code; Ok on success
-    QString errorText;
-
-    bool ok() const { return code == sqlite::Ok; }
-    bool isConstraint() const { return code == sqlite::Constraint; }
-};
 
 // Thrown when a DB cannot be opened or its schema prepared.
 class DbOpenError : public std::runtime_error {

@@ -1,6 +1,6 @@
 #include "hosts/hostTable.h"
 
-#include <QStandardItemModel>
+#include "db/DB.h"
 
 namespace hostTable {
 
@@ -35,21 +35,6 @@ SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QSt
     if (!inserted.isConstraint())
         return inserted;
     return updateNote(db, note, host);
-}
-
-QStandardItemModel* newModel(QObject* parent)
-{
-    auto* model = new QStandardItemModel(0, 2, parent);
-    model->setHorizontalHeaderLabels({ QStringLiteral("IP-адрес хоста"), QStringLiteral("Примечание") });
-    return model;
-}
-
-void fill(QStandardItemModel& model, const QVector<QVariantList>& rows)
-{
-    for (int i = 0; i < rows.size(); ++i) {
-        model.setItem(i, 0, new QStandardItem(rows.at(i).value(0).toString()));
-        model.setItem(i, 1, new QStandardItem(rows.at(i).value(1).toString()));
-    }
 }
 
 } // namespace hostTable

@@ -1,15 +1,14 @@
 #pragma once
 
-#include "db/DB.h"
+#include "db/sqlResult.h"
 
 #include <QString>
 #include <QVariant>
 #include <QVector>
 
-class QObject;
-class QStandardItemModel;
+class DB;
 
-// The statements of a subnet's host list on table `hosts`, and the host table model.
+// The statements of a subnet's host list on table `hosts`.
 namespace hostTable {
 
 SqlResult hostsOfSubnet(DB& db, const QString& subnet); // host, note in stored order
@@ -21,10 +20,5 @@ SqlResult deleteSubnet(DB& db, const QString& subnet);
 // Inserts the row, or only updates the note when the address is stored already (under
 // any subnet). A null note is stored as the empty text.
 SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QString& note);
-
-// An empty two-column host table with its header labels.
-QStandardItemModel* newModel(QObject* parent);
-// Appends the rows of hostsOfSubnet() in order; a NULL note gives an empty cell.
-void fill(QStandardItemModel& model, const QVector<QVariantList>& rows);
 
 } // namespace hostTable

@@ -3,6 +3,7 @@
 #include "db/DB.h"
 #include "hosts/RegExpDelegate.h"
 #include "hosts/hostCheck.h"
+#include "hosts/hostModel.h"
 #include "hosts/hostTable.h"
 #include "ui_hostsWindow.h"
 
@@ -45,7 +46,7 @@ void hostsWindow::addRow()
 
 void hostsWindow::tableModel()
 {
-    showModel(hostTable::newModel(this));
+    showModel(hostModel::newModel(this));
 }
 
 void hostsWindow::showModel(QStandardItemModel* filled)
@@ -143,10 +144,10 @@ void hostsWindow::saveData(const QString& subnet)
 
 void hostsWindow::viewRecords(const QString& subnet)
 {
-    QStandardItemModel* filled = hostTable::newModel(this);
+    QStandardItemModel* filled = hostModel::newModel(this);
     const SqlResult stored = hostTable::hostsOfSubnet(*db, subnet);
     if (stored.ok())
-        hostTable::fill(*filled, stored.rows);
+        hostModel::fill(*filled, stored.rows);
     showModel(filled);
     watchModel();
     succeeded(stored);

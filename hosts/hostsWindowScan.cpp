@@ -1,9 +1,9 @@
 // Filling the host table from a scan of the window subnet.
 #include "hosts/hostsWindow.h"
 
-#include "hosts/scanRequest.h"
+#include "hosts/scan/scanRequest.h"
 #include "hosts/scanSubnetWindow.h"
-#include "hosts/subnetProber.h"
+#include "hosts/scan/subnetProber.h"
 #include "net/ipv4.h"
 #include "ui_hostsWindow.h"
 

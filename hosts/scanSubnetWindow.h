@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hosts/scanRequest.h"
+#include "hosts/scan/scanRequest.h"
 
 #include <QDialog>
 

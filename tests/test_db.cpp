@@ -1,5 +1,5 @@
 #include "db/DB.h"
-#include "tests/support/testSupport.h"
+#include "tests/support/dataSupport.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>

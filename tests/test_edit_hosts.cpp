@@ -1,4 +1,4 @@
-#include "app/desktop.h"
+#include "gui/desktop.h"
 #include "db/DB.h"
 #include "hosts/hostsWindow.h"
 #include "tests/support/testSupport.h"

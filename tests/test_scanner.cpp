@@ -1,6 +1,6 @@
 // The prober and the scan request, driven without a window. Probes go to 127.0.0.0/8 only.
-#include "hosts/scanRequest.h"
-#include "hosts/subnetProber.h"
+#include "hosts/scan/scanRequest.h"
+#include "hosts/scan/subnetProber.h"
 #include "tests/support/loopback.h"
 
 #include <QFile>

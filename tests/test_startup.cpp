@@ -1,5 +1,5 @@
 #include "app/agreementWindow.h"
-#include "app/desktop.h"
+#include "gui/desktop.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "tests/support/testSupport.h"

@@ -1,10 +1,11 @@
 #include "tree/ZarvinWindow.h"
 
-#include "app/desktop.h"
+#include "gui/desktop.h"
 #include "calc/calculateSubnetsWindow.h"
 #include "db/DB.h"
 #include "hosts/hostsWindow.h"
 #include "tree/subnetTable.h"
+#include "tree/treeModel.h"
 #include "ui_zarvinSubnetsGui.h"
 
 #include <QHeaderView>
@@ -98,7 +99,7 @@ void ZarvinWindow::load_data()
     }
     model->clear();
     model->setHorizontalHeaderLabels(treeHeaders);
-    subnetTable::fillTree(*model, rows.rows);
+    treeModel::fill(*model, rows.rows);
     ui->tree->expandAll();
 }
 

@@ -1,7 +1,6 @@
 #include "tree/subnetTable.h"
 
-#include <QHash>
-#include <QStandardItemModel>
+#include "db/DB.h"
 
 namespace subnetTable {
 
@@ -59,25 +58,6 @@ SqlResult deleteRowWithHosts(DB& db, const QString& subnet)
 SqlResult deleteEverything(DB& db)
 {
     return db.runTogether({ QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }, {});
-}
-
-void fillTree(QStandardItemModel& model, const QVector<QVariantList>& rows)
-{
-    QHash<qint64, QStandardItem*> itemOfId;
-    for (const QVariantList& row : rows) {
-        auto* nameItem = new QStandardItem(row.value(1).toString());
-        auto* subnetItem = new QStandardItem(row.value(2).toString());
-        const QVariant parentId = row.value(3);
-        QStandardItem* parent = parentId.isNull() ? model.invisibleRootItem() : itemOfId.value(parentId.toLongLong());
-        if (parent) {
-            parent->appendRow({ nameItem, subnetItem });
-        } else {
-            delete nameItem;
-            delete subnetItem;
-            nameItem = nullptr; // its descendants are not shown either
-        }
-        itemOfId.insert(row.value(0).toLongLong(), nameItem);
-    }
 }
 
 } // namespace subnetTable

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "db/DB.h"
+#include "db/sqlResult.h"
 
 #include <QString>
 #include <QVariant>
 
-class QStandardItemModel;
+class DB;
 
 // The statements of the organisation tree on table `subnets`.
 namespace subnetTable {
@@ -23,9 +23,5 @@ SqlResult rename(DB& db, const QString& name, const QString& subnet);
 // Each of these runs as one transaction: on failure nothing has changed.
 SqlResult deleteRowWithHosts(DB& db, const QString& subnet);
 SqlResult deleteEverything(DB& db);
-
-// Puts the rows of allRows() into the model: organisations at the top, each branch under
-// its parent. A row whose parent is missing or comes later is left out with its subtree.
-void fillTree(QStandardItemModel& model, const QVector<QVariantList>& rows);
 
 } // namespace subnetTable

@@ -1,46 +1,17 @@
 #pragma once
 
+#include "tests/support/dataSupport.h"
+
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <QVariantList>
-#include <QVector>
 
 #include <functional>
 
 class QAbstractItemView;
 class QModelIndex;
-
-// A fresh data directory for one test; ZARVIN_SUBNETS_DIR names it while the object lives.
-class TempDataDir {
-public:
-    TempDataDir();
-    ~TempDataDir();
-    QString path() const { return dir.path(); }
-    QString dbPath() const { return dir.filePath(QStringLiteral("subnets.db")); }
-    QString settingsPath() const { return dir.filePath(QStringLiteral("install")); }
-
-private:
-    QTemporaryDir dir;
-    QByteArray previous;
-    bool hadPrevious;
-};
-
-// A connection of its own to a database file, to check what another connection stored.
-class DbProbe {
-public:
-    explicit DbProbe(const QString& file);
-    ~DbProbe();
-    QVector<QVariantList> rows(const QString& sql, const QVariantList& params = {});
-    // Runs a writing statement; fails the test when it does not succeed.
-    bool exec(const QString& sql, const QVariantList& params = {});
-
-private:
-    QString name;
-};
 
 // Answers the modal dialogs, message boxes and popup menus that open later, in order:
 // each one that appears is handed to the next queued handler.

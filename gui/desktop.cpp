@@ -1,4 +1,4 @@
-#include "app/desktop.h"
+#include "gui/desktop.h"
 
 #include <QApplication>
 #include <QDesktopWidget>

@@ -1,4 +1,4 @@
-#include "app/dataDir.h"
+#include "db/dataDir.h"
 
 #include <QDir>
 

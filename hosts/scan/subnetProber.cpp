@@ -1,4 +1,4 @@
-#include "hosts/subnetProber.h"
+#include "hosts/scan/subnetProber.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>

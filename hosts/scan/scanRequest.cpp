@@ -1,4 +1,4 @@
-#include "hosts/scanRequest.h"
+#include "hosts/scan/scanRequest.h"
 
 #include <QRegExp>
 
