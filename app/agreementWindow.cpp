@@ -1,18 +1,18 @@
 #include "app/agreementWindow.h"
 
-#include "gui/desktop.h"
 #include "app/settings.h"
 #include "db/DB.h"
+#include "gui/desktop.h"
 #include "tree/ZarvinWindow.h"
 #include "ui_agreement.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 
-agreementWindow::agreementWindow(QSettings& install, QWidget* parent)
+agreementWindow::agreementWindow(QSettings& settings, QWidget* parent)
     : QWidget(parent)
     , agree(std::make_unique<Ui::Agree>())
-    , install(install)
+    , install(settings)
 {
     agree->setupUi(this);
     connect(agree->pbYes, &QPushButton::clicked, this, &agreementWindow::accept);

@@ -1,9 +1,9 @@
 #include "app/startup.h"
 
 #include "app/agreementWindow.h"
-#include "gui/desktop.h"
 #include "app/settings.h"
 #include "db/DB.h"
+#include "gui/desktop.h"
 #include "tree/ZarvinWindow.h"
 
 #include "db/dataDir.h"
@@ -43,7 +43,7 @@ int runApplication(QSettings& install)
     // The interface is Russian whatever the locale: Qt's own buttons too ("Отмена", "Да").
     auto* translator = new QTranslator(qApp);
     if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+            QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);
     QDir().mkpath(dataDir()); // a directory named in ZARVIN_SUBNETS_DIR need not exist yet
     QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));

@@ -55,10 +55,10 @@ SqlResult failure(const QSqlError& error)
 
 } // namespace
 
-DbOpenError::DbOpenError(const QString& file, const QString& text)
-    : std::runtime_error((file + QStringLiteral(": ") + text).toStdString())
-    , file(file)
-    , text(text)
+DbOpenError::DbOpenError(const QString& fileName, const QString& message)
+    : std::runtime_error((fileName + QStringLiteral(": ") + message).toStdString())
+    , file(fileName)
+    , text(message)
 { }
 
 DB::DB(const QString& file)

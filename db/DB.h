@@ -11,7 +11,7 @@
 // Thrown when a DB cannot be opened or its schema prepared.
 class DbOpenError : public std::runtime_error {
 public:
-    DbOpenError(const QString& file, const QString& text);
+    DbOpenError(const QString& fileName, const QString& message);
     QString file;
     QString text;
 };

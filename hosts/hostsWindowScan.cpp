@@ -2,8 +2,8 @@
 #include "hosts/hostsWindow.h"
 
 #include "hosts/scan/scanRequest.h"
-#include "hosts/scanSubnetWindow.h"
 #include "hosts/scan/subnetProber.h"
+#include "hosts/scanSubnetWindow.h"
 #include "net/ipv4.h"
 #include "ui_hostsWindow.h"
 

@@ -1,5 +1,5 @@
-#include "gui/desktop.h"
 #include "db/DB.h"
+#include "gui/desktop.h"
 #include "hosts/hostsWindow.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"

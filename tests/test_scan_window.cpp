@@ -88,8 +88,8 @@ void TestScanWindow::doneWhenRoad()
     scan(answerer, &w, port);
     const QStringList listening { "127.0.0.2", "127.0.0.5" };
     QCOMPARE(addresses(&w), listening);
-    const QString text = QStringLiteral("Сканирование подсети по ") + port + QStringLiteral(" порту");
-    QCOMPARE(label->text(), text);
+    const QString caption = QStringLiteral("Сканирование подсети по ") + port + QStringLiteral(" порту");
+    QCOMPARE(label->text(), caption);
     QVERIFY(label->isVisible() && bar->isVisible());
     QCOMPARE(bar->value(), 100);
 
@@ -111,7 +111,7 @@ void TestScanWindow::doneWhenRoad()
     QTest::mouseClick(w.findChild<QPushButton*>("pbScan"), Qt::LeftButton);
     QCOMPARE(shown, (QStringList { "Параметры сканирования", "80", "65535", "", "6553", "6", "8080" }));
     QCOMPARE(addresses(&w), listening);
-    QCOMPARE(label->text(), text);
+    QCOMPARE(label->text(), caption);
     QCOMPARE(bar->value(), 100);
     QCOMPARE(boxes(answerer),
         (QStringList { done,

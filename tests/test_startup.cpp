@@ -1,7 +1,7 @@
 #include "app/agreementWindow.h"
-#include "gui/desktop.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "gui/desktop.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 

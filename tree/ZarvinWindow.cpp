@@ -1,8 +1,8 @@
 #include "tree/ZarvinWindow.h"
 
-#include "gui/desktop.h"
 #include "calc/calculateSubnetsWindow.h"
 #include "db/DB.h"
+#include "gui/desktop.h"
 #include "hosts/hostsWindow.h"
 #include "tree/subnetTable.h"
 #include "tree/treeModel.h"

@@ -33,8 +33,8 @@ public:
     explicit SubnetProber(QObject* parent = nullptr);
     ~SubnetProber() override;
 
-    void setIcmpCap(int cap) { icmpLimit = qMax(1, cap); }
-    void setTcpCap(int cap) { tcpLimit = qMax(1, cap); }
+    void setIcmpCap(int limit) { icmpLimit = qMax(1, limit); }
+    void setTcpCap(int limit) { tcpLimit = qMax(1, limit); }
     int icmpCap() const { return icmpLimit; }
     int tcpCap() const { return tcpLimit; }
 
