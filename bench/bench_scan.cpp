@@ -1,4 +1,4 @@
-// Figures of the subnet prober, driven directly. bench/scan.sh runs it; probes go to
+// Figures of the subnet prober, driven directly. bench/run.sh runs it; probes go to
 // loopback or into a network namespace of the script's own.
 //   bench_scan ping-one                         one "ping -c 2 127.0.0.1" through the shell
 //   bench_scan icmp CIDR [CAP]                  an ICMP sweep

@@ -2,8 +2,7 @@
 
 #include "net/ipv4.h"
 
-#include <QStringList>
-#include <QVector>
+#include <QHostAddress>
 
 namespace hostCheck {
 
@@ -25,67 +24,27 @@ std::pair<quint64, quint64> maskOf(int version, int prefix)
     return { upper(prefix), upper(prefix - 64) };
 }
 
-std::optional<quint16> parseHexGroup(const QStringRef& text)
+// The characters of the cell's IPv6 text form: QHostAddress alone would also take blanks,
+// a "%scope" and other spellings.
+bool hasOnlyIpv6Characters(const QString& text)
 {
-    if (text.isEmpty() || text.size() > 4)
-        return std::nullopt;
-    quint16 value = 0;
     for (const QChar ch : text) {
         const ushort c = ch.unicode();
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return std::nullopt;
-        value = quint16(value * 16 + digit);
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hex && c != ':' && c != '.')
+            return false;
     }
-    return value;
+    return text.contains(QLatin1Char(':'));
 }
 
-// Colon-separated groups; the last one may be a dotted IPv4 tail when `tailAllowed`.
-// An empty text gives no groups.
-std::optional<QVector<quint16>> parseGroups(const QStringRef& text, bool tailAllowed)
+Q_IPV6ADDR toBytes(const IpAddress& a)
 {
-    QVector<quint16> groups;
-    if (text.isEmpty())
-        return groups;
-    const QVector<QStringRef> parts = text.split(QLatin1Char(':'));
-    for (int i = 0; i < parts.size(); ++i) {
-        const QStringRef& part = parts.at(i);
-        if (tailAllowed && i == parts.size() - 1 && part.contains(QLatin1Char('.'))) {
-            const auto v4 = net::parseAddress(part.toString());
-            if (!v4)
-                return std::nullopt;
-            groups << quint16(*v4 >> 16) << quint16(*v4 & 0xffff);
-            continue;
-        }
-        const auto group = parseHexGroup(part);
-        if (!group)
-            return std::nullopt;
-        groups << *group;
+    Q_IPV6ADDR bytes;
+    for (int i = 0; i < 8; ++i) {
+        bytes[i] = quint8(a.hi >> (56 - 8 * i));
+        bytes[i + 8] = quint8(a.lo >> (56 - 8 * i));
     }
-    return groups;
-}
-
-IpAddress fromGroups(const QVector<quint16>& groups)
-{
-    IpAddress a;
-    a.version = 6;
-    for (int i = 0; i < 4; ++i) {
-        a.hi = (a.hi << 16) | groups.at(i);
-        a.lo = (a.lo << 16) | groups.at(i + 4);
-    }
-    return a;
-}
-
-quint16 groupAt(const IpAddress& a, int i)
-{
-    const quint64 half = i < 4 ? a.hi : a.lo;
-    return quint16(half >> (16 * (3 - i % 4)));
+    return bytes;
 }
 
 // A prefix length: decimal, no leading zero, at most `max`.
@@ -111,24 +70,23 @@ std::optional<IpAddress> parseIpv4(const QString& text)
 
 std::optional<IpAddress> parseIpv6(const QString& text)
 {
-    const int gap = text.indexOf(QLatin1String("::"));
-    if (gap < 0) {
-        const auto groups = parseGroups(QStringRef(&text), true);
-        if (!groups || groups->size() != 8)
-            return std::nullopt;
-        return fromGroups(*groups);
-    }
-    if (text.indexOf(QLatin1String("::"), gap + 1) >= 0)
-        return std::nullopt; // a second "::", or ":::"
-    const auto head = parseGroups(text.leftRef(gap), false);
-    const auto tail = parseGroups(text.midRef(gap + 2), true);
-    // "::" stands for one zero group at least.
-    if (!head || !tail || head->size() + tail->size() > 7)
+    if (!hasOnlyIpv6Characters(text))
         return std::nullopt;
-    QVector<quint16> groups = *head;
-    groups.resize(8 - tail->size());
-    groups << *tail;
-    return fromGroups(groups);
+    // A dotted tail is read by the strict IPv4 reader: no leading zeros there either.
+    const QString tail = text.mid(text.lastIndexOf(QLatin1Char(':')) + 1);
+    if (tail.contains(QLatin1Char('.')) && !net::parseAddress(tail))
+        return std::nullopt;
+    QHostAddress parsed;
+    if (!parsed.setAddress(text) || parsed.protocol() != QAbstractSocket::IPv6Protocol)
+        return std::nullopt;
+    const Q_IPV6ADDR bytes = parsed.toIPv6Address();
+    IpAddress a;
+    a.version = 6;
+    for (int i = 0; i < 8; ++i) {
+        a.hi = (a.hi << 8) | bytes[i];
+        a.lo = (a.lo << 8) | bytes[i + 8];
+    }
+    return a;
 }
 
 std::optional<IpAddress> parseIp(const QString& text)
@@ -162,32 +120,17 @@ QString canonicalText(const IpAddress& a)
 {
     if (a.version == 4)
         return net::toText(net::Address(a.lo));
-    if (a.hi == 0 && (a.lo >> 32) == 0xffff)
-        return QStringLiteral("::ffff:") + net::toText(net::Address(a.lo));
-    // The longest run of two or more zero groups, the first of equal runs, becomes "::".
-    int bestStart = -1, bestLength = 1;
-    for (int i = 0; i < 8;) {
-        int j = i;
-        while (j < 8 && groupAt(a, j) == 0)
-            ++j;
-        if (j - i > bestLength) {
-            bestStart = i;
-            bestLength = j - i;
-        }
-        i = j > i ? j : i + 1;
+    // The deprecated IPv4-compatible form keeps hex groups (QHostAddress would write a dotted tail).
+    if (a.hi == 0 && (a.lo >> 32) == 0) {
+        const quint32 low = quint32(a.lo);
+        QString text = QStringLiteral("::");
+        if (low >> 16)
+            text += QString::number(low >> 16, 16) + QLatin1Char(':');
+        if (low)
+            text += QString::number(low & 0xffff, 16);
+        return text;
     }
-    QString text;
-    for (int i = 0; i < 8; ++i) {
-        if (i == bestStart) {
-            text += QLatin1String("::");
-            i += bestLength - 1;
-            continue;
-        }
-        if (!text.isEmpty() && !text.endsWith(QLatin1Char(':')))
-            text += QLatin1Char(':');
-        text += QString::number(groupAt(a, i), 16);
-    }
-    return text;
+    return QHostAddress(toBytes(a)).toString();
 }
 
 IpAddress networkAddress(const IpNetwork& n)
