@@ -3,11 +3,11 @@
 #include "app/settings.h"
 #include "db/DB.h"
 #include "gui/desktop.h"
+#include "gui/messages.h"
 #include "tree/ZarvinWindow.h"
 #include "ui_agreement.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 
 agreementWindow::agreementWindow(QSettings& settings, QWidget* parent)
     : QWidget(parent)
@@ -24,19 +24,19 @@ agreementWindow::~agreementWindow() = default;
 void agreementWindow::accept()
 {
     recordAgreement(install);
-    try {
-        auto* main = new ZarvinWindow();
-        main->setAttribute(Qt::WA_DeleteOnClose);
-        centre(main);
-        main->show();
-    } catch (const DbOpenError& e) {
+    auto main = std::make_unique<ZarvinWindow>();
+    if (!main->dbStatus().ok()) {
         // The acceptance is kept; the user learns why no main window follows.
-        QMessageBox::critical(this, QStringLiteral("Ошибка"),
-            QStringLiteral("Не удалось открыть базу данных ") + e.file + QStringLiteral(":\n") + e.text);
+        messages::error(this,
+            QStringLiteral("Не удалось открыть базу данных ") + main->dbFileName() + QStringLiteral(":\n")
+                + main->dbStatus().errorText);
         close();
         QCoreApplication::exit(1);
         return;
     }
+    main->setAttribute(Qt::WA_DeleteOnClose);
+    centre(main.get());
+    main.release()->show();
     close();
 }
 

@@ -17,17 +17,17 @@
 
 #include <cstdio>
 
-QWidget* openFirstWindow(QSettings& install, QString* error)
+Result<QWidget*> openFirstWindow(QSettings& install)
 {
     QWidget* window = nullptr;
     if (isAgreementAccepted(install)) {
-        try {
-            window = new ZarvinWindow();
-        } catch (const DbOpenError& e) {
-            if (error)
-                *error = QStringLiteral("zarvin-subnets: cannot open database %1: %2").arg(e.file, e.text.simplified());
-            return nullptr;
-        }
+        auto main = std::make_unique<ZarvinWindow>();
+        const Status& opened = main->dbStatus();
+        if (!opened.ok())
+            return Status::failure(QStringLiteral("zarvin-subnets: cannot open database %1: %2")
+                                       .arg(main->dbFileName(), opened.errorText.simplified()),
+                opened.code);
+        window = main.release();
     } else {
         window = new agreementWindow(install);
         window->setWindowTitle(QStringLiteral("Лицензионное соглашение"));
@@ -47,9 +47,9 @@ int runApplication(QSettings& install)
         QCoreApplication::installTranslator(translator);
     QDir().mkpath(dataDir()); // a directory named in ZARVIN_SUBNETS_DIR need not exist yet
     QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));
-    QString error;
-    if (!openFirstWindow(install, &error)) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+    const Result<QWidget*> first = openFirstWindow(install);
+    if (!first.ok()) {
+        std::fprintf(stderr, "%s\n", first.errorText.toLocal8Bit().constData());
         return 1;
     }
     return QApplication::exec();

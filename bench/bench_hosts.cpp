@@ -53,10 +53,11 @@ QVector<QVariantList> hostRows(const net::Network& network)
 void seed(const QString& subnet, const QVector<QVariantList>& rows)
 {
     DB db;
-    db.transaction();
-    for (const QVariantList& row : rows)
-        hostTable::insertHost(db, subnet, row[0].toString(), row[1].toString());
-    db.commit();
+    db.transaction([&] {
+        for (const QVariantList& row : rows)
+            hostTable::insertHost(db, subnet, row[0].toString(), row[1].toString());
+        return Status();
+    });
 }
 
 void settle()
@@ -114,10 +115,11 @@ double saveInOneTransaction(const QString& subnet, const QVector<QVariantList>& 
 {
     DB db;
     clock_.restart();
-    db.transaction();
-    for (const QVariantList& row : rows)
-        hostTable::saveHost(db, subnet, row[0].toString(), row[1].toString());
-    db.commit();
+    db.transaction([&] {
+        for (const QVariantList& row : rows)
+            hostTable::saveHost(db, subnet, row[0].toString(), row[1].toString());
+        return Status();
+    });
     return seconds(clock_.nsecsElapsed());
 }
 

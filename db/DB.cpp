@@ -45,71 +45,69 @@ int primaryCode(const QSqlError& error)
     return native & 0xff;
 }
 
-SqlResult failure(const QSqlError& error)
+Status failure(const QSqlError& error)
 {
-    SqlResult r;
-    r.code = primaryCode(error);
-    r.errorText = error.text();
-    return r;
+    return Status::failure(error.text(), primaryCode(error));
 }
 
 } // namespace
 
-DbOpenError::DbOpenError(const QString& fileName, const QString& message)
-    : std::runtime_error((fileName + QStringLiteral(": ") + message).toStdString())
-    , file(fileName)
-    , text(message)
-{ }
-
 DB::DB(const QString& file)
     : connectionName(QStringLiteral("zarvin-db-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
 {
-    const QString path = file.isEmpty() ? databaseFilePath() : file;
     conn = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-    conn.setDatabaseName(path);
+    conn.setDatabaseName(file.isEmpty() ? databaseFilePath() : file);
     conn.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    try {
-        if (!conn.open())
-            throw DbOpenError(path, conn.lastError().text());
-        c = QSqlQuery(conn);
-        prepareSchema();
-    } catch (...) {
-        c = QSqlQuery();
-        conn.close();
-        conn = QSqlDatabase();
-        QSqlDatabase::removeDatabase(connectionName);
-        throw;
+    if (!conn.open()) {
+        openStatus = Status::failure(conn.lastError().text());
+        return;
     }
+    c = QSqlQuery(conn);
+    openStatus = prepareSchema();
+    if (!openStatus.ok())
+        close();
 }
 
 DB::~DB()
 {
-    c = QSqlQuery();
-    conn.close();
+    close();
     conn = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName);
 }
 
-void DB::prepareSchema()
+QString DB::fileName() const
 {
-    const auto must = [this](const QString& sql) {
-        const SqlResult r = run(sql);
-        if (!r.ok())
-            throw DbOpenError(conn.databaseName(), r.errorText);
-    };
-    must(QStringLiteral("CREATE TABLE IF NOT EXISTS subnets (id integer primary key, subnet text UNIQUE, "
-                        "parent_id int, parent_subnet text, name text)"));
-    must(QStringLiteral("CREATE TABLE IF NOT EXISTS hosts (id integer primary key, subnet text, host text UNIQUE, "
-                        "note text)"));
+    return conn.databaseName();
+}
+
+void DB::close()
+{
+    c = QSqlQuery();
+    conn.close();
+}
+
+Status DB::prepareSchema()
+{
+    for (const QString& sql :
+        { QStringLiteral("CREATE TABLE IF NOT EXISTS subnets (id integer primary key, subnet text UNIQUE, "
+                         "parent_id int, parent_subnet text, name text)"),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS hosts (id integer primary key, subnet text, host text UNIQUE, "
+                           "note text)") }) {
+        const SqlResult created = run(sql);
+        if (!created.ok())
+            return created;
+    }
     // Fails on every file that already has the column; only a broken file is fatal here.
     const SqlResult alter = run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
     if (!alter.ok() && !isOperational(alter.code))
-        throw DbOpenError(conn.databaseName(), alter.errorText);
-    must(QStringLiteral("VACUUM"));
+        return alter;
+    return run(QStringLiteral("VACUUM"));
 }
 
 SqlResult DB::run(const QString& sql, const QVariantList& params)
 {
+    if (!conn.isOpen())
+        return openStatus.ok() ? Status::failure(QStringLiteral("database is not open")) : openStatus;
     SqlResult result;
     c.setForwardOnly(true);
     bool ok = c.prepare(sql);
@@ -149,19 +147,23 @@ SqlResult DB::runTogether(const QStringList& statements, const QVariantList& par
         }
     }
     if (!conn.commit()) {
-        const SqlResult r = failure(conn.lastError());
+        const Status failed = failure(conn.lastError());
         conn.rollback();
-        return r;
+        return failed;
     }
     return {};
 }
 
-bool DB::transaction()
+Status DB::transaction(const std::function<Status()>& work)
 {
-    return conn.transaction();
-}
-
-bool DB::commit()
-{
-    return conn.commit();
+    if (!conn.isOpen())
+        return openStatus;
+    if (!conn.transaction())
+        return failure(conn.lastError());
+    Status done = work();
+    if (done.ok() && !conn.commit())
+        done = failure(conn.lastError());
+    if (!done.ok())
+        conn.rollback();
+    return done;
 }

@@ -6,38 +6,38 @@
 #include <QSqlQuery>
 #include <QString>
 
-#include <stdexcept>
-
-// Thrown when a DB cannot be opened or its schema prepared.
-class DbOpenError : public std::runtime_error {
-public:
-    DbOpenError(const QString& fileName, const QString& message);
-    QString file;
-    QString text;
-};
+#include <functional>
 
 // One connection to the database file, with the schema prepared and the file compacted.
-// Every owner builds its own; the connection is removed when the object goes.
+// Every owner builds its own; the connection is removed when the object goes. Building one
+// never throws: a file that cannot be opened or prepared leaves status() failed, and every
+// statement then fails with that text.
 class DB {
 public:
     explicit DB(const QString& file = QString()); // empty: the data directory's subnets.db
     ~DB();
+
     DB(const DB&) = delete;
     DB& operator=(const DB&) = delete;
+
+    // Ok once the file is open with its schema prepared; else why not.
+    const Status& status() const { return openStatus; }
+    QString fileName() const;
 
     // Runs one statement with "?" values bound in order, reads all rows and finishes it.
     // A null text is bound as the empty text: the system never stores a typed text as NULL.
     SqlResult run(const QString& sql, const QVariantList& params = {});
     // Runs the statements with the same values in one transaction: all take effect, or none.
     SqlResult runTogether(const QStringList& statements, const QVariantList& params = {});
+    // Runs `work` in one transaction: committed when it returns ok, else rolled back.
+    Status transaction(const std::function<Status()>& work);
 
-    bool transaction();
-    bool commit();
+private:
+    Status prepareSchema();
+    void close();
 
     QSqlDatabase conn;
     QSqlQuery c;
-
-private:
-    void prepareSchema();
     QString connectionName;
+    Status openStatus;
 };

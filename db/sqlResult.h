@@ -4,17 +4,42 @@
 #include <QVariantList>
 #include <QVector>
 
+#include <utility>
+
 // SQLite primary result codes that callers tell apart.
 namespace sqlite {
-enum Code { Ok = 0, Error = 1, Constraint = 19 };
+enum Code { Ok = 0, Error = 1, Busy = 5, Locked = 6, ReadOnly = 8, Full = 13, Constraint = 19 };
 }
 
-// The outcome of one statement: every row already read, so no read lock is left behind.
-struct SqlResult {
-    QVector<QVariantList> rows;
-    int code = sqlite::Ok; // SQLite primary result code; Ok on success
+// How an operation that can fail ended: Ok, or the SQLite primary result code with the
+// database's (or the system's) text. Every failing operation of the program reports this way.
+struct Status {
+    int code = sqlite::Ok;
     QString errorText;
 
     bool ok() const { return code == sqlite::Ok; }
     bool isConstraint() const { return code == sqlite::Constraint; }
+    static Status failure(const QString& text, int code = sqlite::Error) { return { code, text }; }
+};
+
+// The outcome of one statement: every row already read, so no read lock is left behind.
+struct SqlResult : Status {
+    QVector<QVariantList> rows;
+
+    SqlResult() = default;
+    SqlResult(const Status& status)
+        : Status(status)
+    { }
+};
+
+// The outcome of any other operation that can fail: its value when ok().
+template <class T> struct Result : Status {
+    T value {};
+
+    Result(T v)
+        : value(std::move(v))
+    { }
+    Result(const Status& status)
+        : Status(status)
+    { }
 };

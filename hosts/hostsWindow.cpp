@@ -37,6 +37,11 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     resize(size().expandedTo(minimumSizeHint()));
 }
 
+const Status& hostsWindow::dbStatus() const
+{
+    return db->status();
+}
+
 hostsWindow::~hostsWindow() = default;
 
 void hostsWindow::addRow()

@@ -15,6 +15,7 @@ class RegExpDelegate;
 class scanSubnetWindow;
 struct ScanRequest;
 struct SqlResult;
+struct Status;
 namespace net {
 struct HostRange;
 }
@@ -22,8 +23,8 @@ namespace Ui {
 class Hosts;
 }
 
-// The host list of one subnet, the window subnet. Throws DbOpenError when its database
-// cannot be opened.
+// The host list of one subnet, the window subnet. Opens a database of its own: check
+// dbStatus() before showing it.
 class hostsWindow : public QWidget {
     Q_OBJECT
 public:
@@ -31,6 +32,7 @@ public:
     ~hostsWindow() override;
 
     const QString& subnet() const { return windowSubnet; }
+    const Status& dbStatus() const;
 
     // --- host table and persistence (hostsWindow.cpp) ---
 public slots:

@@ -33,9 +33,9 @@ void hostsWindow::scanWindow()
     if (!request)
         return;
     // A scan that cannot run is refused before the table, the bar or the label change.
-    QString reason;
-    if (!scanRequest::plan(windowSubnet, *request, &reason)) {
-        refuseScan(reason);
+    const Result<scanRequest::Plan> checked = scanRequest::plan(windowSubnet, *request);
+    if (!checked.ok()) {
+        refuseScan(checked.errorText);
         return;
     }
     model->removeRows(0, model->rowCount());
@@ -46,12 +46,12 @@ void hostsWindow::scanner(const ScanRequest& outputdata)
 {
     if (outputdata.method != scanRequest::icmp() && outputdata.method != scanRequest::tcp())
         return;
-    QString reason;
-    const std::optional<scanRequest::Plan> plan = scanRequest::plan(windowSubnet, outputdata, &reason);
-    if (!plan) {
-        refuseScan(reason);
+    const Result<scanRequest::Plan> checked = scanRequest::plan(windowSubnet, outputdata);
+    if (!checked.ok()) {
+        refuseScan(checked.errorText);
         return;
     }
+    const scanRequest::Plan* plan = &checked.value;
     if (plan->tcp) {
         hosts->progressBar->show();
         hosts->labelPort->show();

@@ -140,12 +140,11 @@ void TestScanner::plan()
     QFETCH(QString, port);
     QFETCH(QString, outcome);
 
-    QString error;
-    const auto plan = scanRequest::plan(subnet, ScanRequest { scanRequest::tcp(), port }, &error);
-    if (plan && plan->tcp)
-        error = net::toText(plan->hosts.first) + " x" + QString::number(plan->hosts.count) + " port "
-            + QString::number(plan->port);
-    QCOMPARE(error, outcome);
+    const auto plan = scanRequest::plan(subnet, ScanRequest { scanRequest::tcp(), port });
+    const QString shown = plan.ok() ? net::toText(plan.value.hosts.first) + " x"
+            + QString::number(plan.value.hosts.count) + " port " + QString::number(plan.value.port)
+                                    : plan.errorText;
+    QCOMPARE(shown, outcome);
 }
 
 QTEST_MAIN(TestScanner)

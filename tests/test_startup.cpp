@@ -99,7 +99,7 @@ private slots:
         auto install = openSettings();
         QCOMPARE(isAgreementAccepted(*install), accepted);
 
-        QWidget* first = openFirstWindow(*install, nullptr);
+        QWidget* first = openFirstWindow(*install).value;
         QVERIFY(first);
         QCOMPARE(qobject_cast<ZarvinWindow*>(first) != nullptr, accepted);
         QCOMPARE(qobject_cast<agreementWindow*>(first) != nullptr, !accepted);
@@ -112,7 +112,7 @@ private slots:
     void acceptingWritesTheFlagAndOpensMainWindow()
     {
         auto install = openSettings();
-        QWidget* first = openFirstWindow(*install, nullptr);
+        QWidget* first = openFirstWindow(*install).value;
         QPointer<QWidget> agreement = first;
         QVERIFY(qobject_cast<agreementWindow*>(first));
         QTest::mouseClick(first->findChild<QPushButton*>("pbYes"), Qt::LeftButton);
@@ -128,13 +128,13 @@ private slots:
 
         // The next start goes straight to the main window.
         auto again = openSettings();
-        QVERIFY(qobject_cast<ZarvinWindow*>(openFirstWindow(*again, nullptr)));
+        QVERIFY(qobject_cast<ZarvinWindow*>(openFirstWindow(*again).value));
     }
 
     void decliningWritesNothingAndEndsTheRunWithZero()
     {
         auto install = openSettings();
-        QWidget* first = openFirstWindow(*install, nullptr);
+        QWidget* first = openFirstWindow(*install).value;
         QVERIFY(first);
         QTimer::singleShot(0, first->findChild<QPushButton*>("pbNo"), &QPushButton::click);
         QCOMPARE(QApplication::exec(), 0);
@@ -147,7 +147,7 @@ private slots:
     {
         QVERIFY(QDir(dir->path()).mkdir("install"));
         auto install = openSettings();
-        QWidget* first = openFirstWindow(*install, nullptr);
+        QWidget* first = openFirstWindow(*install).value;
         QVERIFY(qobject_cast<agreementWindow*>(first));
         QTest::mouseClick(first->findChild<QPushButton*>("pbYes"), Qt::LeftButton);
         QVERIFY(visibleWindowOf<ZarvinWindow>());

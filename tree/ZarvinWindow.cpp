@@ -36,6 +36,8 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     ui->tree->setModel(model);
     connect(
         ui->tree->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ZarvinWindow::update_menu_buttons);
+    if (!db->status().ok())
+        return;
     load_data();
     if (model->rowCount() == 0) {
         ui->createOrg->setEnabled(true);
@@ -53,6 +55,16 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
 }
 
 ZarvinWindow::~ZarvinWindow() = default;
+
+const Status& ZarvinWindow::dbStatus() const
+{
+    return db->status();
+}
+
+QString ZarvinWindow::dbFileName() const
+{
+    return db->fileName();
+}
 
 void ZarvinWindow::decorateActions()
 {
@@ -186,11 +198,10 @@ void ZarvinWindow::editHosts()
     const auto subnet = firstSelectedSubnet();
     if (!subnet)
         return;
-    hostsWindow* window = nullptr;
-    try {
-        window = new hostsWindow(*subnet);
-    } catch (const DbOpenError& e) {
-        showDbError(e.text);
+    auto* window = new hostsWindow(*subnet);
+    if (!window->dbStatus().ok()) {
+        showDbError(window->dbStatus().errorText);
+        delete window;
         return;
     }
     window->setAttribute(Qt::WA_DeleteOnClose);

@@ -9,6 +9,8 @@
 #include <optional>
 
 class DB;
+struct SqlResult;
+struct Status;
 class QMenu;
 class QStandardItemModel;
 namespace Ui {
@@ -16,12 +18,16 @@ class MainWindow;
 }
 
 // The main window: the organisation tree and the commands on it.
-// Throws DbOpenError when its database cannot be opened.
+// Opens a database of its own: check dbStatus() before showing it.
 class ZarvinWindow : public QMainWindow {
     Q_OBJECT
 public:
     explicit ZarvinWindow(QWidget* parent = nullptr);
     ~ZarvinWindow() override;
+
+    // Ok when its database is open; otherwise the window shows nothing and must not be shown.
+    const Status& dbStatus() const;
+    QString dbFileName() const;
 
     // Subnet of the first selected row; none when nothing is selected.
     std::optional<QString> firstSelectedSubnet() const;
@@ -52,9 +58,8 @@ public:
     std::optional<qint64> get_item_id(const QString& parentSubnet);
     // An organisation pair (name, subnet), or none. Same result as add_child.
     bool createOrg(const std::optional<QStringList>& outputData);
-    // The current row as (id, name, subnet, parent_subnet): no rows without a current row,
-    // none when the database could not be read (the error has been shown).
-    std::optional<QVector<QVariantList>> defaultData();
+    // The current row as (id, name, subnet, parent_subnet): no rows without a current row.
+    SqlResult defaultData();
     // An edit pair (name, subnet): renames the row with that subnet.
     void updateRecord(const QStringList& outputData);
 

@@ -45,6 +45,11 @@ addSubnetsWindow::addSubnetsWindow(const std::optional<QString>&, QWidget* paren
     layout->addWidget(buttons);
 }
 
+const Status& addSubnetsWindow::dbStatus() const
+{
+    return db->status();
+}
+
 addSubnetsWindow::~addSubnetsWindow() = default;
 
 std::optional<QStringList> addSubnetsWindow::add(const std::optional<QString>& value)

@@ -12,6 +12,7 @@
 #include <optional>
 
 class DB;
+struct Status;
 class QComboBox;
 class QLineEdit;
 
@@ -23,6 +24,9 @@ public:
     // `value`: the parent's subnet text for a branch, none for an organisation.
     explicit addSubnetsWindow(const std::optional<QString>& value, QWidget* parent = nullptr);
     ~addSubnetsWindow() override;
+
+    // Ok when its database is open; otherwise the dialog must not be shown.
+    const Status& dbStatus() const;
 
     // After an accepted exec(), with the constructor's value: (name, subnet) for an
     // organisation, (name, subnet, parent subnet) for a branch, or none once a refusal

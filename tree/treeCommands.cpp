@@ -26,11 +26,9 @@ void ZarvinWindow::addSubnet()
 {
     const bool organisation = model->rowCount() == 0;
     const std::optional<QString> value = currentSubnet();
-    std::unique_ptr<addSubnetsWindow> dialog;
-    try {
-        dialog = std::make_unique<addSubnetsWindow>(value);
-    } catch (const DbOpenError& e) {
-        showDbError(e.text);
+    auto dialog = std::make_unique<addSubnetsWindow>(value);
+    if (!dialog->dbStatus().ok()) {
+        showDbError(dialog->dbStatus().errorText);
         return;
     }
     dialog->setWindowTitle(organisation ? QStringLiteral("Создать организцию") : QStringLiteral("Добавить филиал"));
@@ -110,27 +108,24 @@ void ZarvinWindow::deleteDB()
 
 void ZarvinWindow::editRow()
 {
-    const auto rows = defaultData();
-    if (!rows)
+    const SqlResult current = defaultData();
+    if (!current.ok()) {
+        showDbError(current.errorText);
         return;
-    editSubnetsWindow dialog(*rows);
+    }
+    editSubnetsWindow dialog(current.rows);
     dialog.setWindowTitle(QStringLiteral("Изменить запись"));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    updateRecord(dialog.edit(*rows));
+    updateRecord(dialog.edit(current.rows));
 }
 
-std::optional<QVector<QVariantList>> ZarvinWindow::defaultData()
+SqlResult ZarvinWindow::defaultData()
 {
     const auto subnet = currentSubnet();
     if (!subnet)
-        return QVector<QVariantList>();
-    const SqlResult r = subnetTable::rowForEditing(*db, *subnet);
-    if (!r.ok()) {
-        showDbError(r.errorText);
-        return std::nullopt;
-    }
-    return r.rows;
+        return {};
+    return subnetTable::rowForEditing(*db, *subnet);
 }
 
 void ZarvinWindow::updateRecord(const QStringList& outputData)

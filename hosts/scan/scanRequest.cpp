@@ -28,29 +28,23 @@ QString portError(const QString& text)
 
 } // namespace
 
-std::optional<Plan> plan(const QString& subnet, const ScanRequest& request, QString* error)
+Result<Plan> plan(const QString& subnet, const ScanRequest& request)
 {
     const bool tcp = request.method == scanRequest::tcp();
-    if (!tcp && request.method != scanRequest::icmp()) {
-        *error = QStringLiteral("Неизвестный способ сканирования: ") + request.method;
-        return std::nullopt;
-    }
+    if (!tcp && request.method != scanRequest::icmp())
+        return Status::failure(QStringLiteral("Неизвестный способ сканирования: ") + request.method);
     // A bare address would read as a /32; the window subnet must be written as a network.
     const auto network = subnet.contains(QLatin1Char('/')) ? net::parseNetwork(subnet) : std::nullopt;
-    if (!network) {
-        *error = QStringLiteral("Подсеть ") + subnet
-            + QStringLiteral(" не является сетью IPv4 в записи CIDR: сканирование невозможно");
-        return std::nullopt;
-    }
+    if (!network)
+        return Status::failure(QStringLiteral("Подсеть ") + subnet
+            + QStringLiteral(" не является сетью IPv4 в записи CIDR: сканирование невозможно"));
     Plan result;
     result.tcp = tcp;
     result.hosts = net::hostRange(*network);
     if (tcp) {
         const auto port = parsePort(request.port);
-        if (!port) {
-            *error = portError(request.port);
-            return std::nullopt;
-        }
+        if (!port)
+            return Status::failure(portError(request.port));
         result.port = *port;
     }
     return result;

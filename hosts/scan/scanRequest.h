@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/sqlResult.h"
 #include "net/ipv4.h"
 
 #include <QString>
@@ -35,8 +36,8 @@ struct Plan {
     quint16 port = 0;
 };
 
-// The plan for `request` on `subnet`, or none with the reason in `error`: a subnet that is
-// not a network in CIDR notation, an unknown method, or an empty or unreadable TCP port.
-std::optional<Plan> plan(const QString& subnet, const ScanRequest& request, QString* error);
+// The plan for `request` on `subnet`, or why it cannot run: a subnet that is not a network
+// in CIDR notation, an unknown method, or an empty or unreadable TCP port.
+Result<Plan> plan(const QString& subnet, const ScanRequest& request);
 
 } // namespace scanRequest
