@@ -116,7 +116,7 @@ double saveInOneTransaction(const QString& subnet, const QVector<QVariantList>& 
     clock_.restart();
     db.transaction();
     for (const QVariantList& row : rows)
-        hostTable::saveHost(db, subnet, row[0].toString(), row[1].toString());
+        hostTable::saveHost(db, subnet, row[0].toString(), row[1].toString(), true);
     db.commit();
     return seconds(clock_.nsecsElapsed());
 }

@@ -33,6 +33,14 @@ bool isOperational(int code)
     }
 }
 
+// A compaction that fails for one of these is put off to a later construction: the file is
+// in use (BUSY, LOCKED), cannot be written (READONLY) or the disk is full (FULL). An IOERR is
+// not among them: SQLite reports a full disk as FULL, and an IOERR means the device failed.
+bool isVacuumPutOff(int code)
+{
+    return code == 5 || code == 6 || code == 8 || code == 13;
+}
+
 // The primary result code of a failed Qt SQL operation.
 int primaryCode(const QSqlError& error)
 {
@@ -90,6 +98,18 @@ DB::~DB()
     QSqlDatabase::removeDatabase(connectionName);
 }
 
+// Before anything is written: a damaged file is refused as it is, not compacted with its
+// damage kept, and a damaged index cannot send a write to another row.
+void DB::checkIntegrity()
+{
+    const SqlResult r = run(QStringLiteral("PRAGMA integrity_check"));
+    if (!r.ok())
+        throw DbOpenError(conn.databaseName(), QStringLiteral("файл базы данных поврежден: ") + r.errorText);
+    const QString first = r.rows.value(0).value(0).toString();
+    if (first != QLatin1String("ok"))
+        throw DbOpenError(conn.databaseName(), QStringLiteral("файл базы данных поврежден: ") + first);
+}
+
 void DB::prepareSchema()
 {
     const auto must = [this](const QString& sql) {
@@ -97,6 +117,7 @@ void DB::prepareSchema()
         if (!r.ok())
             throw DbOpenError(conn.databaseName(), r.errorText);
     };
+    checkIntegrity();
     must(QStringLiteral("CREATE TABLE IF NOT EXISTS subnets (id integer primary key, subnet text UNIQUE, "
                         "parent_id int, parent_subnet text, name text)"));
     must(QStringLiteral("CREATE TABLE IF NOT EXISTS hosts (id integer primary key, subnet text, host text UNIQUE, "
@@ -105,7 +126,14 @@ void DB::prepareSchema()
     const SqlResult alter = run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
     if (!alter.ok() && !isOperational(alter.code))
         throw DbOpenError(conn.databaseName(), alter.errorText);
-    must(QStringLiteral("VACUUM"));
+    // Compacting can wait for a later construction; the window need not wait out the busy
+    // time-out for it while another program reads the file.
+    run(QStringLiteral("PRAGMA busy_timeout = 0"));
+    const SqlResult vacuum = run(QStringLiteral("VACUUM"));
+    run(QStringLiteral("PRAGMA busy_timeout = 5000"));
+    if (!vacuum.ok() && !isVacuumPutOff(vacuum.code))
+        throw DbOpenError(conn.databaseName(), vacuum.errorText);
+    readOnly = vacuum.code == 8; // READONLY: the file opens for viewing only
 }
 
 SqlResult DB::run(const QString& sql, const QVariantList& params)

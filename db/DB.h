@@ -16,7 +16,8 @@ public:
     QString text;
 };
 
-// One connection to the database file, with the schema prepared and the file compacted.
+// One connection to the database file, checked for damage, with the schema prepared and the
+// file compacted (when it is free and writable).
 // Every owner builds its own; the connection is removed when the object goes.
 class DB {
 public:
@@ -34,10 +35,15 @@ public:
     bool transaction();
     bool commit();
 
+    // The file could not be written when the object was built: every write will fail.
+    bool isReadOnly() const { return readOnly; }
+
     QSqlDatabase conn;
     QSqlQuery c;
 
 private:
     void prepareSchema();
+    void checkIntegrity();
     QString connectionName;
+    bool readOnly = false;
 };
