@@ -117,7 +117,7 @@ double saveInOneTransaction(const QString& subnet, const QVector<QVariantList>& 
     clock_.restart();
     db.transaction([&] {
         for (const QVariantList& row : rows)
-            hostTable::saveHost(db, subnet, row[0].toString(), row[1].toString());
+            hostTable::saveHost(db, subnet, row[0].toString(), row[1].toString(), true);
         return Status();
     });
     return seconds(clock_.nsecsElapsed());
@@ -144,10 +144,14 @@ int main(int argc, char** argv)
     const QString lan = QStringLiteral("10.2.0.0/24");
     const QVector<QVariantList> lanRows = hostRows(*net::parseNetwork(lan));
     {
+        DB {}.run(QStringLiteral("INSERT INTO subnets (subnet, name) VALUES (?, ?)"), { lan, lan });
         hostsWindow window(lan);
         auto* model = qobject_cast<QStandardItemModel*>(tableOf(&window)->model());
-        for (const QVariantList& row : lanRows)
-            model->appendRow({ new QStandardItem(row[0].toString()), new QStandardItem(row[1].toString()) });
+        for (const QVariantList& row : lanRows) {
+            auto* note = new QStandardItem(row[1].toString());
+            note->setData(true, hostModel::noteWrittenRole); // as if typed: the second save updates
+            model->appendRow({ new QStandardItem(row[0].toString()), note });
+        }
         window.show();
         settle();
         const double inserted = save(window);

@@ -76,9 +76,8 @@ int icmp(const char* cidr, int cap)
     const double own = cpuSeconds(RUSAGE_SELF) - ownBefore;
     std::printf("ICMP %s: %llu probes, %d answered, %.3f s, peak %d children in flight (cap %d), "
                 "CPU per probe: %.2f ms in the children, %.2f ms in the prober\n",
-        cidr, static_cast<unsigned long long>(range.count), answered, wall, prober.peakInFlight(),
-        prober.effectiveCap(), range.count ? cpu * 1000 / double(range.count) : 0.0,
-        range.count ? own * 1000 / double(range.count) : 0.0);
+        cidr, static_cast<unsigned long long>(range.count), answered, wall, prober.peakInFlight(), prober.sweepCap(),
+        range.count ? cpu * 1000 / double(range.count) : 0.0, range.count ? own * 1000 / double(range.count) : 0.0);
     return 0;
 }
 
@@ -138,7 +137,7 @@ int tcp(const char* cidr, const char* listenOn, int cap, bool sequential)
     prober.connectAll(range, port);
     const double wall = seconds(t);
     std::printf("TCP %s port %u: %llu probes, %.3f s, peak %d in flight (cap %d), found %s\n", cidr, port,
-        static_cast<unsigned long long>(range.count), wall, prober.peakInFlight(), prober.effectiveCap(),
+        static_cast<unsigned long long>(range.count), wall, prober.peakInFlight(), prober.sweepCap(),
         qPrintable(listText(found)));
     if (!sequential)
         return 0;

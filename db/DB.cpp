@@ -33,6 +33,14 @@ bool isOperational(int code)
     }
 }
 
+// A compaction that fails for one of these is put off to a later construction: the file is
+// in use (BUSY, LOCKED), cannot be written (READONLY) or the disk is full (FULL). An IOERR is
+// not among them: SQLite reports a full disk as FULL, and an IOERR means the device failed.
+bool isVacuumPutOff(int code)
+{
+    return code == sqlite::Busy || code == sqlite::Locked || code == sqlite::ReadOnly || code == sqlite::Full;
+}
+
 // The primary result code of a failed Qt SQL operation.
 int primaryCode(const QSqlError& error)
 {
@@ -86,8 +94,21 @@ void DB::close()
     conn.close();
 }
 
+// Before anything is written: a damaged file is refused as it is, not compacted with its
+// damage kept, and a damaged index cannot send a write to another row.
+Status DB::checkIntegrity()
+{
+    const SqlResult r = run(QStringLiteral("PRAGMA integrity_check"));
+    const QString first = r.ok() ? r.rows.value(0).value(0).toString() : r.errorText;
+    if (r.ok() && first == QLatin1String("ok"))
+        return {};
+    return Status::failure(QStringLiteral("файл базы данных поврежден: ") + first, r.ok() ? sqlite::Error : r.code);
+}
+
 Status DB::prepareSchema()
 {
+    if (const Status checked = checkIntegrity(); !checked.ok())
+        return checked;
     for (const QString& sql :
         { QStringLiteral("CREATE TABLE IF NOT EXISTS subnets (id integer primary key, subnet text UNIQUE, "
                          "parent_id int, parent_subnet text, name text)"),
@@ -101,7 +122,15 @@ Status DB::prepareSchema()
     const SqlResult alter = run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
     if (!alter.ok() && !isOperational(alter.code))
         return alter;
-    return run(QStringLiteral("VACUUM"));
+    // Compacting can wait for a later construction; the window need not wait out the busy
+    // time-out for it while another program reads the file.
+    run(QStringLiteral("PRAGMA busy_timeout = 0"));
+    const SqlResult vacuum = run(QStringLiteral("VACUUM"));
+    run(QStringLiteral("PRAGMA busy_timeout = 5000"));
+    if (!vacuum.ok() && !isVacuumPutOff(vacuum.code))
+        return vacuum;
+    readOnly = vacuum.code == sqlite::ReadOnly; // the file opens for viewing only
+    return {};
 }
 
 SqlResult DB::run(const QString& sql, const QVariantList& params)

@@ -8,10 +8,10 @@
 
 #include <functional>
 
-// One connection to the database file, with the schema prepared and the file compacted.
-// Every owner builds its own; the connection is removed when the object goes. Building one
-// never throws: a file that cannot be opened or prepared leaves status() failed, and every
-// statement then fails with that text.
+// One connection to the database file, checked for damage, with the schema prepared and the
+// file compacted (when it is free and writable). Every owner builds its own; the connection is
+// removed when the object goes. Building one never throws: a file that cannot be opened,
+// checked or prepared leaves status() failed, and every statement then fails with that text.
 class DB {
 public:
     explicit DB(const QString& file = QString()); // empty: the data directory's subnets.db
@@ -32,7 +32,11 @@ public:
     // Runs `work` in one transaction: committed when it returns ok, else rolled back.
     Status transaction(const std::function<Status()>& work);
 
+    // The file could not be written when the object was built: every write will fail.
+    bool isReadOnly() const { return readOnly; }
+
 private:
+    Status checkIntegrity();
     Status prepareSchema();
     void close();
 
@@ -40,4 +44,5 @@ private:
     QSqlQuery c;
     QString connectionName;
     Status openStatus;
+    bool readOnly = false;
 };

@@ -172,6 +172,9 @@ Verdict check(const QString& cellText, const QString& subnet)
     if (!contains(*network, *address))
         return { Verdict::Refuse,
             QStringLiteral("Хост с адресом ") + a + QStringLiteral(" не входит в подсеть ") + subnet };
+    // Both addresses of a /31 are hosts of a point-to-point link (RFC 3021), as the scan probes them.
+    if (network->address.version == 4 && network->prefix == 31)
+        return { Verdict::Keep, QString() };
     if (*address == broadcastAddress(*network))
         return { Verdict::Refuse,
             QStringLiteral("Адрес ") + a + QStringLiteral(" является широковещательным для подсети ") + subnet };

@@ -29,12 +29,17 @@ SqlResult deleteSubnet(DB& db, const QString& subnet)
     return db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), { subnet });
 }
 
-SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QString& note)
+SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QString& note, bool replaceNote)
 {
     const SqlResult inserted = insertHost(db, subnet, host, note);
     if (!inserted.isConstraint())
         return inserted;
-    return updateNote(db, note, host);
+    return replaceNote ? updateNote(db, note, host) : SqlResult {};
+}
+
+SqlResult treeRowOf(DB& db, const QString& subnet)
+{
+    return db.run(QStringLiteral("SELECT 1 FROM subnets WHERE subnet = ?"), { subnet });
 }
 
 } // namespace hostTable

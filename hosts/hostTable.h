@@ -17,8 +17,12 @@ SqlResult updateNote(DB& db, const QString& note, const QString& host);
 SqlResult deleteHost(DB& db, const QVariant& host);
 SqlResult deleteSubnet(DB& db, const QString& subnet);
 
-// Inserts the row, or only updates the note when the address is stored already (under
-// any subnet). A null note is stored as the empty text.
-SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QString& note);
+// Inserts the row; when the address is stored already (under any subnet) only its note is
+// updated, and only with `replaceNote`: a note that the user did not write in this window must
+// not overwrite a stored one. A null note is stored as the empty text.
+SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QString& note, bool replaceNote);
+
+// One row (1) when `subnet` is a row of the tree, none when it was deleted.
+SqlResult treeRowOf(DB& db, const QString& subnet);
 
 } // namespace hostTable

@@ -1,10 +1,13 @@
 #include "hosts/hostsWindow.h"
 
 #include "db/DB.h"
+#include "gui/messages.h"
 #include "hosts/RegExpDelegate.h"
 #include "hosts/hostCheck.h"
 #include "hosts/hostModel.h"
 #include "hosts/hostTable.h"
+#include "hosts/noteDelegate.h"
+#include "hosts/scan/subnetProber.h"
 #include "ui_hostsWindow.h"
 
 #include <QHeaderView>
@@ -21,6 +24,7 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     db = std::make_unique<DB>();
     delegate = std::make_unique<RegExpDelegate>();
     tableModel();
+    hosts->tableView->setItemDelegateForColumn(1, new NoteDelegate(this));
     connect(hosts->pbSave, &QPushButton::clicked, this, [this] { saveData(windowSubnet); });
     connect(hosts->pbAddRow, &QPushButton::clicked, this, &hostsWindow::addRow);
     connect(hosts->pbClose, &QPushButton::clicked, this, &QWidget::close);
@@ -101,8 +105,10 @@ void hostsWindow::contextMenu(const QPoint& point)
     menu->exec(anchor->mapToGlobal(point));
 }
 
-void hostsWindow::validateIP(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>&)
+void hostsWindow::validateIP(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& parent)
 {
+    if (parent == QVector<int> { hostModel::noteWrittenRole })
+        return; // the mark of a note edit whose text was checked a moment ago
     for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
         for (int column = topLeft.column(); column <= bottomRight.column(); ++column)
             checkAddress(row);
@@ -132,6 +138,8 @@ void hostsWindow::saveData(const QString& subnet)
 {
     QMessageBox::warning(nullptr, QStringLiteral("Внимание!"),
         QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание"));
+    if (!subnetStillStored(subnet))
+        return;
     for (int row = 0; row < model->rowCount(); ++row) {
         const QStandardItem* address = model->item(row, 0);
         if (!address)
@@ -142,9 +150,24 @@ void hostsWindow::saveData(const QString& subnet)
             continue;
         }
         const QStandardItem* note = model->item(row, 1);
-        if (!succeeded(hostTable::saveHost(*db, subnet, address->text(), note ? note->text() : QString())))
+        const bool written = note && note->data(hostModel::noteWrittenRole).toBool();
+        if (!succeeded(hostTable::saveHost(*db, subnet, address->text(), note ? note->text() : QString(), written)))
             return;
     }
+}
+
+// Rows saved under a subnet that no tree row has would be invisible, and would capture later
+// saves of the same addresses from other windows.
+bool hostsWindow::subnetStillStored(const QString& subnet)
+{
+    const SqlResult row = hostTable::treeRowOf(*db, subnet);
+    if (!succeeded(row))
+        return false;
+    if (row.rows.isEmpty())
+        messages::error(nullptr,
+            QStringLiteral("Подсеть ") + subnet
+                + QStringLiteral(" удалена из базы данных (возможно, в другом окне): хосты не сохранены"));
+    return !row.rows.isEmpty();
 }
 
 void hostsWindow::viewRecords(const QString& subnet)

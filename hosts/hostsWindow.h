@@ -1,6 +1,9 @@
 #pragma once
 
+#include "hosts/scan/scanOutcome.h"
+
 #include <QModelIndex>
+#include <QPointer>
 #include <QString>
 #include <QVector>
 #include <QWidget>
@@ -11,14 +14,12 @@ class DB;
 class QHeaderView;
 class QMenu;
 class QStandardItemModel;
+class QCloseEvent;
 class RegExpDelegate;
+class SubnetProber;
 class scanSubnetWindow;
-struct ScanRequest;
 struct SqlResult;
 struct Status;
-namespace net {
-struct HostRange;
-}
 namespace Ui {
 class Hosts;
 }
@@ -52,6 +53,8 @@ private:
     // From now on every edit of `model` is checked against the window subnet.
     void watchModel();
     void checkAddress(int row);
+    // False, after telling the user, when the window subnet is no longer a row of the tree.
+    bool subnetStillStored(const QString& subnet);
     // False, after telling the user, when the statement failed.
     bool succeeded(const SqlResult& result);
 
@@ -63,15 +66,30 @@ public slots:
     void scanWindow();
 
 public:
-    // These return when their probes have ended; meanwhile the window repaints but takes no input.
+    // These start the sweep and return; `finished` of the prober ends it. Until then the
+    // window takes no input that could start another scan or change the table.
     void scanner(const ScanRequest& outputdata);
     void ping_all(const net::HostRange& addresses);
-    void ping(quint32 host);
     void pingPort(const net::HostRange& addresses, int port, double timeout = 0.1);
     // A scanned row: the address only, without a note item.
     void add_to_model(quint32 host);
+    // A scan that ran to its end, with all that is known of it.
+    void scanEnded(const ScanOutcome& outcome);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    void newProber();
+    void sweepFinished();
+    void setScanning(bool on);
+
+    std::unique_ptr<SubnetProber> prober; // goes with the window, and a sweep in flight with it
+    scanRequest::Plan sweepPlan;
+    ScanOutcome sweep;
+    bool scanRunning = false;
+    QList<QPointer<QWidget>> disabledForScan;
+
     std::unique_ptr<Ui::Hosts> hosts;
     QString windowSubnet;
     std::unique_ptr<DB> db;

@@ -1,26 +1,22 @@
 // Filling the host table from a scan of the window subnet.
 #include "hosts/hostsWindow.h"
 
+#include "gui/messages.h"
+#include "hosts/scan/scanReport.h"
 #include "hosts/scan/scanRequest.h"
 #include "hosts/scan/subnetProber.h"
 #include "hosts/scanSubnetWindow.h"
 #include "net/ipv4.h"
 #include "ui_hostsWindow.h"
 
-#include <QMessageBox>
+#include <QCloseEvent>
+#include <QPushButton>
 #include <QStandardItemModel>
-
-namespace {
-
-void refuseScan(const QString& reason)
-{
-    QMessageBox::critical(nullptr, QStringLiteral("Ошибка"), reason);
-}
-
-} // namespace
 
 void hostsWindow::scanWindow()
 {
+    if (scanRunning)
+        return;
     delete newWindow;
     newWindow = new scanSubnetWindow();
     connect(this, &QObject::destroyed, newWindow, &QObject::deleteLater);
@@ -32,12 +28,18 @@ void hostsWindow::scanWindow()
     const std::optional<ScanRequest> request = newWindow->scanParameter();
     if (!request)
         return;
-    // A scan that cannot run is refused before the table, the bar or the label change.
-    const Result<scanRequest::Plan> checked = scanRequest::plan(windowSubnet, *request);
-    if (!checked.ok()) {
-        refuseScan(checked.errorText);
+    // A scan that cannot run, or that the user declines, leaves the table, the bar and the label.
+    const Result<scanRequest::Plan> plan = scanRequest::plan(windowSubnet, *request);
+    if (!plan.ok()) {
+        messages::error(nullptr, plan.errorText);
         return;
     }
+    if (scanReport::needsConfirmation(plan.value)
+        && !messages::question(this, QStringLiteral("Внимание!"),
+            scanReport::confirmationText(
+                windowSubnet, plan.value, SubnetProber::defaultIcmpCap, SubnetProber::defaultTcpCap),
+            true))
+        return;
     model->removeRows(0, model->rowCount());
     scanner(*request);
 }
@@ -46,54 +48,108 @@ void hostsWindow::scanner(const ScanRequest& outputdata)
 {
     if (outputdata.method != scanRequest::icmp() && outputdata.method != scanRequest::tcp())
         return;
-    const Result<scanRequest::Plan> checked = scanRequest::plan(windowSubnet, outputdata);
-    if (!checked.ok()) {
-        refuseScan(checked.errorText);
+    const Result<scanRequest::Plan> plan = scanRequest::plan(windowSubnet, outputdata);
+    if (!plan.ok()) {
+        messages::error(nullptr, plan.errorText);
         return;
     }
-    const scanRequest::Plan* plan = &checked.value;
-    if (plan->tcp) {
+    sweepPlan = plan.value;
+    sweep = ScanOutcome { outputdata, windowSubnet, QDateTime::currentDateTimeUtc(), {}, plan.value.hosts.count, {} };
+    if (plan.value.tcp) {
         hosts->progressBar->show();
         hosts->labelPort->show();
         hosts->labelPort->setText(
             QStringLiteral("Сканирование подсети по ") + outputdata.port + QStringLiteral(" порту"));
-        pingPort(plan->hosts, plan->port);
-        hosts->progressBar->setValue(100);
+        pingPort(plan.value.hosts, plan.value.port);
     } else {
-        ping_all(plan->hosts);
+        ping_all(plan.value.hosts);
     }
-    QMessageBox::information(nullptr, QStringLiteral("Выполнено!"), QStringLiteral("Сканирование завершено!"));
+}
+
+void hostsWindow::newProber()
+{
+    // Never from inside the old prober's own signal: a new sweep starts from a command.
+    prober = std::make_unique<SubnetProber>();
+    connect(prober.get(), &SubnetProber::answered, this, [this](quint32 host) {
+        sweep.answered << host;
+        add_to_model(host);
+    });
+    connect(prober.get(), &SubnetProber::finished, this, &hostsWindow::sweepFinished);
+    setScanning(true);
 }
 
 void hostsWindow::ping_all(const net::HostRange& addresses)
 {
-    SubnetProber prober;
-    connect(&prober, &SubnetProber::answered, this, &hostsWindow::add_to_model);
-    prober.pingAll(addresses);
-}
-
-void hostsWindow::ping(quint32 host)
-{
-    ping_all(net::HostRange { host, 1 });
+    newProber();
+    prober->startPing(addresses);
 }
 
 void hostsWindow::pingPort(const net::HostRange& addresses, int port, double timeout)
 {
     if (port < 1 || port > 65535)
         return;
-    SubnetProber prober;
-    connect(&prober, &SubnetProber::answered, this, &hostsWindow::add_to_model);
+    newProber();
     // The bar counts the addresses settled in ascending order, one step each, as a running total.
     const double step = addresses.count ? 100.0 / double(addresses.count) : 0.0;
-    double total = 0;
-    connect(&prober, &SubnetProber::settled, this, [&] {
+    connect(prober.get(), &SubnetProber::settled, this, [this, step, total = 0.0]() mutable {
         total += step;
         hosts->progressBar->setValue(int(total));
     });
-    prober.connectAll(addresses, quint16(port), qMax(1, qRound(timeout * 1000)));
+    prober->startConnect(addresses, quint16(port), qMax(1, qRound(timeout * 1000)));
 }
 
 void hostsWindow::add_to_model(quint32 host)
 {
     model->appendRow(new QStandardItem(net::toText(host)));
+}
+
+void hostsWindow::sweepFinished()
+{
+    setScanning(false);
+    if (sweepPlan.tcp)
+        hosts->progressBar->setValue(100);
+    const std::optional<QString> failure = scanReport::failureText(sweepPlan, prober->tally(), sweepPlan.hosts.at(0));
+    if (failure) {
+        messages::error(nullptr, *failure);
+        return;
+    }
+    sweep.ended = QDateTime::currentDateTimeUtc();
+    scanEnded(sweep);
+}
+
+// Reached only by a scan that ran to its end: not by one refused, declined, failed or stopped.
+void hostsWindow::scanEnded(const ScanOutcome&)
+{
+    messages::information(nullptr, QStringLiteral("Выполнено!"), QStringLiteral("Сканирование завершено!"));
+}
+
+// While probes run the window takes no input that could start another scan or change the
+// table; closing it stays possible and stops the scan.
+void hostsWindow::setScanning(bool on)
+{
+    scanRunning = on;
+    if (!on) {
+        for (const QPointer<QWidget>& w : qAsConst(disabledForScan))
+            if (w)
+                w->setEnabled(true);
+        disabledForScan.clear();
+        return;
+    }
+    QList<QWidget*> idle { hosts->tableView };
+    for (QPushButton* b : findChildren<QPushButton*>())
+        if (b != hosts->pbClose)
+            idle << b;
+    for (QWidget* w : idle)
+        if (w->isEnabled()) {
+            w->setEnabled(false);
+            disabledForScan << w;
+        }
+}
+
+void hostsWindow::closeEvent(QCloseEvent* event)
+{
+    if (prober)
+        prober->abort();
+    setScanning(false);
+    QWidget::closeEvent(event);
 }

@@ -1,5 +1,6 @@
 #include "db/DB.h"
 #include "tests/support/dataSupport.h"
+#include "tests/support/readOnlyFile.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -135,6 +136,74 @@ private slots:
         }
         QCOMPARE(fileHash(dir->dbPath()), before);
         QVERIFY(!QFile::exists(dir->dbPath() + "-journal"));
+    }
+
+    // Damage that only the full check sees (the quick one passes it): refused before anything
+    // is written, with the first problem, and the file left as it was.
+    void damagedFileIsRefusedUnchanged_data()
+    {
+        QTest::addColumn<bool>("truncate");
+        QTest::newRow("last byte missing") << true;
+        QTest::newRow("an address flipped in the index") << false;
+    }
+
+    void damagedFileIsRefusedUnchanged()
+    {
+        QFETCH(bool, truncate);
+        {
+            DB db;
+            for (int i = 1; i <= 20; ++i)
+                db.run("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)",
+                    { "10.0.0.0/24", QString("10.0.0.%1").arg(i), QString("note %1").arg(i) });
+        }
+        DB {}; // compacted: the index of the addresses is the last page
+        QFile f(dir->dbPath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray data = f.readAll();
+        f.close();
+        if (truncate)
+            data.chop(1);
+        else
+            data[data.lastIndexOf("10.0.0.7") + 7] = '8';
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(data);
+        f.close();
+        QCOMPARE(DbProbe(dir->dbPath()).rows("PRAGMA quick_check"), QVector<QVariantList>({ { "ok" } }));
+        const QByteArray before = fileHash(dir->dbPath());
+        const QString text = DB().status().errorText;
+        QVERIFY2(
+            text.startsWith("файл базы данных поврежден: ") && text.contains("missing from index"), qPrintable(text));
+        QCOMPARE(fileHash(dir->dbPath()), before);
+    }
+
+    // Compacting is put off while another program reads the file, or when it cannot be written;
+    // a file that cannot be written opens for reading, and every write fails.
+    void compactionPutOff_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("another connection holds a read transaction") << false;
+        QTest::newRow("file that cannot be written") << true;
+    }
+
+    void compactionPutOff()
+    {
+        QFETCH(bool, readOnly);
+        DB {};
+        DbProbe reader(dir->dbPath());
+        QVERIFY(reader.exec("BEGIN"));
+        QCOMPARE(reader.rows("SELECT count(*) FROM hosts").size(), 1);
+        std::unique_ptr<ReadOnlyFile> guard;
+        if (readOnly) {
+            reader.exec("COMMIT");
+            guard = std::make_unique<ReadOnlyFile>(dir->dbPath());
+        }
+        DB db;
+        QCOMPARE(db.isReadOnly(), readOnly);
+        QCOMPARE(db.run("SELECT count(*) FROM subnets").rows, QVector<QVariantList>({ { 0 } }));
+        if (!readOnly)
+            QVERIFY(reader.exec("COMMIT"));
+        const SqlResult write = db.run("INSERT INTO hosts (subnet, host, note) VALUES ('10.0.0.0/24', '10.0.0.1', '')");
+        QCOMPARE(write.code, readOnly ? 8 : 0);
     }
 
     void missingDirectoryIsRefused()

@@ -45,8 +45,10 @@ void TestHostCheck::check_data()
     row("first host kept", lan, "192.168.1.1", keep);
     row("last host kept", lan, "192.168.1.254", keep);
     row("just below: outside", lan, "192.168.0.255", outside("192.168.0.255", lan));
-    row("/31 lower: network", "10.0.0.4/31", "10.0.0.4", network("10.0.0.4", "10.0.0.4/31"));
-    row("/31 upper: broadcast", "10.0.0.4/31", "10.0.0.5", broadcast("10.0.0.5", "10.0.0.4/31"));
+    row("/31 lower: a host of the link", "10.0.0.4/31", "10.0.0.4", keep);
+    row("/31 upper: a host of the link", "10.0.0.4/31", "10.0.0.5", keep);
+    row("/31 neighbour: outside", "10.0.0.4/31", "10.0.0.6", outside("10.0.0.6", "10.0.0.4/31"));
+    row("IPv6 /127 as before: network", "2001:db8::/127", "2001:db8::", network("2001:db8::", "2001:db8::/127"));
     row("/32: broadcast, not network", "10.0.0.5/32", "10.0.0.5", broadcast("10.0.0.5", "10.0.0.5/32"));
     row("bare address subnet: /32, text as held", "10.0.0.5", "10.0.0.5", broadcast("10.0.0.5", "10.0.0.5"));
     row("/0 broadcast", "0.0.0.0/0", "255.255.255.255", broadcast("255.255.255.255", "0.0.0.0/0"));

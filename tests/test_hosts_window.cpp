@@ -1,10 +1,14 @@
 #include "db/DB.h"
 #include "hosts/hostsWindow.h"
+#include "tests/support/readOnlyFile.h"
 #include "tests/support/testSupport.h"
+#include "tree/ZarvinWindow.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDialogButtonBox>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -14,6 +18,8 @@
 
 const QString lan = QStringLiteral("192.168.1.0/24");
 const QString upper = QStringLiteral("192.168.0.0/16");
+const QString scanned = QStringLiteral("127.0.0.0/29");
+const QString pointToPoint = QStringLiteral("127.0.0.2/31");
 
 class TestHostsWindow : public QObject {
     Q_OBJECT
@@ -27,6 +33,12 @@ private slots:
     void deleteRows();
     void contextMenuStates();
     void saveStopsWhenDatabaseStaysLocked();
+    void scanThenSaveKeepsStoredNotes_data();
+    void scanThenSaveKeepsStoredNotes();
+    void staleWindowSavesNothing_data();
+    void staleWindowSavesNothing();
+    void fileInUseOrReadOnly_data();
+    void fileInUseOrReadOnly();
 
 private:
     static QTableView* tableOf(QWidget* w) { return w->findChild<QTableView*>(QStringLiteral("tableView")); }
@@ -48,6 +60,17 @@ private:
         probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), { subnet, host, note });
     }
     void expectBox(int i, QMessageBox::Icon icon, const QString& title, const QString& text);
+    // An ICMP scan from the button, to its completion box.
+    void scanByIcmp(hostsWindow* w)
+    {
+        answers->then([](QWidget* dialog) {
+            QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        });
+        answers->thenBox();
+        clickButton(w, "pbScan");
+        QTRY_COMPARE_WITH_TIMEOUT(answers->pending(), 0, 20000);
+    }
+    static int rowOf(QStandardItemModel* model, const QString& address) { return column(model, 0).indexOf(address); }
 
     std::unique_ptr<TempDataDir> dir;
     std::unique_ptr<DbProbe> probe;
@@ -62,6 +85,8 @@ void TestHostsWindow::init()
     dir = std::make_unique<TempDataDir>();
     DB {}; // the tables exist before the probe seeds them
     probe = std::make_unique<DbProbe>(dir->dbPath());
+    for (const QString& subnet : { upper, lan, QStringLiteral("10.0.0.0/24"), scanned, pointToPoint })
+        probe->exec(QStringLiteral("INSERT INTO subnets (subnet, name) VALUES (?, ?)"), { subnet, subnet });
     answers = std::make_unique<ModalAnswerer>();
 }
 
@@ -168,9 +193,12 @@ void TestHostsWindow::saveLoadAndDeleteAllBesideAnotherWindow()
     // A second save updates in place; of two rows with one address the later note wins.
     seed(lan, "10.9.9.9", QVariant()); // written by another program: outside, NULL note
     model->removeRows(0, model->rowCount());
-    appendHostRow(model, "192.168.1.50", "first");
-    appendHostRow(model, "192.168.1.10", "a2");
-    appendHostRow(model, "192.168.1.50", "second");
+    const QStringList typed = { "192.168.1.50", "first", "192.168.1.10", "a2", "192.168.1.50", "second" };
+    for (int row = 0; row < 3; ++row) {
+        clickButton(w, "pbAddRow");
+        for (int c = 0; c < 2; ++c)
+            QVERIFY(typeIntoCell(view, row, c, typed[row * 2 + c]));
+    }
     answers->thenBox();
     clickButton(w, "pbSave");
     QTRY_COMPARE(answers->pending(), 0);
@@ -293,6 +321,120 @@ void TestHostsWindow::saveStopsWhenDatabaseStaysLocked()
     QCOMPARE(probe->rows(QStringLiteral("SELECT host, note FROM hosts")),
         QVector<QVariantList>({ { "192.168.1.10", "before" } }));
     QCOMPARE(model->rowCount(), 4);
+}
+
+// Loaded, scanned and saved, as the typical road goes: a save replaces a stored note only with a
+// note typed in this window (the empty text too), never with the empty cell of a scanned row or of
+// a typed address, and never a note stored in another subnet's list. In a /31 both addresses are
+// hosts: each takes a note.
+void TestHostsWindow::scanThenSaveKeepsStoredNotes_data()
+{
+    QTest::addColumn<QString>("subnet");
+    QTest::addColumn<QStringList>("typed"); // address, note, address, note ...: "" leaves the cell as scanned
+    QTest::addColumn<QStringList>("stored"); // "host note" ordered by host, all subnets
+    QTest::newRow("/29 beside a stored list")
+        << scanned << QStringList { "127.0.0.1", "router", "127.0.0.5", "new host", "127.0.0.6", "" }
+        << QStringList { "127.0.0.1 router", "127.0.0.2 printer", "127.0.0.3 elsewhere", "127.0.0.4 ",
+               "127.0.0.5 new host", "127.0.0.6 ", "127.0.0.7 untouched" };
+    QTest::newRow("/31: both addresses take a note")
+        << pointToPoint << QStringList { "127.0.0.2", "lower", "127.0.0.3", "upper" }
+        << QStringList { "127.0.0.2 lower", "127.0.0.3 upper", "127.0.0.7 untouched" };
+}
+
+void TestHostsWindow::scanThenSaveKeepsStoredNotes()
+{
+    QFETCH(QString, subnet);
+    QFETCH(QStringList, typed);
+    QFETCH(QStringList, stored);
+    if (subnet == scanned) {
+        seed(scanned, "127.0.0.1", "gateway");
+        seed(scanned, "127.0.0.2", "printer");
+        seed(scanned, "127.0.0.6", "to be emptied");
+        seed(QStringLiteral("127.0.0.0/28"), "127.0.0.3", "elsewhere");
+    }
+    seed(QStringLiteral("127.0.0.0/28"), "127.0.0.7", "untouched");
+    hostsWindow* w = open(subnet);
+    clickButton(w, "pbLoad");
+    scanByIcmp(w);
+    QStandardItemModel* model = modelOf(w);
+    QCOMPARE(model->rowCount(), subnet == scanned ? 6 : 2);
+    for (int i = 0; i < typed.size(); i += 2)
+        QVERIFY(typeIntoCell(tableOf(w), rowOf(model, typed[i]), 1, typed[i + 1]));
+    clickButton(w, "pbAddRow"); // a stored address typed again, without a note
+    QVERIFY(typeIntoCell(tableOf(w), model->rowCount() - 1, 0, typed[0]));
+    answers->thenBox();
+    clickButton(w, "pbSave");
+    QTRY_COMPARE(answers->pending(), 0);
+    QStringList rows;
+    for (const QVariantList& r : probe->rows(QStringLiteral("SELECT host || ' ' || note FROM hosts ORDER BY host")))
+        rows << r[0].toString();
+    QCOMPARE(rows, stored);
+    QCOMPARE(answers->boxes.size(), 2); // the completion and the save notice
+}
+
+// The branch deleted, or the database emptied, in the main window while this window was open:
+// after the notice the save is refused and writes nothing.
+void TestHostsWindow::staleWindowSavesNothing_data()
+{
+    QTest::addColumn<QStringList>("change");
+    QTest::newRow("branch deleted") << QStringList { "DELETE FROM subnets WHERE subnet = '192.168.1.0/24'",
+        "DELETE FROM hosts WHERE subnet = '192.168.1.0/24'" };
+    QTest::newRow("database emptied") << QStringList { "DELETE FROM subnets", "DELETE FROM hosts" };
+}
+
+void TestHostsWindow::staleWindowSavesNothing()
+{
+    QFETCH(QStringList, change);
+    seed(upper, "192.168.1.40", "parent's");
+    hostsWindow* w = open(lan);
+    clickButton(w, "pbAddRow");
+    QVERIFY(typeIntoCell(tableOf(w), 0, 0, "192.168.1.10"));
+    for (const QString& sql : change)
+        probe->exec(sql);
+    const auto before = probe->rows(QStringLiteral("SELECT * FROM hosts"));
+    answers->thenBox();
+    answers->thenBox();
+    clickButton(w, "pbSave");
+    QTRY_COMPARE(answers->pending(), 0);
+    expectBox(1, QMessageBox::Critical, QStringLiteral("Ошибка"),
+        QStringLiteral("Подсеть 192.168.1.0/24 удалена из базы данных (возможно, в другом окне): хосты не сохранены"));
+    QCOMPARE(probe->rows(QStringLiteral("SELECT * FROM hosts")), before);
+}
+
+// Another program reading the file, or a file this user cannot write: the windows open; on a
+// read-only file the main window says so and a save fails with the database's error.
+void TestHostsWindow::fileInUseOrReadOnly_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("another connection holds a read transaction") << false;
+    QTest::newRow("file that cannot be written") << true;
+}
+
+void TestHostsWindow::fileInUseOrReadOnly()
+{
+    QFETCH(bool, readOnly);
+    std::unique_ptr<ReadOnlyFile> guard;
+    if (readOnly)
+        guard = std::make_unique<ReadOnlyFile>(dir->dbPath());
+    else
+        QVERIFY(probe->exec(QStringLiteral("BEGIN")) && probe->rows(QStringLiteral("SELECT 1 FROM hosts")).isEmpty());
+    ZarvinWindow main;
+    QCOMPARE(main.windowTitle().endsWith(QStringLiteral(" (только чтение)")), readOnly);
+    hostsWindow* w = open(lan);
+    if (!readOnly)
+        probe->exec(QStringLiteral("COMMIT"));
+    clickButton(w, "pbAddRow");
+    QVERIFY(typeIntoCell(tableOf(w), 0, 0, "192.168.1.10"));
+    answers->thenBox();
+    if (readOnly)
+        answers->thenBox();
+    clickButton(w, "pbSave");
+    QTRY_COMPARE(answers->pending(), 0);
+    guard.reset();
+    QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), readOnly ? 0 : 1);
+    if (readOnly)
+        expectBox(1, QMessageBox::Critical, QStringLiteral("Ошибка"),
+            QStringLiteral("attempt to write a readonly database Unable to fetch row"));
 }
 
 QTEST_MAIN(TestHostsWindow)

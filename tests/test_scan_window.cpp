@@ -1,18 +1,25 @@
 // Scanning from the hosts window and the scan dialog, driven as a user would. Loopback only.
+#include "db/DB.h"
 #include "hosts/hostsWindow.h"
 #include "tests/support/loopback.h"
 #include "tests/support/testSupport.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +58,34 @@ void scan(ModalAnswerer& answerer, QWidget* w, const QString& port = QString())
     });
     answerer.thenBox(QMessageBox::Ok);
     QTest::mouseClick(w->findChild<QPushButton*>("pbScan"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.pending(), 0, 30000);
+}
+
+// Children of this process not yet reaped, and its open sockets, as the kernel sees them.
+int childCount()
+{
+    QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(getpid()));
+    return file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split(' ', Qt::SkipEmptyParts).size() : -1;
+}
+
+int socketCount()
+{
+    int n = 0;
+    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
+        n += fd.symLinkTarget().contains(QStringLiteral("socket:"));
+    return n;
+}
+
+// A directory whose only command is a `ping` that fails as one without its capability does.
+QString brokenPingDir(QTemporaryDir& dir)
+{
+    const QString path = dir.filePath(QStringLiteral("ping"));
+    QFile script(path);
+    script.open(QIODevice::WriteOnly);
+    script.write("#!/bin/sh\necho 'ping: socket: Operation not permitted' >&2\nexit 2\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return dir.path();
 }
 
 } // namespace
@@ -61,6 +96,12 @@ private slots:
     void doneWhenRoad();
     void tcpScan_data();
     void tcpScan();
+    void pingCannotRun_data();
+    void pingCannotRun();
+    void hugeSubnetAsksFirst_data();
+    void hugeSubnetAsksFirst();
+    void windowGoneDuringScan_data();
+    void windowGoneDuringScan();
 };
 
 // By ICMP, six rows saved with empty notes; by TCP, the listeners; an empty port refused; 8080 cancelled.
@@ -71,6 +112,8 @@ void TestScanWindow::doneWhenRoad()
     LoopbackListeners listeners;
     QVERIFY(listeners.listen({ "127.0.0.5", "127.0.0.2" }, { "127.0.0.1", "127.0.0.4" }));
     const QString port = QString::number(listeners.port());
+    DB {};
+    DbProbe(dataDir.dbPath()).exec("INSERT INTO subnets (subnet, name) VALUES ('127.0.0.0/29', 'Филиал')");
     hostsWindow w(QStringLiteral("127.0.0.0/29"));
     w.show();
     auto* label = w.findChild<QLabel*>("labelPort");
@@ -157,6 +200,135 @@ void TestScanWindow::tcpScan()
     QCOMPARE(w.findChild<QLabel*>("labelPort")->isVisible(), !steps.isEmpty());
     QCOMPARE(w.findChild<QProgressBar*>("progressBar")->isVisible(), !steps.isEmpty());
     QCOMPARE(boxes(answerer), QStringList { box });
+    QCOMPARE(answerer.unexpected, QStringList());
+}
+
+// A ping that cannot run (no capability: status 2; missing: the shell's 127) is reported as an
+// error quoting it, not as a scan that found nothing.
+void TestScanWindow::pingCannotRun_data()
+{
+    QTest::addColumn<bool>("standIn");
+    QTest::addColumn<QString>("quoted");
+    QTest::newRow("ping exits 2") << true << "(код завершения 2).\nping: socket: Operation not permitted";
+    QTest::newRow("no ping on PATH") << false << "(код завершения 127).\n/bin/sh: 1: ping: not found";
+}
+
+void TestScanWindow::pingCannotRun()
+{
+    QFETCH(bool, standIn);
+    QFETCH(QString, quoted);
+    TempDataDir dataDir;
+    ModalAnswerer answerer;
+    QTemporaryDir bin;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", standIn ? brokenPingDir(bin).toUtf8() : bin.path().toUtf8());
+    hostsWindow w(QStringLiteral("127.0.0.0/30"));
+    w.show();
+    scan(answerer, &w);
+    qputenv("PATH", path);
+    QCOMPARE(boxes(answerer),
+        QStringList { "3 Ошибка: Сканирование по ICMP не выполнено: команду ping не удалось выполнить " + quoted });
+    QCOMPARE(addresses(&w), QStringList());
+}
+
+// Larger than a /16: asked first, with the count and the expected time; No changes nothing.
+void TestScanWindow::hugeSubnetAsksFirst_data()
+{
+    QTest::addColumn<QString>("port"); // null: ICMP
+    QTest::addColumn<QString>("question");
+    QTest::newRow("ICMP /8") << QString() << "ICMP займет около 4 ч 34 мин";
+    QTest::newRow("TCP /8") << "80"
+                            << "TCP займет около 55 мин";
+}
+
+void TestScanWindow::hugeSubnetAsksFirst()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, question);
+    const QString subnet = "127.0.0.0/8";
+    TempDataDir dataDir;
+    ModalAnswerer answerer;
+    hostsWindow w(subnet);
+    w.show();
+    qobject_cast<QStandardItemModel*>(w.findChild<QTableView*>("tableView")->model())
+        ->appendRow(new QStandardItem(QStringLiteral("127.0.0.7"))); // a row from before
+    answerer.then([port](QWidget* dialog) {
+        if (!port.isNull()) {
+            QTest::keyClick(dialog->findChild<QRadioButton*>("rbTCP"), Qt::Key_Space);
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("port"), port);
+        }
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    QMessageBox::StandardButton preset = QMessageBox::NoButton;
+    answerer.then([&](QWidget* box) {
+        answerer.boxes << ModalAnswerer::Box { qobject_cast<QMessageBox*>(box)->icon(), box->windowTitle(),
+            qobject_cast<QMessageBox*>(box)->text() };
+        preset = qobject_cast<QMessageBox*>(box)->standardButton(qobject_cast<QMessageBox*>(box)->defaultButton());
+        pressBoxButton(qobject_cast<QMessageBox*>(box), QMessageBox::No);
+    });
+    QTest::mouseClick(w.findChild<QPushButton*>("pbScan"), Qt::LeftButton);
+    QTRY_COMPARE(answerer.pending(), 0);
+    QCOMPARE(boxes(answerer),
+        QStringList { "4 Внимание!: Подсеть " + subnet + " содержит адресов хостов: 16777214" + ".\nСканирование по "
+            + question + ", и все это время окно будет занято.\nНачать сканирование?" });
+    QCOMPARE(preset, QMessageBox::No);
+    QCOMPARE(addresses(&w), QStringList { "127.0.0.7" });
+    QVERIFY(w.findChild<QLabel*>("labelPort")->isHidden() && w.findChild<QProgressBar*>("progressBar")->isHidden());
+    QCOMPARE(childCount(), 0);
+    QVERIFY(w.findChild<QPushButton*>("pbScan")->isEnabled());
+}
+
+// Closed (and so deleted) or deleted while its probes run: the probes are stopped, children
+// reaped and sockets closed, and nothing reaches the gone window.
+void TestScanWindow::windowGoneDuringScan_data()
+{
+    QTest::addColumn<QString>("port"); // null: ICMP
+    QTest::addColumn<bool>("close");
+    QTest::newRow("TCP /16, closed") << "9" << true;
+    QTest::newRow("TCP /16, deleted") << "9" << false;
+    QTest::newRow("ICMP /24, closed") << QString() << true;
+}
+
+void TestScanWindow::windowGoneDuringScan()
+{
+    QFETCH(QString, port);
+    QFETCH(bool, close);
+    TempDataDir dataDir;
+    ModalAnswerer answerer;
+    const int sockets = socketCount();
+    QPointer<hostsWindow> w = new hostsWindow(port.isNull() ? "127.0.0.0/24" : "127.0.0.0/16");
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->show();
+    answerer.then([port](QWidget* dialog) {
+        if (!port.isNull()) {
+            QTest::keyClick(dialog->findChild<QRadioButton*>("rbTCP"), Qt::Key_Space);
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("port"), port);
+        }
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    bool scanning = false;
+    const auto end = [&] {
+        scanning = w && !w->findChild<QPushButton*>("pbScan")->isEnabled();
+        if (close)
+            w->close();
+        else
+            delete w;
+    };
+    // From the event loop, not from inside the sweep's own signal: TCP once the bar moves, ICMP
+    // while the first echoes are awaited (each probe takes a second).
+    if (port.isNull())
+        QTimer::singleShot(300, end);
+    else
+        connect(w->findChild<QProgressBar*>("progressBar"), &QProgressBar::valueChanged, this,
+            [&, armed = false]() mutable {
+                if (!std::exchange(armed, true))
+                    QTimer::singleShot(0, end);
+            });
+    QTest::mouseClick(w->findChild<QPushButton*>("pbScan"), Qt::LeftButton);
+    QTRY_VERIFY(!w);
+    QVERIFY(scanning);
+    QCOMPARE(childCount(), 0);
+    QCOMPARE(socketCount(), sockets);
     QCOMPARE(answerer.unexpected, QStringList());
 }
 

@@ -1,4 +1,5 @@
 // The prober and the scan request, driven without a window. Probes go to 127.0.0.0/8 only.
+#include "hosts/scan/scanReport.h"
 #include "hosts/scan/scanRequest.h"
 #include "hosts/scan/subnetProber.h"
 #include "tests/support/loopback.h"
@@ -7,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +46,7 @@ private slots:
     void sweep_data();
     void sweep();
     void abortKillsAndReapsTheChildren();
+    void tcpWithoutSocketsFails();
     void plan_data();
     void plan();
 };
@@ -111,6 +114,26 @@ void TestScanner::abortKillsAndReapsTheChildren()
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50); // an aborted sweep reports nothing more
     QCOMPARE(finished.count(), 0);
     QCOMPARE(settled.count(), 0);
+}
+
+// With no descriptor left no socket can be made: not a subnet without live hosts, but a scan that
+// could not run, and said so.
+void TestScanner::tcpWithoutSocketsFails()
+{
+    SubnetProber prober; // has raised the limit for the process already
+    const auto checked = scanRequest::plan(QStringLiteral("127.0.0.0/30"), { scanRequest::tcp(), "9" });
+    QVERIFY(checked.ok());
+    const scanRequest::Plan* plan = &checked.value;
+    rlimit saved {};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit none = saved;
+    none.rlim_cur = 3; // below the descriptors this process holds
+    setrlimit(RLIMIT_NOFILE, &none);
+    prober.connectAll(plan->hosts, plan->port);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    QCOMPARE(prober.tally().failed, quint64(2));
+    QCOMPARE(scanReport::failureText(*plan, prober.tally(), plan->hosts.first).value_or(QString()),
+        QStringLiteral("Сканирование по TCP не выполнено: не удалось открыть сокет (Too many open files)."));
 }
 
 void TestScanner::plan_data()

@@ -38,6 +38,7 @@ private slots:
 
     void branchesAndRenaming();
     void newUserRoad();
+    void staleTreeRefused();
 
 private:
     void openWindow()
@@ -319,6 +320,31 @@ void TestTreeCommands::newUserRoad()
             "Ошибка: Сначала выберите элемент для удаления.", askEmpty, askEmpty, askDelete }));
     QCOMPARE(answerer->boxes[4].icon, QMessageBox::Question);
     QCOMPARE(answerer->boxes[5].icon, QMessageBox::Warning);
+}
+
+// Another program changed the file behind the tree on screen: a second organisation, and a branch
+// under a parent it deleted, are refused with a box; nothing is inserted and the tree is reloaded.
+void TestTreeCommands::staleTreeRefused()
+{
+    openWindow();
+    QVERIFY(probe->exec(
+        "INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, NULL, NULL, ?)", { org, "Чужая" }));
+    add("Вторая", "172.16.0.0", 12, true);
+    const QStringList theirs { "Чужая|10.0.0.0/8" };
+    QCOMPARE(storedTree(), theirs);
+    QCOMPARE(shownTree(), theirs);
+    QCOMPARE(enabledActions(), QStringLiteral("deleteDB"));
+
+    add("Север", "10.1.0.0", 16);
+    QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.0.0/16'"));
+    add("Подфилиал", "10.1.1.0", 24, true, "10.1.0.0/16");
+    QCOMPARE(storedTree(), theirs);
+    QCOMPARE(shownTree(), theirs);
+    QCOMPARE(boxTexts(),
+        (QStringList { "Ошибка: В базе данных уже есть организация (ее создали в другом окне или программе): "
+                       "организация не добавлена",
+            "Ошибка: Подсеть 10.1.0.0/16 больше не существует (ее удалили в другом окне или программе): филиал не "
+            "добавлен" }));
 }
 
 QTEST_MAIN(TestTreeCommands)

@@ -3,6 +3,7 @@
 #include "calc/calculateSubnetsWindow.h"
 #include "db/DB.h"
 #include "gui/desktop.h"
+#include "gui/messages.h"
 #include "hosts/hostsWindow.h"
 #include "tree/subnetTable.h"
 #include "tree/treeModel.h"
@@ -25,6 +26,8 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     ui->setupUi(this);
     decorateActions();
     db = std::make_unique<DB>();
+    if (db->isReadOnly())
+        setWindowTitle(windowTitle() + QStringLiteral(" (только чтение)"));
     model = new QStandardItemModel(this);
     model->setHorizontalHeaderLabels(treeHeaders);
     ui->tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -137,12 +140,18 @@ bool ZarvinWindow::add_child(const std::optional<QStringList>& outputData)
     if (!outputData || outputData->size() < 3)
         return true;
     const QString& parentSubnet = outputData->at(2);
-    const auto parentId = get_item_id(parentSubnet);
-    if (!parentId)
-        return true; // the parent is gone or could not be read; nothing to link to
-    const SqlResult r = subnetTable::insertBranch(*db, outputData->at(0), outputData->at(1), *parentId, parentSubnet);
+    bool parentGone = false;
+    const SqlResult r
+        = subnetTable::insertBranchUnder(*db, outputData->at(0), outputData->at(1), parentSubnet, &parentGone);
     if (r.isConstraint())
         return false;
+    if (parentGone) {
+        messages::error(nullptr,
+            QStringLiteral("Подсеть ") + parentSubnet
+                + QStringLiteral(" больше не существует (ее удалили в другом окне или программе): филиал не добавлен"));
+        load_data();
+        return true;
+    }
     if (!r.ok()) {
         showDbError(r.errorText);
         return true;

@@ -2,7 +2,24 @@
 
 #include "db/DB.h"
 
+#include <functional>
+
 namespace subnetTable {
+
+namespace {
+
+// IMMEDIATE: no other connection can write between the check and the insert.
+SqlResult inWriteTransaction(DB& db, const std::function<SqlResult()>& body)
+{
+    const SqlResult begun = db.run(QStringLiteral("BEGIN IMMEDIATE"));
+    if (!begun.ok())
+        return begun;
+    const SqlResult r = body();
+    const SqlResult ended = db.run(r.ok() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
+    return r.ok() ? ended : r;
+}
+
+} // namespace
 
 SqlResult allRows(DB& db)
 {
@@ -58,6 +75,31 @@ SqlResult deleteRowWithHosts(DB& db, const QString& subnet)
 SqlResult deleteEverything(DB& db)
 {
     return db.runTogether({ QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }, {});
+}
+
+SqlResult insertFirstOrganisation(DB& db, const QString& name, const QString& subnet, bool* occupied)
+{
+    *occupied = false;
+    return inWriteTransaction(db, [&] {
+        const SqlResult any = db.run(QStringLiteral("SELECT 1 FROM subnets LIMIT 1"));
+        if (!any.ok())
+            return any;
+        *occupied = !any.rows.isEmpty();
+        return *occupied ? SqlResult {} : insertOrganisation(db, name, subnet);
+    });
+}
+
+SqlResult insertBranchUnder(
+    DB& db, const QString& name, const QString& subnet, const QString& parentSubnet, bool* parentGone)
+{
+    *parentGone = false;
+    return inWriteTransaction(db, [&] {
+        const SqlResult parent = idOfSubnet(db, parentSubnet);
+        if (!parent.ok())
+            return parent;
+        *parentGone = parent.rows.isEmpty();
+        return *parentGone ? SqlResult {} : insertBranch(db, name, subnet, parent.rows.first().value(0), parentSubnet);
+    });
 }
 
 } // namespace subnetTable

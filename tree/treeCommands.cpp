@@ -2,6 +2,7 @@
 #include "tree/ZarvinWindow.h"
 
 #include "db/DB.h"
+#include "gui/messages.h"
 #include "tree/addSubnetsWindow.h"
 #include "tree/editSubnetsWindow.h"
 #include "tree/subnetTable.h"
@@ -46,9 +47,18 @@ bool ZarvinWindow::createOrg(const std::optional<QStringList>& outputData)
 {
     if (!outputData || outputData->size() < 2)
         return true;
-    const SqlResult r = subnetTable::insertOrganisation(*db, outputData->at(0), outputData->at(1));
+    bool occupied = false;
+    const SqlResult r = subnetTable::insertFirstOrganisation(*db, outputData->at(0), outputData->at(1), &occupied);
     if (r.isConstraint())
         return false;
+    if (occupied) {
+        messages::error(nullptr,
+            QStringLiteral("В базе данных уже есть организация (ее создали в другом окне или программе): "
+                           "организация не добавлена"));
+        load_data();
+        update_menu_buttons();
+        return true;
+    }
     if (!r.ok()) {
         showDbError(r.errorText);
         return true;

@@ -1,5 +1,6 @@
 #include "hosts/scan/subnetProber.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <deque>
 #include <dirent.h>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -17,6 +19,8 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 extern char** environ;
 
@@ -28,7 +32,7 @@ constexpr int pollIntervalMs = 10; // children that could not get a pidfd
 constexpr int maxEvents = 256;
 
 // Raised once per process: the default soft limit of 1024 would hold the caps far down.
-rlim_t openFileLimit()
+rlim_t raiseOpenFileLimit()
 {
     static const bool raised = [] {
         rlimit r {};
@@ -56,7 +60,7 @@ int openFdCount()
 
 int fdBudget()
 {
-    const rlim_t limit = openFileLimit();
+    const rlim_t limit = raiseOpenFileLimit();
     const long long total = limit == RLIM_INFINITY ? INT_MAX : qMin<long long>(limit, INT_MAX);
     return int(qMax<long long>(1, total - openFdCount() - reservedFds));
 }
@@ -101,26 +105,97 @@ pid_t waitChild(pid_t pid, int* status, int flags)
 
 } // namespace
 
-SubnetProber::SubnetProber(QObject* parent)
-    : QObject(parent)
+struct SubnetProber::Impl {
+    enum State : quint8 { Pending, Alive, Silent };
+    enum class Outcome { Flying, Alive, Silent, Failed, Busy };
+    struct Probe {
+        bool used = false;
+        int fd = -1; // pidfd of the child or the connecting socket; -1 when unwatched
+        pid_t pid = -1; // ICMP child
+        quint64 index = 0;
+        qint64 deadline = 0; // TCP, in ns of `clock`
+    };
+    struct Result {
+        quint64 index;
+        Outcome outcome; // Alive, Silent or Failed
+        int failure; // as Tally::failure
+    };
+
+    explicit Impl(SubnetProber* owner);
+    ~Impl();
+
+    void begin(bool tcp, const net::HostRange& hosts);
+    void waitForEnd();
+    void abort();
+    void service();
+    void fill(std::vector<Result>& results);
+    Outcome spawnPing(quint64 index, int* failure);
+    Outcome startAttempt(quint64 index, int* failure);
+    bool watch(int fd, quint32 events, int slot);
+    int takeSlot(quint64 index);
+    void release(int slot);
+    void collectReady(std::vector<Result>& results);
+    void reap(int slot, std::vector<Result>& results);
+    static Result exitResult(quint64 index, int status);
+    void reapUnwatched(std::vector<Result>& results);
+    void endAttempt(int slot, std::vector<Result>& results);
+    void expireAttempts(std::vector<Result>& results);
+    void armTick();
+    void count(const Result& r);
+    void settle(quint64 index, bool alive);
+    void report(quint64 index, bool alive);
+    void finishIfDone();
+
+    SubnetProber* q;
+    int icmpLimit = defaultIcmpCap;
+    int tcpLimit = defaultTcpCap;
+
+    bool tcp = false;
+    bool running = false;
+    net::HostRange range;
+    quint16 port = 0;
+    qint64 timeoutNs = 100'000'000;
+    int sweepCap = 0;
+    int flying = 0;
+    int peak = 0;
+    Tally tally;
+    quint64 next = 0; // next index to start
+    quint64 reportBase = 0; // TCP: first index not yet reported
+    std::deque<State> states; // TCP: states of reportBase .. next-1
+    quint32 generation = 0; // tells the events of an aborted sweep from those of the next one
+
+    std::vector<Probe> probes;
+    std::vector<int> freeSlots;
+    std::deque<std::pair<int, quint64>> startOrder; // TCP (slot, index) in start order, for the time-outs
+    std::vector<int> unwatched; // ICMP slots whose child has no pidfd: polled
+    int epollFd = -1;
+    QSocketNotifier* notifier = nullptr;
+    QTimer* pump = nullptr; // starts the next batch after pending events ran
+    QTimer* tick = nullptr; // TCP time-outs; polling of unwatched children
+    QElapsedTimer clock;
+    QEventLoop* waiting = nullptr; // the blocking call's loop while it runs
+};
+
+SubnetProber::Impl::Impl(SubnetProber* owner)
+    : q(owner)
     , epollFd(epoll_create1(EPOLL_CLOEXEC))
-    , pump(new QTimer(this))
-    , tick(new QTimer(this))
+    , pump(new QTimer(owner))
+    , tick(new QTimer(owner))
 {
-    openFileLimit();
+    raiseOpenFileLimit();
     if (epollFd >= 0) {
-        notifier = new QSocketNotifier(epollFd, QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, &SubnetProber::service);
+        notifier = new QSocketNotifier(epollFd, QSocketNotifier::Read, owner);
+        QObject::connect(notifier, &QSocketNotifier::activated, owner, [this] { service(); });
     }
     pump->setSingleShot(true);
     pump->setInterval(0);
-    connect(pump, &QTimer::timeout, this, &SubnetProber::service);
+    QObject::connect(pump, &QTimer::timeout, owner, [this] { service(); });
     tick->setSingleShot(true);
     tick->setTimerType(Qt::PreciseTimer);
-    connect(tick, &QTimer::timeout, this, &SubnetProber::service);
+    QObject::connect(tick, &QTimer::timeout, owner, [this] { service(); });
 }
 
-SubnetProber::~SubnetProber()
+SubnetProber::Impl::~Impl()
 {
     abort();
     delete notifier;
@@ -128,55 +203,108 @@ SubnetProber::~SubnetProber()
         close(epollFd);
 }
 
+SubnetProber::SubnetProber(QObject* parent)
+    : QObject(parent)
+    , d(std::make_unique<Impl>(this))
+{ }
+
+SubnetProber::~SubnetProber() = default;
+
+void SubnetProber::setIcmpCap(int limit)
+{
+    d->icmpLimit = qMax(1, limit);
+}
+
+void SubnetProber::setTcpCap(int limit)
+{
+    d->tcpLimit = qMax(1, limit);
+}
+
+int SubnetProber::icmpCap() const
+{
+    return d->icmpLimit;
+}
+
+int SubnetProber::tcpCap() const
+{
+    return d->tcpLimit;
+}
+
+int SubnetProber::inFlight() const
+{
+    return d->flying;
+}
+
+int SubnetProber::peakInFlight() const
+{
+    return d->peak;
+}
+
+int SubnetProber::sweepCap() const
+{
+    return d->sweepCap;
+}
+
+const SubnetProber::Tally& SubnetProber::tally() const
+{
+    return d->tally;
+}
+
 void SubnetProber::startPing(const net::HostRange& hosts)
 {
-    begin(false, hosts);
+    d->begin(false, hosts);
 }
 
 void SubnetProber::startConnect(const net::HostRange& hosts, quint16 toPort, int timeoutMs)
 {
-    port = toPort;
-    timeoutNs = qint64(qMax(1, timeoutMs)) * 1000000;
-    begin(true, hosts);
+    d->port = toPort;
+    d->timeoutNs = qint64(qMax(1, timeoutMs)) * 1000000;
+    d->begin(true, hosts);
 }
 
 void SubnetProber::pingAll(const net::HostRange& hosts)
 {
     startPing(hosts);
-    waitForEnd();
+    d->waitForEnd();
 }
 
 void SubnetProber::connectAll(const net::HostRange& hosts, quint16 toPort, int timeoutMs)
 {
     startConnect(hosts, toPort, timeoutMs);
-    waitForEnd();
+    d->waitForEnd();
 }
 
-void SubnetProber::waitForEnd()
+void SubnetProber::abort()
+{
+    d->abort();
+}
+
+void SubnetProber::Impl::waitForEnd()
 {
     if (!running)
         return;
     QEventLoop loop;
-    connect(this, &SubnetProber::finished, &loop, &QEventLoop::quit);
+    QObject::connect(q, &SubnetProber::finished, &loop, &QEventLoop::quit);
     waiting = &loop; // abort() ends the wait as well
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     waiting = nullptr;
 }
 
-void SubnetProber::begin(bool isTcp, const net::HostRange& hosts)
+void SubnetProber::Impl::begin(bool isTcp, const net::HostRange& hosts)
 {
     abort();
     tcp = isTcp;
     range = hosts;
     next = reportBase = 0;
     flying = peak = 0;
-    cap = qMin(tcp ? tcpLimit : icmpLimit, fdBudget());
+    tally = Tally {};
+    sweepCap = qMin(tcp ? tcpLimit : icmpLimit, fdBudget());
     running = true;
     clock.start();
     pump->start();
 }
 
-void SubnetProber::abort()
+void SubnetProber::Impl::abort()
 {
     if (waiting)
         waiting->quit();
@@ -200,7 +328,7 @@ void SubnetProber::abort()
     unwatched.clear();
 }
 
-void SubnetProber::service()
+void SubnetProber::Impl::service()
 {
     if (!running)
         return;
@@ -216,40 +344,46 @@ void SubnetProber::service()
     for (const Result& r : results) {
         if (!running || generation != gen)
             return;
-        settle(r.index, r.alive);
+        count(r);
+        settle(r.index, r.outcome == Outcome::Alive);
     }
     if (running && generation == gen)
         finishIfDone();
 }
 
-void SubnetProber::fill(std::vector<Result>& results)
+void SubnetProber::Impl::fill(std::vector<Result>& results)
 {
-    for (int started = 0; next < range.count && flying < cap; ++started) {
+    for (int started = 0; next < range.count && flying < sweepCap; ++started) {
         if (started == batchSize) {
             pump->start(); // let reaping and repainting run between batches
             return;
         }
-        const Outcome o = tcp ? startAttempt(next) : spawnPing(next);
+        int failure = 0;
+        Outcome o = tcp ? startAttempt(next, &failure) : spawnPing(next, &failure);
         if (o == Outcome::Busy && flying > 0) {
-            cap = flying; // the system has no room for more: wait for one in flight to end
+            sweepCap = flying; // the system has no room for more: wait for one in flight to end
             return;
         }
+        if (o == Outcome::Busy)
+            o = Outcome::Failed; // no room even with nothing of ours in flight
         const quint64 index = next++;
         if (tcp)
             states.push_back(Pending);
         if (o != Outcome::Flying)
-            results.push_back({ index, o == Outcome::Alive });
+            results.push_back({ index, o, failure });
     }
 }
 
-SubnetProber::Outcome SubnetProber::spawnPing(quint64 index)
+SubnetProber::Impl::Outcome SubnetProber::Impl::spawnPing(quint64 index, int* failure)
 {
     // The command line holds nothing but an address of the range, written by toText.
     const QByteArray command = "ping -c 2 " + net::toText(range.at(index)).toLatin1() + " > /dev/null 2>&1";
     int error = 0;
     const pid_t pid = spawnShell(command, &error);
-    if (pid < 0)
-        return shortOfResources(error) ? Outcome::Busy : Outcome::Silent;
+    if (pid < 0) {
+        *failure = -error;
+        return shortOfResources(error) ? Outcome::Busy : Outcome::Failed;
+    }
     const int slot = takeSlot(index);
     Probe& p = probes[slot];
     p.pid = pid;
@@ -263,11 +397,13 @@ SubnetProber::Outcome SubnetProber::spawnPing(quint64 index)
     return Outcome::Flying;
 }
 
-SubnetProber::Outcome SubnetProber::startAttempt(quint64 index)
+SubnetProber::Impl::Outcome SubnetProber::Impl::startAttempt(quint64 index, int* failure)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return shortOfResources(errno) ? Outcome::Busy : Outcome::Silent;
+    if (fd < 0) {
+        *failure = -errno;
+        return shortOfResources(errno) ? Outcome::Busy : Outcome::Failed;
+    }
     sockaddr_in to {};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
@@ -293,7 +429,7 @@ SubnetProber::Outcome SubnetProber::startAttempt(quint64 index)
     return Outcome::Flying;
 }
 
-bool SubnetProber::watch(int fd, quint32 events, int slot)
+bool SubnetProber::Impl::watch(int fd, quint32 events, int slot)
 {
     epoll_event e {};
     e.events = events;
@@ -301,7 +437,7 @@ bool SubnetProber::watch(int fd, quint32 events, int slot)
     return epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &e) == 0;
 }
 
-int SubnetProber::takeSlot(quint64 index)
+int SubnetProber::Impl::takeSlot(quint64 index)
 {
     int slot;
     if (freeSlots.empty()) {
@@ -318,7 +454,7 @@ int SubnetProber::takeSlot(quint64 index)
     return slot;
 }
 
-void SubnetProber::release(int slot)
+void SubnetProber::Impl::release(int slot)
 {
     Probe& p = probes[slot];
     if (p.fd >= 0)
@@ -328,7 +464,7 @@ void SubnetProber::release(int slot)
     --flying;
 }
 
-void SubnetProber::collectReady(std::vector<Result>& results)
+void SubnetProber::Impl::collectReady(std::vector<Result>& results)
 {
     epoll_event events[maxEvents];
     int n;
@@ -348,18 +484,30 @@ void SubnetProber::collectReady(std::vector<Result>& results)
     }
 }
 
-void SubnetProber::reap(int slot, std::vector<Result>& results)
+void SubnetProber::Impl::reap(int slot, std::vector<Result>& results)
 {
     Probe& p = probes[slot];
     int status = 0;
     const pid_t r = waitChild(p.pid, &status, WNOHANG);
     if (r == 0)
         return; // not ended after all: its pidfd reports again
-    results.push_back({ p.index, r == p.pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 });
+    results.push_back(exitResult(p.index, r == p.pid ? status : -1));
     release(slot);
 }
 
-void SubnetProber::reapUnwatched(std::vector<Result>& results)
+// ping ends with 0 when a reply came and 1 when none did; anything else, a shell that could
+// not find it (127) or a kill included, is the probe failing.
+SubnetProber::Impl::Result SubnetProber::Impl::exitResult(quint64 index, int status)
+{
+    if (status < 0)
+        return { index, Outcome::Failed, -ECHILD };
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (code == 0 || code == 1)
+        return { index, code == 0 ? Outcome::Alive : Outcome::Silent, 0 };
+    return { index, Outcome::Failed, code };
+}
+
+void SubnetProber::Impl::reapUnwatched(std::vector<Result>& results)
 {
     const std::vector<int> polled = std::move(unwatched);
     unwatched.clear();
@@ -370,17 +518,17 @@ void SubnetProber::reapUnwatched(std::vector<Result>& results)
     }
 }
 
-void SubnetProber::endAttempt(int slot, std::vector<Result>& results)
+void SubnetProber::Impl::endAttempt(int slot, std::vector<Result>& results)
 {
     Probe& p = probes[slot];
     int error = 0;
     socklen_t length = sizeof error;
     const bool connected = getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-    results.push_back({ p.index, connected });
+    results.push_back({ p.index, connected ? Outcome::Alive : Outcome::Silent, 0 });
     release(slot); // an established connection is closed at once: nothing is sent
 }
 
-void SubnetProber::expireAttempts(std::vector<Result>& results)
+void SubnetProber::Impl::expireAttempts(std::vector<Result>& results)
 {
     const qint64 now = clock.nsecsElapsed();
     while (!startOrder.empty()) {
@@ -389,14 +537,14 @@ void SubnetProber::expireAttempts(std::vector<Result>& results)
         if (p.used && p.index == index) {
             if (p.deadline > now)
                 return;
-            results.push_back({ index, false });
+            results.push_back({ index, Outcome::Silent, 0 });
             release(slot);
         }
         startOrder.pop_front();
     }
 }
 
-void SubnetProber::armTick()
+void SubnetProber::Impl::armTick()
 {
     if (!tcp) {
         if (!unwatched.empty() && !tick->isActive())
@@ -416,7 +564,19 @@ void SubnetProber::armTick()
     tick->stop();
 }
 
-void SubnetProber::settle(quint64 index, bool alive)
+// A probe that could not even tell answered from silent counts neither way.
+void SubnetProber::Impl::count(const Result& r)
+{
+    if (r.outcome == Outcome::Alive) {
+        ++tally.answered;
+    } else if (r.outcome == Outcome::Silent) {
+        ++tally.silent;
+    } else if (tally.failed++ == 0) {
+        tally.failure = r.failure;
+    }
+}
+
+void SubnetProber::Impl::settle(quint64 index, bool alive)
 {
     if (!tcp) {
         report(index, alive);
@@ -433,22 +593,22 @@ void SubnetProber::settle(quint64 index, bool alive)
     }
 }
 
-void SubnetProber::report(quint64 index, bool alive)
+void SubnetProber::Impl::report(quint64 index, bool alive)
 {
     const quint32 gen = generation;
     const quint32 address = range.at(index);
     if (alive)
-        emit answered(address);
+        emit q->answered(address);
     if (running && generation == gen)
-        emit settled(address);
+        emit q->settled(address);
 }
 
-void SubnetProber::finishIfDone()
+void SubnetProber::Impl::finishIfDone()
 {
     if (next < range.count || flying > 0 || (tcp && reportBase < range.count))
         return;
     running = false;
     tick->stop();
     pump->stop();
-    emit finished();
+    emit q->finished();
 }

@@ -2,23 +2,16 @@
 
 #include "net/ipv4.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 
-#include <deque>
-#include <sys/types.h>
-#include <utility>
-#include <vector>
-
-class QEventLoop;
-class QSocketNotifier;
-class QTimer;
+#include <memory>
 
 // Probes the host addresses of a subnet, without widgets, on the thread that owns it:
-// ICMP by child processes "ping -c 2 ADDR > /dev/null 2>&1" run through /bin/sh (exit 0 means
-// alive), or TCP by non-blocking connection attempts to one port, each with its own time-out.
+// ICMP by child processes "ping -c 2 ADDR > /dev/null 2>&1" run through /bin/sh, or TCP by
+// non-blocking connection attempts to one port, each with its own time-out.
 // Only addresses of the range it is given ever reach a command line or a socket.
 // Probes in flight are capped, and the cap is held below the free file descriptors.
+// Destroying the prober aborts its sweep: children killed and reaped, sockets closed.
 class SubnetProber : public QObject {
     Q_OBJECT
 public:
@@ -30,13 +23,26 @@ public:
     static constexpr int defaultIcmpCap = 1024;
     static constexpr int defaultTcpCap = 512;
 
+    // How the probes of the last sweep ended. ping exits with 0 (answered) or 1 (no answer);
+    // any other status, and a probe that could not be started at all, is a failure of the probe.
+    struct Tally {
+        quint64 answered = 0;
+        quint64 silent = 0;
+        quint64 failed = 0;
+        // The first failure: the exit status of the shell (128 + the signal when killed), or
+        // minus the errno when the child or the socket could not be created.
+        int failure = 0;
+        // Nothing was probed and no probe could even tell answered from silent.
+        bool nothingRan() const { return failed > 0 && answered == 0 && silent == 0; }
+    };
+
     explicit SubnetProber(QObject* parent = nullptr);
     ~SubnetProber() override;
 
-    void setIcmpCap(int limit) { icmpLimit = qMax(1, limit); }
-    void setTcpCap(int limit) { tcpLimit = qMax(1, limit); }
-    int icmpCap() const { return icmpLimit; }
-    int tcpCap() const { return tcpLimit; }
+    void setIcmpCap(int limit);
+    void setTcpCap(int limit);
+    int icmpCap() const;
+    int tcpCap() const;
 
     // Start a sweep and return at once; `finished` follows when every address is settled,
     // at once for an empty range. A sweep still running is aborted first.
@@ -49,10 +55,10 @@ public:
     // Kills the children and closes the sockets still in flight; reports nothing more.
     void abort();
 
-    bool isRunning() const { return running; }
-    int inFlight() const { return flying; }
-    int peakInFlight() const { return peak; } // since the last start
-    int effectiveCap() const { return cap; } // the cap the last sweep ran with
+    int inFlight() const;
+    int peakInFlight() const; // since the last start
+    int sweepCap() const; // the cap the last sweep ran with: its own cap, or less for want of descriptors
+    const Tally& tally() const; // of the last sweep, so far
 
 signals:
     // An address that answered: ICMP in the order the probes end, TCP in ascending order.
@@ -62,63 +68,6 @@ signals:
     void finished();
 
 private:
-    enum State : quint8 { Pending, Alive, Silent };
-    enum class Outcome { Flying, Alive, Silent, Busy };
-    struct Probe {
-        bool used = false;
-        int fd = -1; // pidfd of the child or the connecting socket; -1 when unwatched
-        pid_t pid = -1; // ICMP child
-        quint64 index = 0;
-        qint64 deadline = 0; // TCP, in ns of `clock`
-    };
-    struct Result {
-        quint64 index;
-        bool alive;
-    };
-
-    void begin(bool tcp, const net::HostRange& hosts);
-    void waitForEnd();
-    void service();
-    void fill(std::vector<Result>& results);
-    Outcome spawnPing(quint64 index);
-    Outcome startAttempt(quint64 index);
-    bool watch(int fd, quint32 events, int slot);
-    int takeSlot(quint64 index);
-    void release(int slot);
-    void collectReady(std::vector<Result>& results);
-    void reap(int slot, std::vector<Result>& results);
-    void reapUnwatched(std::vector<Result>& results);
-    void endAttempt(int slot, std::vector<Result>& results);
-    void expireAttempts(std::vector<Result>& results);
-    void armTick();
-    void settle(quint64 index, bool alive);
-    void report(quint64 index, bool alive);
-    void finishIfDone();
-
-    int icmpLimit = defaultIcmpCap;
-    int tcpLimit = defaultTcpCap;
-
-    bool tcp = false;
-    bool running = false;
-    net::HostRange range;
-    quint16 port = 0;
-    qint64 timeoutNs = 100'000'000;
-    int cap = 0;
-    int flying = 0;
-    int peak = 0;
-    quint64 next = 0; // next index to start
-    quint64 reportBase = 0; // TCP: first index not yet reported
-    std::deque<State> states; // TCP: states of reportBase .. next-1
-    quint32 generation = 0; // tells the events of an aborted sweep from those of the next one
-
-    std::vector<Probe> probes;
-    std::vector<int> freeSlots;
-    std::deque<std::pair<int, quint64>> startOrder; // TCP (slot, index) in start order, for the time-outs
-    std::vector<int> unwatched; // ICMP slots whose child has no pidfd: polled
-    int epollFd = -1;
-    QSocketNotifier* notifier = nullptr;
-    QTimer* pump = nullptr; // starts the next batch after pending events ran
-    QTimer* tick = nullptr; // TCP time-outs; polling of unwatched children
-    QElapsedTimer clock;
-    QEventLoop* waiting = nullptr; // the blocking call's loop while it runs
+    struct Impl;
+    std::unique_ptr<Impl> d;
 };
