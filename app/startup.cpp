@@ -1,21 +1,71 @@
 #include "app/startup.h"
 
 #include "app/agreementWindow.h"
-#include "gui/desktop.h"
 #include "app/settings.h"
 #include "db/DB.h"
+#include "db/dataAccess.h"
+#include "gui/desktop.h"
+#include "gui/messages.h"
 #include "tree/ZarvinWindow.h"
 
-#include "db/dataDir.h"
-
 #include <QApplication>
-#include <QDir>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QtMessageHandler qtHandler = nullptr;
+
+void printError(const QString& text)
+{
+    std::fprintf(stderr, "zarvin-subnets: %s\n", text.toLocal8Bit().constData());
+}
+
+// Qt's fatal message at this point means no platform plugin could start: no display.
+void noDisplayHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type != QtFatalMsg) {
+        if (qtHandler)
+            qtHandler(type, context, text);
+        return;
+    }
+    printError(QStringLiteral("нет графического дисплея: программе нужен графический сеанс (X11 или Wayland), "
+                              "а переменные DISPLAY и WAYLAND_DISPLAY не заданы или дисплей недоступен. "
+                              "Запустите программу из меню рабочего стола или из терминала в графическом сеансе."));
+    std::_Exit(1);
+}
+
+// The interface is Russian whatever the locale: Qt's own buttons too ("Отмена", "Да").
+void installRussianTranslation()
+{
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+}
+
+// Started from the menu there is no terminal: the box is what the user sees.
+int failStart(const QString& text)
+{
+    printError(text);
+    messages::error(nullptr, text);
+    return 1;
+}
+
+} // namespace
+
+std::unique_ptr<QApplication> createApplication(int& argc, char** argv)
+{
+    qtHandler = qInstallMessageHandler(noDisplayHandler);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(qtHandler);
+    return app;
+}
 
 QWidget* openFirstWindow(QSettings& install, QString* error)
 {
@@ -25,7 +75,7 @@ QWidget* openFirstWindow(QSettings& install, QString* error)
             window = new ZarvinWindow();
         } catch (const DbOpenError& e) {
             if (error)
-                *error = QStringLiteral("zarvin-subnets: cannot open database %1: %2").arg(e.file, e.text.simplified());
+                *error = QStringLiteral("Не удалось открыть базу данных ") + e.file + QStringLiteral(":\n") + e.text;
             return nullptr;
         }
     } else {
@@ -40,17 +90,13 @@ QWidget* openFirstWindow(QSettings& install, QString* error)
 
 int runApplication(QSettings& install)
 {
-    // The interface is Russian whatever the locale: Qt's own buttons too ("Отмена", "Да").
-    auto* translator = new QTranslator(qApp);
-    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
-    QDir().mkpath(dataDir()); // a directory named in ZARVIN_SUBNETS_DIR need not exist yet
+    installRussianTranslation();
     QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));
+    const QString problem = prepareDataDir();
+    if (!problem.isEmpty())
+        return failStart(problem);
     QString error;
-    if (!openFirstWindow(install, &error)) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
-        return 1;
-    }
+    if (!openFirstWindow(install, &error))
+        return failStart(error);
     return QApplication::exec();
 }
