@@ -246,19 +246,13 @@ private slots:
     {
         QTest::addColumn<QString>("situation");
         QTest::addColumn<QString>("expected"); // %1: the data directory, with its final '/'
-        QTest::newRow("damaged database") << "damaged"
-                                          << "Не удалось открыть базу данных %1subnets.db:\n";
-        QTest::newRow("directory cannot be made") << "unmakeable"
-                                                  << "не существует, и создать его не удалось";
-        QTest::newRow("user outside the group")
-            << "users"
-            << "Нет права записи в каталог данных %1 у пользователя nobody.\n\nКаталогом пользуются "
-               "участники группы users. Чтобы получить доступ, администратор выполняет команду\n\n"
-               "sudo adduser nobody users\n\nзатем войдите в систему заново.";
-        QTest::newRow("member not yet logged in again") << "nogroup"
-                                                        << "уже включён в группу nogroup, но это";
-        QTest::newRow("database of another user") << "foreign"
-                                                  << "sudo chmod g+rw %1subnets.db";
+        // clang-format off
+        QTest::newRow("damaged database") << "damaged" << "Не удалось открыть базу данных %1subnets.db:\n";
+        QTest::newRow("directory cannot be made") << "unmakeable" << "Каталог данных %1 не существует, и создать его не удалось";
+        QTest::newRow("user outside the group") << "users" << "Нет права записи в каталог данных %1 у пользователя nobody.\n\nКаталогом пользуются участники группы users. Чтобы получить доступ, администратор выполняет команду\n\nsudo adduser nobody users\n\nзатем войдите в систему заново.";
+        QTest::newRow("member not yet logged in again") << "nogroup" << "Нет права записи в каталог данных %1 у пользователя nobody.\n\nПользователь nobody уже включён в группу nogroup, но это";
+        QTest::newRow("database of another user") << "foreign" << "Нет права записи в файл базы данных %1subnets.db у пользователя nobody";
+        // clang-format on
     }
 
     void startFailureIsShownAndEndsWithOne()

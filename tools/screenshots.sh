@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-tools}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZARVIN_BUILD_TESTS=OFF -DZARVIN_BUILD_TOOLS=ON > /dev/null
+cmake -S . -B "$build" -DZARVIN_BUILD_TOOLS=ON > /dev/null
 cmake --build "$build" -j2 --target zarvin-screenshots > /dev/null
 
 data=$(mktemp -d)
