@@ -35,8 +35,13 @@ int main(int argc, char* argv[])
     ZarvinWindow main;
     main.resize(760, 420);
     main.show();
-    if (auto* tree = main.findChild<QTreeView*>(QStringLiteral("tree")))
+    if (auto* tree = main.findChild<QTreeView*>(QStringLiteral("tree"))) {
         tree->expandAll();
+        const QModelIndexList rows = tree->model()->match(tree->model()->index(0, 0), Qt::DisplayRole,
+            QStringLiteral("Серверная"), 1, Qt::MatchExactly | Qt::MatchRecursive);
+        if (!rows.isEmpty())
+            tree->setCurrentIndex(rows.first());
+    }
 
     hostsWindow hosts(subnet);
     hosts.setWindowTitle(QStringLiteral("Учет хостов для подсети ") + subnet);
@@ -45,7 +50,8 @@ int main(int argc, char* argv[])
     if (auto* load = hosts.findChild<QPushButton*>(QStringLiteral("pbLoad")))
         load->click();
 
-    return save(main, out + QStringLiteral("/main-window.png")) && save(hosts, out + QStringLiteral("/hosts-window.png"))
+    return save(main, out + QStringLiteral("/main-window.png"))
+            && save(hosts, out + QStringLiteral("/hosts-window.png"))
         ? 0
         : 1;
 }
