@@ -1,13 +1,13 @@
 #include "app/agreementWindow.h"
 
-#include "gui/desktop.h"
 #include "app/settings.h"
+#include "app/startup.h"
 #include "db/DB.h"
+#include "gui/desktop.h"
 #include "tree/ZarvinWindow.h"
 #include "ui_agreement.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 
 agreementWindow::agreementWindow(QSettings& install, QWidget* parent)
     : QWidget(parent)
@@ -31,8 +31,7 @@ void agreementWindow::accept()
         main->show();
     } catch (const DbOpenError& e) {
         // The acceptance is kept; the user learns why no main window follows.
-        QMessageBox::critical(this, QStringLiteral("Ошибка"),
-            QStringLiteral("Не удалось открыть базу данных ") + e.file + QStringLiteral(":\n") + e.text);
+        reportStartFailure(QStringLiteral("Не удалось открыть базу данных ") + e.file + QStringLiteral(":\n") + e.text);
         close();
         QCoreApplication::exit(1);
         return;

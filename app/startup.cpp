@@ -49,15 +49,14 @@ void installRussianTranslation()
         QCoreApplication::installTranslator(translator);
 }
 
-// Started from the menu there is no terminal: the box is what the user sees.
-int failStart(const QString& text)
+} // namespace
+
+int reportStartFailure(const QString& text)
 {
     printError(text);
     messages::error(nullptr, text);
     return 1;
 }
-
-} // namespace
 
 std::unique_ptr<QApplication> createApplication(int& argc, char** argv)
 {
@@ -94,9 +93,9 @@ int runApplication(QSettings& install)
     QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));
     const QString problem = prepareDataDir();
     if (!problem.isEmpty())
-        return failStart(problem);
+        return reportStartFailure(problem);
     QString error;
     if (!openFirstWindow(install, &error))
-        return failStart(error);
+        return reportStartFailure(error);
     return QApplication::exec();
 }

@@ -17,6 +17,10 @@ std::unique_ptr<QApplication> createApplication(int& argc, char** argv);
 // main window's database cannot be opened.
 QWidget* openFirstWindow(QSettings& install, QString* error);
 
+// A start-up failure: written to standard error and shown in a critical box (started from the
+// menu there is no terminal); returns the exit status 1.
+int reportStartFailure(const QString& text);
+
 // The whole start-up after the application object exists; the process exit status. A start-up
 // failure is shown in a critical box, written to standard error, and ends the run with 1.
 int runApplication(QSettings& install);
