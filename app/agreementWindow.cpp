@@ -1,9 +1,9 @@
 #include "app/agreementWindow.h"
 
 #include "app/settings.h"
+#include "app/startup.h"
 #include "db/DB.h"
 #include "gui/desktop.h"
-#include "gui/messages.h"
 #include "tree/ZarvinWindow.h"
 #include "ui_agreement.h"
 
@@ -27,9 +27,8 @@ void agreementWindow::accept()
     auto main = std::make_unique<ZarvinWindow>();
     if (!main->dbStatus().ok()) {
         // The acceptance is kept; the user learns why no main window follows.
-        messages::error(this,
-            QStringLiteral("Не удалось открыть базу данных ") + main->dbFileName() + QStringLiteral(":\n")
-                + main->dbStatus().errorText);
+        reportStartFailure(QStringLiteral("Не удалось открыть базу данных ") + main->dbFileName()
+            + QStringLiteral(":\n") + main->dbStatus().errorText);
         close();
         QCoreApplication::exit(1);
         return;

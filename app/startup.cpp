@@ -3,19 +3,68 @@
 #include "app/agreementWindow.h"
 #include "app/settings.h"
 #include "db/DB.h"
+#include "db/dataAccess.h"
 #include "gui/desktop.h"
+#include "gui/messages.h"
 #include "tree/ZarvinWindow.h"
 
-#include "db/dataDir.h"
-
 #include <QApplication>
-#include <QDir>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QtMessageHandler qtHandler = nullptr;
+
+void printError(const QString& text)
+{
+    std::fprintf(stderr, "zarvin-subnets: %s\n", text.toLocal8Bit().constData());
+}
+
+// Qt's fatal message at this point means no platform plugin could start: no display.
+void noDisplayHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type != QtFatalMsg) {
+        if (qtHandler)
+            qtHandler(type, context, text);
+        return;
+    }
+    printError(QStringLiteral("нет графического дисплея: программе нужен графический сеанс (X11 или Wayland), "
+                              "а переменные DISPLAY и WAYLAND_DISPLAY не заданы или дисплей недоступен. "
+                              "Запустите программу из меню рабочего стола или из терминала в графическом сеансе."));
+    std::_Exit(1);
+}
+
+// The interface is Russian whatever the locale: Qt's own buttons too ("Отмена", "Да").
+void installRussianTranslation()
+{
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+}
+
+} // namespace
+
+int reportStartFailure(const QString& text)
+{
+    printError(text);
+    messages::error(nullptr, text);
+    return 1;
+}
+
+std::unique_ptr<QApplication> createApplication(int& argc, char** argv)
+{
+    qtHandler = qInstallMessageHandler(noDisplayHandler);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(qtHandler);
+    return app;
+}
 
 Result<QWidget*> openFirstWindow(QSettings& install)
 {
@@ -24,8 +73,8 @@ Result<QWidget*> openFirstWindow(QSettings& install)
         auto main = std::make_unique<ZarvinWindow>();
         const Status& opened = main->dbStatus();
         if (!opened.ok())
-            return Status::failure(QStringLiteral("zarvin-subnets: cannot open database %1: %2")
-                                       .arg(main->dbFileName(), opened.errorText.simplified()),
+            return Status::failure(QStringLiteral("Не удалось открыть базу данных ") + main->dbFileName()
+                    + QStringLiteral(":\n") + opened.errorText,
                 opened.code);
         window = main.release();
     } else {
@@ -40,17 +89,13 @@ Result<QWidget*> openFirstWindow(QSettings& install)
 
 int runApplication(QSettings& install)
 {
-    // The interface is Russian whatever the locale: Qt's own buttons too ("Отмена", "Да").
-    auto* translator = new QTranslator(qApp);
-    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-            QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
-    QDir().mkpath(dataDir()); // a directory named in ZARVIN_SUBNETS_DIR need not exist yet
+    installRussianTranslation();
     QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));
+    const QString problem = prepareDataDir();
+    if (!problem.isEmpty())
+        return reportStartFailure(problem);
     const Result<QWidget*> first = openFirstWindow(install);
-    if (!first.ok()) {
-        std::fprintf(stderr, "%s\n", first.errorText.toLocal8Bit().constData());
-        return 1;
-    }
+    if (!first.ok())
+        return reportStartFailure(first.errorText);
     return QApplication::exec();
 }

@@ -2,13 +2,25 @@
 
 #include "db/sqlResult.h"
 
+#include <memory>
+
+class QApplication;
 class QSettings;
 class QWidget;
+
+// Creates the application object. Where Qt finds no display to work on it would abort; the
+// program says so in Russian on standard error instead and exits with status 1.
+std::unique_ptr<QApplication> createApplication(int& argc, char** argv);
 
 // Opens and shows the first window of a run: the main window once the agreement is
 // accepted, the agreement window before. Fails, with the line to print, when the main
 // window's database cannot be opened.
 Result<QWidget*> openFirstWindow(QSettings& install);
 
-// The whole start-up after the application object exists; the process exit status.
+// A start-up failure: written to standard error and shown in a critical box (started from the
+// menu there is no terminal); returns the exit status 1.
+int reportStartFailure(const QString& text);
+
+// The whole start-up after the application object exists; the process exit status. A start-up
+// failure is shown in a critical box, written to standard error, and ends the run with 1.
 int runApplication(QSettings& install);

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZARVIN_BUILD_TESTS=OFF -DZARVIN_BUILD_BENCHMARKS=ON > /dev/null
 cmake --build "$build" -j2 --target bench_hosts bench_scan > /dev/null
 export QT_QPA_PLATFORM=offscreen
 hosts=$(realpath "$build/bench/bench_hosts")
@@ -22,7 +22,8 @@ echo "== ICMP on loopback"
 
 echo "== TCP with silent hosts"
 if [ "$(id -u)" -ne 0 ] || ! command -v ip > /dev/null || ! command -v iptables > /dev/null; then
-    echo "skipped: the silent hosts need root, ip and iptables (a network namespace that drops SYNs)"
+    echo "skipped: the silent hosts need root, ip and iptables (a network namespace that drops SYNs):"
+    echo "  sudo apt-get install iproute2 iptables, then run bench/run.sh as root"
     exit 0
 fi
 ns=zarvin-scan-bench-$$

@@ -1,6 +1,7 @@
 #include "app/agreementWindow.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "db/dataDir.h"
 #include "gui/desktop.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
@@ -9,10 +10,17 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QtTest>
 
 #include <memory>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +47,85 @@ template <typename T> T* visibleWindowOf()
             return t;
     return nullptr;
 }
+
+uid_t nobodyUid()
+{
+    const passwd* pw = getpwnam("nobody");
+    return pw ? pw->pw_uid : 65534;
+}
+
+// Sets the data directory up for one start-up failure; returns the database file's bytes
+// beforehand (null when there is none).
+QByteArray arrange(const QString& situation)
+{
+    const QString data = dataDir();
+    if (situation == "damaged") {
+        const QByteArray garbage = QByteArray("not a database at all\n").repeated(100);
+        writeSettings(data + "subnets.db", garbage);
+        return garbage;
+    }
+    if (situation == "unmakeable") {
+        writeSettings(data + "plain-file", "x");
+        qputenv("ZARVIN_SUBNETS_DIR", (data + "plain-file/subnets").toUtf8());
+        return QByteArray();
+    }
+    // Directories and files of root, which the start that follows runs as the user nobody.
+    const QByteArray path = QFile::encodeName(data);
+    if (situation == "foreign") {
+        chmod(path.constData(), 0777);
+        writeSettings(data + "subnets.db", QByteArray());
+        return QByteArray("");
+    }
+    const group* gr = getgrnam(situation.toLatin1().constData());
+    if (!gr || chown(path.constData(), 0, gr->gr_gid) != 0 || chmod(path.constData(), 02775) != 0)
+        qWarning("cannot give the directory to group %s", qPrintable(situation));
+    return QByteArray();
+}
+
+QString programPath()
+{
+    return QCoreApplication::applicationDirPath() + "/../zarvin-subnets";
+}
+
+QProcessEnvironment programEnvironment(const QString& platform)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZARVIN_SUBNETS_DIR", dataDir());
+    env.insert("QT_QPA_PLATFORM", platform);
+    return env;
+}
+
+// Everything written to standard error while it lives goes to a file instead.
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        file.open();
+        std::fflush(stderr);
+        saved = dup(STDERR_FILENO);
+        dup2(file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+    QString text()
+    {
+        restore();
+        file.seek(0);
+        return QString::fromLocal8Bit(file.readAll());
+    }
+
+private:
+    void restore()
+    {
+        if (saved < 0)
+            return;
+        std::fflush(stderr);
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+        saved = -1;
+    }
+    QTemporaryFile file;
+    int saved = -1;
+};
 
 } // namespace
 
@@ -153,26 +240,98 @@ private slots:
         QVERIFY(visibleWindowOf<ZarvinWindow>());
     }
 
-    void brokenDatabaseEndsStartWithStatusOneAndKeepsTheFile()
+    // Every start-up failure: a critical box (the user may have started from the menu), the same
+    // text on standard error, status 1, and no database file changed or left behind.
+    void startFailureIsShownAndEndsWithOne_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("expected"); // %1: the data directory, with its final '/'
+        // clang-format off
+        QTest::newRow("damaged database") << "damaged" << "Не удалось открыть базу данных %1subnets.db:\n";
+        QTest::newRow("damaged database, agreement accepted now") << "damaged, accepting" << "Не удалось открыть базу данных %1subnets.db:\n";
+        QTest::newRow("directory cannot be made") << "unmakeable" << "Каталог данных %1 не существует, и создать его не удалось";
+        QTest::newRow("user outside the group") << "users" << "Нет права записи в каталог данных %1 у пользователя nobody.\n\nКаталогом пользуются участники группы users. Чтобы получить доступ, администратор выполняет команду\n\nsudo adduser nobody users\n\nзатем войдите в систему заново.";
+        QTest::newRow("member not yet logged in again") << "nogroup" << "Нет права записи в каталог данных %1 у пользователя nobody.\n\nПользователь nobody уже включён в группу nogroup, но это";
+        QTest::newRow("database of another user") << "foreign" << "Нет права записи в файл базы данных %1subnets.db у пользователя nobody";
+        // clang-format on
+    }
+
+    void startFailureIsShownAndEndsWithOne()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QString, expected);
+        if (situation.endsWith(", accepting"))
+            QTimer::singleShot(0, [] { clickButton(visibleWindowOf<agreementWindow>(), "pbYes"); });
+        else
+            writeSettings(dir->settingsPath(), "[Installed]\nagreement=true\n");
+        const QByteArray before = arrange(situation.section(',', 0, 0));
+        if (QTest::currentTestFailed())
+            return;
+        const bool asNobody = !situation.startsWith("damaged") && situation != "unmakeable";
+        if (asNobody && geteuid() != 0)
+            QSKIP("acting as another user needs root");
+        const QString data = dataDir();
+
+        ModalAnswerer answerer;
+        answerer.thenBox(QMessageBox::Ok);
+        StderrCapture err;
+        if (asNobody)
+            QVERIFY(seteuid(nobodyUid()) == 0);
+        auto install = openSettings();
+        const int status = runApplication(*install);
+        if (asNobody)
+            QVERIFY(seteuid(0) == 0);
+
+        QCOMPARE(status, 1);
+        QVERIFY2(answerer.problems().isEmpty(), qPrintable(answerer.problems()));
+        const ModalAnswerer::Box box = answerer.boxes.value(0);
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.title, QString("Ошибка"));
+        QVERIFY2(box.text.contains(expected.arg(data)), qPrintable(box.text));
+        QVERIFY2(err.text().contains("zarvin-subnets: " + box.text), qPrintable(err.text()));
+        QVERIFY(visibleWindows().isEmpty());
+        QFile db(databaseFilePath());
+        QCOMPARE(db.exists(), !before.isNull());
+        if (db.exists()) {
+            QVERIFY(db.open(QIODevice::ReadOnly));
+            QCOMPARE(db.readAll(), before);
+        }
+    }
+
+    // The database that the program creates is group-writable whatever the umask it was started with.
+    void programCreatesGroupWritableDatabase()
     {
         writeSettings(dir->settingsPath(), "[Installed]\nagreement=true\n");
-        const QByteArray garbage = QByteArray("not a database at all\n").repeated(100);
-        writeSettings(dir->dbPath(), garbage);
-
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("ZARVIN_SUBNETS_DIR", dir->path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(programEnvironment("offscreen"));
+        program.start(programPath(), QStringList());
+        QVERIFY(program.waitForStarted());
+        const auto stop = qScopeGuard([&] {
+            program.kill();
+            program.waitForFinished();
+        });
+        // Size above zero: the program's own connection has written the schema.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dir->dbPath()).size() > 0, 20000);
+        QCOMPARE(program.state(), QProcess::Running);
+        struct stat st { };
+        QCOMPARE(stat(QFile::encodeName(dir->dbPath()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0664));
+    }
+
+    // Without a display Qt would abort; the program explains and ends with 1.
+    void withoutDisplaySaysSoAndEndsWithOne()
+    {
+        QProcess program;
+        QProcessEnvironment env = programEnvironment("xcb");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
         program.setProcessEnvironment(env);
-        program.start(QCoreApplication::applicationDirPath() + "/../zarvin-subnets", QStringList());
+        program.start(programPath(), QStringList());
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 1);
         const QString err = QString::fromLocal8Bit(program.readAllStandardError());
-        QVERIFY2(err.contains(dir->dbPath()), qPrintable(err));
-        QFile f(dir->dbPath());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), garbage);
+        QVERIFY2(err.contains("zarvin-subnets: нет графического дисплея"), qPrintable(err));
     }
 
 private:

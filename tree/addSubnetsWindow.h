@@ -17,7 +17,7 @@ class QComboBox;
 class QLineEdit;
 
 // The dialog in which every organisation and branch is born. It reads the tree through a
-// connection of its own; building it throws DbOpenError when that cannot be opened.
+// connection of its own; check dbStatus() before showing it.
 class addSubnetsWindow : public QDialog {
     Q_OBJECT
 public:
