@@ -46,6 +46,7 @@ int runApplication(QSettings& install)
             QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);
     QDir().mkpath(dataDir()); // a directory named in ZARVIN_SUBNETS_DIR need not exist yet
+    // Kept as is: the icon's installed path, without a suffix.
     QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));
     QString error;
     if (!openFirstWindow(install, &error)) {

@@ -6,11 +6,9 @@
 #include <QSqlError>
 #include <QSqlRecord>
 
-namespace {
+namespace sqlite {
 
-QAtomicInt connectionCounter;
-
-// Failures of the note migration that mean "nothing to do here" rather than a broken file.
+// Kept as is, EMPTY and IOERR included: the migration failures the program has always let pass.
 bool isOperational(int code)
 {
     switch (code) {
@@ -32,6 +30,12 @@ bool isOperational(int code)
         return false;
     }
 }
+
+} // namespace sqlite
+
+namespace {
+
+QAtomicInt connectionCounter;
 
 // The primary result code of a failed Qt SQL operation.
 int primaryCode(const QSqlError& error)
@@ -103,7 +107,7 @@ void DB::prepareSchema()
                         "note text)"));
     // Fails on every file that already has the column; only a broken file is fatal here.
     const SqlResult alter = run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
-    if (!alter.ok() && !isOperational(alter.code))
+    if (!alter.ok() && !sqlite::isOperational(alter.code))
         throw DbOpenError(conn.databaseName(), alter.errorText);
     must(QStringLiteral("VACUUM"));
 }

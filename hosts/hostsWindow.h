@@ -27,6 +27,7 @@ class Hosts;
 class hostsWindow : public QWidget {
     Q_OBJECT
 public:
+    // Kept as named: `item_id` holds the window subnet's text, the name callers know.
     explicit hostsWindow(const QString& item_id, QWidget* parent = nullptr);
     ~hostsWindow() override;
 
@@ -63,6 +64,7 @@ public slots:
 public:
     // These return when their probes have ended; meanwhile the window repaints but takes no input.
     void scanner(const ScanRequest& outputdata);
+    // Kept as named, snake_case among camelCase: the operations' names that callers know.
     void ping_all(const net::HostRange& addresses);
     void ping(quint32 host);
     void pingPort(const net::HostRange& addresses, int port, double timeout = 0.1);
