@@ -52,6 +52,7 @@ void calculateSubnetsWindow::createResultLabels()
 {
     label1 = captionLabel(QStringLiteral("Подсеть: "), "label1", this);
     label2 = captionLabel(QStringLiteral("Начало подсети: "), "label2", this);
+    // Kept as is: this caption alone has no blank after its colon.
     label3 = captionLabel(QStringLiteral("Количество адресов в подсети:"), "label3", this);
     label4 = captionLabel(QStringLiteral("Количество адресов для хостов: "), "label4", this);
     label5 = captionLabel(QStringLiteral("Широковещательный адрес: "), "label5", this);
@@ -71,6 +72,7 @@ void calculateSubnetsWindow::buildLayout()
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout = new QFormLayout(this);
     layout->setFormAlignment(Qt::AlignLeft);
+    // Kept as is: "Подсеть: " heads both the address row and the first result row.
     layout->addRow(QStringLiteral("Подсеть: "), second);
     layout->addRow(QStringLiteral("Маска подсети: "), masks);
     layout->addRow(label1, label7);

@@ -21,6 +21,7 @@ public:
 
 public slots:
     // Shows the facts, or clears them and refuses an address it cannot read.
+    // Kept as spelt ("Sabnet"): other code and scripts call the calculation by this name.
     void calculateSabnet();
     void clearLabel();
 

@@ -6,11 +6,9 @@
 #include <QSqlError>
 #include <QSqlRecord>
 
-namespace {
+namespace sqlite {
 
-QAtomicInt connectionCounter;
-
-// Failures of the note migration that mean "nothing to do here" rather than a broken file.
+// Kept as is, EMPTY and IOERR included: the migration failures the program has always let pass.
 bool isOperational(int code)
 {
     switch (code) {
@@ -33,6 +31,10 @@ bool isOperational(int code)
     }
 }
 
+} // namespace sqlite
+
+namespace {
+
 // A compaction that fails for one of these is put off to a later construction: the file is
 // in use (BUSY, LOCKED), cannot be written (READONLY) or the disk is full (FULL). An IOERR is
 // not among them: SQLite reports a full disk as FULL, and an IOERR means the device failed.
@@ -40,6 +42,8 @@ bool isVacuumPutOff(int code)
 {
     return code == sqlite::Busy || code == sqlite::Locked || code == sqlite::ReadOnly || code == sqlite::Full;
 }
+
+QAtomicInt connectionCounter;
 
 // The primary result code of a failed Qt SQL operation.
 int primaryCode(const QSqlError& error)
@@ -120,7 +124,7 @@ Status DB::prepareSchema()
     }
     // Fails on every file that already has the column; only a broken file is fatal here.
     const SqlResult alter = run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
-    if (!alter.ok() && !isOperational(alter.code))
+    if (!alter.ok() && !sqlite::isOperational(alter.code))
         return alter;
     // Compacting can wait for a later construction; the window need not wait out the busy
     // time-out for it while another program reads the file.

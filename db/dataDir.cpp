@@ -17,5 +17,6 @@ QString databaseFilePath()
 
 QString settingsFilePath()
 {
+    // Kept as is: the settings file is named "install", without a suffix, where installs put it.
     return dataDir() + QStringLiteral("install");
 }

@@ -9,7 +9,9 @@
 // SQLite primary result codes that callers tell apart.
 namespace sqlite {
 enum Code { Ok = 0, Error = 1, Busy = 5, Locked = 6, ReadOnly = 8, Full = 13, Constraint = 19 };
-}
+// ERROR, PERM, ABORT, BUSY, LOCKED, READONLY, INTERRUPT, IOERR, FULL, CANTOPEN, PROTOCOL, EMPTY, SCHEMA.
+bool isOperational(int code);
+} // namespace sqlite
 
 // How an operation that can fail ended: Ok, or the SQLite primary result code with the
 // database's (or the system's) text. Every failing operation of the program reports this way.

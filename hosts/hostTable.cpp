@@ -21,11 +21,13 @@ SqlResult updateNote(DB& db, const QString& note, const QString& host)
 
 SqlResult deleteHost(DB& db, const QVariant& host)
 {
+    // Kept as is: the address alone picks the row, whatever subnet stores it.
     return db.run(QStringLiteral("DELETE FROM hosts WHERE host=?"), { host });
 }
 
 SqlResult deleteSubnet(DB& db, const QString& subnet)
 {
+    // Kept as written, no blanks around "=": statement texts stay as they have always been.
     return db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), { subnet });
 }
 

@@ -31,6 +31,7 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     connect(hosts->pbLoad, &QPushButton::clicked, this, [this] { viewRecords(windowSubnet); });
     connect(hosts->pbScan, &QPushButton::clicked, this, &hostsWindow::scanWindow);
     connect(hosts->pbDeleteRows, &QPushButton::clicked, this, [this] { deleteRecords(windowSubnet); });
+    // Kept as spelt ("Delele"): the form's object name, which form files and scripts look up.
     connect(hosts->pbDeleleAll, &QPushButton::clicked, this, &hostsWindow::deleteAll);
     watchModel();
     hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -96,6 +97,7 @@ void hostsWindow::contextMenu(const QPoint& point)
     menu->addAction(QStringLiteral("Загрузить из БД"), this, [this] { viewRecords(windowSubnet); });
     menu->addAction(QStringLiteral("Сканировать подсеть"), this, &hostsWindow::scanWindow);
     menu->addSeparator();
+    // Kept as is, two blanks and all: the entry text users and their scripts know.
     menu->addAction(QStringLiteral("Удалить  строку"), this, [this] { deleteRecords(windowSubnet); })
         ->setEnabled(selected);
     menu->addAction(QStringLiteral("Удалить все хосты"), this, &hostsWindow::deleteAll);
@@ -123,6 +125,7 @@ void hostsWindow::checkAddress(int row)
     // Clearing is itself an edit: the nested check finds the empty text and sets nothing.
     model->setData(cell, QStringLiteral(""));
     if (verdict.kind == hostCheck::Verdict::Refuse)
+        // Kept as is: the hosts window titles its refusals "Ошибка!", unlike the tree's "Ошибка".
         QMessageBox::critical(nullptr, QStringLiteral("Ошибка!"), verdict.message);
 }
 
@@ -137,6 +140,7 @@ bool hostsWindow::succeeded(const SqlResult& result)
 void hostsWindow::saveData(const QString& subnet)
 {
     QMessageBox::warning(nullptr, QStringLiteral("Внимание!"),
+        // Kept as is: "Примечание" capitalised, as the column it names.
         QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание"));
     if (!subnetStillStored(subnet))
         return;
@@ -184,6 +188,7 @@ void hostsWindow::viewRecords(const QString& subnet)
 void hostsWindow::deleteAll()
 {
     if (QMessageBox::question(this, QStringLiteral("Удалить таблицу"),
+            // Kept as is: the question speaks of the table though it empties one subnet's list.
             QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"), QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;

@@ -29,6 +29,7 @@ class Hosts;
 class hostsWindow : public QWidget {
     Q_OBJECT
 public:
+    // Kept as named: `item_id` holds the window subnet's text, the name callers know.
     explicit hostsWindow(const QString& item_id, QWidget* parent = nullptr);
     ~hostsWindow() override;
 
@@ -69,6 +70,7 @@ public:
     // These start the sweep and return; `finished` of the prober ends it. Until then the
     // window takes no input that could start another scan or change the table.
     void scanner(const ScanRequest& outputdata);
+    // Kept as named, snake_case among camelCase: the operations' names that callers know.
     void ping_all(const net::HostRange& addresses);
     void pingPort(const net::HostRange& addresses, int port, double timeout = 0.1);
     // A scanned row: the address only, without a note item.

@@ -21,6 +21,7 @@ void hostsWindow::scanWindow()
     newWindow = new scanSubnetWindow();
     connect(this, &QObject::destroyed, newWindow, &QObject::deleteLater);
     newWindow->setWindowTitle(QStringLiteral("Параметры сканирования"));
+    // Kept as is: a maximum narrower than the minimum; Qt applies the minimum, so it opens 320 by 166.
     newWindow->setMinimumSize(320, 166);
     newWindow->setMaximumSize(316, 166);
     if (newWindow->exec() != QDialog::Accepted)

@@ -36,6 +36,7 @@ scanSubnetWindow::scanSubnetWindow(QWidget* parent)
     rbICMP->setChecked(true);
     label->hide();
     port->hide();
+    // Kept as is, the blank after "Порт:" and the short "завершени" too: captions users know.
     label->setText(QStringLiteral("Порт: "));
     rbICMP->setText(QStringLiteral("Сканировать по ICMP\n(дождитесь уведомления о завершени)"));
     rbTCP->setText(QStringLiteral("Сканировать по TCP"));

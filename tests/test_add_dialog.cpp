@@ -72,6 +72,8 @@ void TestAddDialog::add_data()
     QTest::newRow("empty address") << false << two << "" << 32 << "/32" + bad;
     QTest::newRow("25 and a blank") << false << two << "10.0.0.25 " << 24 << "10.0.0.25 /24" + bad;
     QTest::newRow("wider than the parent") << true << QStringList() << "10.0.0.0" << 7 << "10.0.0.0/7" + notIn;
+    QTest::newRow("wider than the parent, which has branches")
+        << true << two << "10.0.0.0" << 7 << "10.0.0.0/7" + notIn;
     QTest::newRow("lies in the second branch") << true << two << "10.0.2.128" << 25 << "10.0.2.128/25" + in;
     QTest::newRow("touching branches on both sides") << true << two << "10.0.1.0" << 24 << "10.0.1.0/24";
     QTest::newRow("parent's own network holds the branches") << true << two << "10.0.0.0" << 8 << org + in;

@@ -141,8 +141,12 @@ void TestScanWindow::doneWhenRoad()
     scan(answerer, &w, QStringLiteral(""));
     QStringList shown;
     answerer.then([&shown](QWidget* dialog) {
-        shown << dialog->windowTitle();
+        const auto sizeText = [](QSize s) { return QStringLiteral("%1x%2").arg(s.width()).arg(s.height()); };
+        shown << dialog->windowTitle() << dialog->findChild<QRadioButton*>("rbICMP")->text()
+              << sizeText(dialog->minimumSize()) + " " + sizeText(dialog->maximumSize()) + " "
+                + sizeText(dialog->size());
         QTest::keyClick(dialog->findChild<QRadioButton*>("rbTCP"), Qt::Key_Space);
+        shown << dialog->findChild<QLabel*>("label")->text();
         auto* field = dialog->findChild<QLineEdit*>("port");
         for (const char* text : { "80", "65535", "0", "65536", "6,", "8080" }) {
             field->clear();
@@ -152,7 +156,9 @@ void TestScanWindow::doneWhenRoad()
         QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
     });
     QTest::mouseClick(w.findChild<QPushButton*>("pbScan"), Qt::LeftButton);
-    QCOMPARE(shown, (QStringList { "Параметры сканирования", "80", "65535", "", "6553", "6", "8080" }));
+    QCOMPARE(shown,
+        (QStringList { "Параметры сканирования", "Сканировать по ICMP\n(дождитесь уведомления о завершени)",
+            "320x166 316x166 320x166", "Порт: ", "80", "65535", "", "6553", "6", "8080" }));
     QCOMPARE(addresses(&w), listening);
     QCOMPARE(label->text(), caption);
     QCOMPARE(bar->value(), 100);
@@ -171,6 +177,9 @@ void TestScanWindow::tcpScan_data()
     QTest::addColumn<QString>("box");
     QTest::newRow("/31 probes both: the bar at 50, then 100")
         << "127.0.0.2/31" << QStringList { "127.0.0.2", "127.0.0.3" } << Steps { { 50 }, { 100 } } << done;
+    QTest::newRow("/29 steps of 16.67: the bar shows the whole part")
+        << "127.0.0.0/29" << QStringList { "127.0.0.2", "127.0.0.3" }
+        << Steps { { 16 }, { 33 }, { 50 }, { 66 }, { 83 }, { 100 } } << done;
     QTest::newRow("/32 probes none: the bar at 100 at once")
         << "127.0.0.9/32" << QStringList() << Steps { { 100 } } << done;
     QTest::newRow("window subnet with host bits: refused, the table kept")

@@ -6,8 +6,11 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -37,6 +40,36 @@ int childCount()
     QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(getpid()));
     return file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split(' ', Qt::SkipEmptyParts).size() : -1;
 }
+
+// A `ping` first on PATH that notes its arguments and where its output goes, then runs the real one.
+class PingWitness {
+public:
+    PingWitness()
+        : path(qgetenv("PATH"))
+    {
+        QFile script(dir.filePath(QStringLiteral("ping")));
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\necho \"$* $(readlink /proc/$$/fd/1) $(readlink /proc/$$/fd/2)\" >> "
+            + log().toLocal8Bit() + "\nexec " + QStandardPaths::findExecutable(QStringLiteral("ping")).toLocal8Bit()
+            + " \"$@\"\n");
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", dir.path().toLocal8Bit() + ':' + path);
+    }
+    ~PingWitness() { qputenv("PATH", path); }
+    QString log() const { return dir.filePath(QStringLiteral("calls")); }
+    QStringList calls() const
+    {
+        QFile file(log());
+        QStringList lines
+            = file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+        lines.sort();
+        return lines;
+    }
+
+private:
+    QTemporaryDir dir;
+    QByteArray path;
+};
 
 } // namespace
 
@@ -86,6 +119,9 @@ void TestScanner::sweep()
     QSignalSpy finished(&prober, &SubnetProber::finished);
     int children = 0; // the kernel's count, beside the prober's own
     QObject::connect(&prober, &SubnetProber::settled, &prober, [&] { children = qMax(children, childCount()); });
+    std::optional<PingWitness> witness;
+    if (!tcp)
+        witness.emplace();
     const net::HostRange range = net::hostRange(*net::parseNetwork(subnet));
     tcp ? prober.connectAll(range, listeners.port()) : prober.pingAll(range);
 
@@ -93,6 +129,10 @@ void TestScanner::sweep()
     QCOMPARE(texts(settles, !tcp), settled);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(childCount(), 0);
+    QStringList calls; // two echo requests, nothing of their output kept
+    for (const QString& address : tcp ? QStringList() : settled)
+        calls << "-c 2 " + address + " /dev/null /dev/null";
+    QCOMPARE(witness ? witness->calls() : QStringList(), calls);
     // The cap is reached where there are more probes than it allows, and never passed.
     if (cap < settled.size())
         QCOMPARE(prober.peakInFlight(), cap);

@@ -218,15 +218,41 @@ private slots:
         QVERIFY(qobject_cast<ZarvinWindow*>(openFirstWindow(*again).value));
     }
 
-    void decliningWritesNothingAndEndsTheRunWithZero()
+    // Declining writes nothing and ends the run with 0; accepting while the database cannot be
+    // opened keeps the acceptance, says why in a box, and ends the run with 1.
+    void agreementAnswerEndsTheRun_data()
     {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("declined") << "pbNo" << 0 << QString();
+        QTest::newRow("accepted, database unreadable") << "pbYes" << 1 << "true";
+    }
+
+    void agreementAnswerEndsTheRun()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, status);
+        QFETCH(QString, written);
+        const bool broken = status != 0;
+        if (broken)
+            writeSettings(dir->dbPath(), QByteArray("not a database at all\n").repeated(100));
+        ModalAnswerer answerer;
+        if (broken)
+            answerer.thenBox();
         auto install = openSettings();
         QWidget* first = openFirstWindow(*install).value;
         QVERIFY(first);
-        QTimer::singleShot(0, first->findChild<QPushButton*>("pbNo"), &QPushButton::click);
-        QCOMPARE(QApplication::exec(), 0);
+        QTimer::singleShot(0, first->findChild<QPushButton*>(button), &QPushButton::click);
+        QCOMPARE(QApplication::exec(), status);
         QVERIFY(visibleWindows().isEmpty());
-        QVERIFY(!QFile::exists(dir->settingsPath()));
+        QCOMPARE(answerer.problems(), QString());
+        QCOMPARE(answerer.boxes.size(), int(broken));
+        if (broken)
+            QVERIFY2(answerer.boxes[0].icon == QMessageBox::Critical && answerer.boxes[0].text.contains(dir->dbPath()),
+                qPrintable(answerer.boxes[0].text));
+        QCOMPARE(QFile::exists(dir->settingsPath()), broken);
+        QCOMPARE(QSettings(dir->settingsPath(), QSettings::IniFormat).value("Installed/agreement").toString(), written);
     }
 
     // A settings path that cannot be written still lets this run continue in the main window.

@@ -177,10 +177,12 @@ QMenu* ZarvinWindow::buildContextMenu()
         menu->deleteLater();
     menu = new QMenu(this);
     if (model->rowCount() == 0) {
+        // Kept as is: the entry users and their scripts know ("организцию").
         menu->addAction(QStringLiteral("Создать организцию"), this, &ZarvinWindow::addSubnet);
     } else if (ui->tree->selectionModel()->selectedIndexes().isEmpty()) {
         menu->addAction(QStringLiteral("Добавить строку"))->setEnabled(false);
         menu->addSeparator();
+        // Kept as is, two blanks and all: the entry text users and their scripts know (here and below).
         menu->addAction(QStringLiteral("Удалить  строку"))->setEnabled(false);
         menu->addAction(QStringLiteral("Удалить базу данных"), this, &ZarvinWindow::deleteDB);
     } else {
@@ -223,6 +225,7 @@ void ZarvinWindow::calculateSubnet()
 {
     calculateSubnetsWindow dialog(currentSubnet());
     dialog.setFixedSize(480, 280);
+    // Kept as is: a close button and no other; the calculator is not resized or minimised.
     dialog.setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint);
     dialog.setWindowTitle(QStringLiteral("Калькулятор подсети"));
     dialog.exec();

@@ -38,6 +38,7 @@ public:
     QMenu* buildContextMenu();
 
 public slots:
+    // Kept as named, snake_case among camelCase: the operations' names that callers and scripts know.
     void load_data();
     void update_menu_buttons();
     void contextMenu(const QPoint& point);

@@ -57,6 +57,7 @@ std::optional<QStringList> addSubnetsWindow::add(const std::optional<QString>& v
     const QString entry = second->text() + net::prefixPart(masks->currentText());
     const auto typed = net::parseAddressWithPrefix(entry);
     if (!typed) {
+        // Kept as is: a hyphen between blanks where a dash would stand, as in every message users know.
         refuse(entry + QStringLiteral(" - это не подсеть и не IP-адрес!"));
         return std::nullopt;
     }

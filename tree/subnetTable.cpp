@@ -40,6 +40,7 @@ SqlResult insertBranch(
 
 SqlResult insertOrganisation(DB& db, const QString& name, const QString& subnet)
 {
+    // Kept as is: an organisation's insert names the columns in another order than a branch's.
     return db.run(QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)"),
         { subnet, QVariant(), QVariant(), name });
 }
@@ -67,6 +68,7 @@ SqlResult rename(DB& db, const QString& name, const QString& subnet)
 
 SqlResult deleteRowWithHosts(DB& db, const QString& subnet)
 {
+    // Kept as written, blanks around "=" included: statement texts stay as they have always been.
     return db.runTogether({ QStringLiteral("DELETE FROM subnets WHERE subnet = ?"),
                               QStringLiteral("DELETE FROM hosts WHERE subnet = ?") },
         { subnet });

@@ -32,6 +32,7 @@ void ZarvinWindow::addSubnet()
         showDbError(dialog->dbStatus().errorText);
         return;
     }
+    // Kept as is: the title users and their scripts know ("организцию").
     dialog->setWindowTitle(organisation ? QStringLiteral("Создать организцию") : QStringLiteral("Добавить филиал"));
     if (dialog->exec() != QDialog::Accepted)
         return;
@@ -88,6 +89,7 @@ void ZarvinWindow::delete_item()
     }
     if (!children.rows.isEmpty()) {
         QMessageBox::warning(
+            // Kept as is: this one warning of the tree is titled "Ошибка!", with the mark.
             this, QStringLiteral("Ошибка!"), QStringLiteral("Сначала необходимо удалить дочерние элементы"));
         return;
     }
@@ -104,6 +106,7 @@ void ZarvinWindow::delete_item()
 void ZarvinWindow::deleteDB()
 {
     const auto answer = QMessageBox::question(this, QStringLiteral("Удалить таблицу"),
+        // Kept as is: the question speaks of the table though it empties the whole database.
         QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"), QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
