@@ -1,6 +1,7 @@
 #include "db/DB.h"
 
 #include "db/dataDir.h"
+#include "db/historySchema.h"
 
 #include <QAtomicInt>
 #include <QSqlError>
@@ -105,6 +106,8 @@ void DB::prepareSchema()
     const SqlResult alter = run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
     if (!alter.ok() && !isOperational(alter.code))
         throw DbOpenError(conn.databaseName(), alter.errorText);
+    if (const SqlResult history = historySchema::prepare(*this); !history.ok())
+        throw DbOpenError(conn.databaseName(), history.errorText);
     must(QStringLiteral("VACUUM"));
 }
 

@@ -28,6 +28,7 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     connect(hosts->pbScan, &QPushButton::clicked, this, &hostsWindow::scanWindow);
     connect(hosts->pbDeleteRows, &QPushButton::clicked, this, [this] { deleteRecords(windowSubnet); });
     connect(hosts->pbDeleleAll, &QPushButton::clicked, this, &hostsWindow::deleteAll);
+    connect(hosts->pbCompare, &QPushButton::clicked, this, &hostsWindow::openComparison);
     watchModel();
     hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);
@@ -67,6 +68,7 @@ void hostsWindow::showModel(QStandardItemModel* filled)
     view->setColumnWidth(0, 170);
     header->setSectionResizeMode(1, QHeaderView::Stretch);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    refreshHints();
 }
 
 void hostsWindow::watchModel()
@@ -140,6 +142,7 @@ void hostsWindow::saveData(const QString& subnet)
         if (!succeeded(hostTable::saveHost(*db, subnet, address->text(), note ? note->text() : QString())))
             return;
     }
+    refreshHints();
 }
 
 void hostsWindow::viewRecords(const QString& subnet)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QModelIndex>
+#include <QPointer>
 #include <QString>
 #include <QVector>
 #include <QWidget>
@@ -12,7 +13,9 @@ class QHeaderView;
 class QMenu;
 class QStandardItemModel;
 class RegExpDelegate;
+class compareWindow;
 class scanSubnetWindow;
+struct ScanOutcome;
 struct ScanRequest;
 struct SqlResult;
 namespace net {
@@ -68,6 +71,19 @@ public:
     void pingPort(const net::HostRange& addresses, int port, double timeout = 0.1);
     // A scanned row: the address only, without a note item.
     void add_to_model(quint32 host);
+
+    // --- scan history (hostsWindowHistory.cpp) ---
+    // A scan that ran to its end: recorded, and the comparison and the tooltips follow it.
+    void scanEnded(const ScanOutcome& outcome);
+public slots:
+    void openComparison();
+
+private:
+    // Tooltips and bold faces of the address cells, from the history as it now stands.
+    void refreshHints();
+    QVector<quint32> scanAnswers; // of the scan running, as they come
+    QVector<quint32> lastAnswered; // of this window's last finished scan
+    QPointer<compareWindow> comparison;
 
 private:
     std::unique_ptr<Ui::Hosts> hosts;

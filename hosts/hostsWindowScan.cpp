@@ -1,6 +1,7 @@
 // Filling the host table from a scan of the window subnet.
 #include "hosts/hostsWindow.h"
 
+#include "hosts/scan/scanOutcome.h"
 #include "hosts/scan/scanRequest.h"
 #include "hosts/scanSubnetWindow.h"
 #include "hosts/scan/subnetProber.h"
@@ -52,6 +53,9 @@ void hostsWindow::scanner(const ScanRequest& outputdata)
         refuseScan(reason);
         return;
     }
+    ScanOutcome outcome { outputdata.method, plan->tcp ? plan->port : quint16(0), windowSubnet,
+        QDateTime::currentDateTimeUtc(), {}, plan->hosts.count, {} };
+    scanAnswers.clear();
     if (plan->tcp) {
         hosts->progressBar->show();
         hosts->labelPort->show();
@@ -62,6 +66,9 @@ void hostsWindow::scanner(const ScanRequest& outputdata)
     } else {
         ping_all(plan->hosts);
     }
+    outcome.ended = QDateTime::currentDateTimeUtc();
+    outcome.answered = scanAnswers;
+    scanEnded(outcome);
     QMessageBox::information(nullptr, QStringLiteral("Выполнено!"), QStringLiteral("Сканирование завершено!"));
 }
 
@@ -95,5 +102,6 @@ void hostsWindow::pingPort(const net::HostRange& addresses, int port, double tim
 
 void hostsWindow::add_to_model(quint32 host)
 {
+    scanAnswers.append(host);
     model->appendRow(new QStandardItem(net::toText(host)));
 }
