@@ -105,8 +105,13 @@ compareWindow::compareWindow(DB& database, const QString& windowSubnet, QWidget*
     new textTable({ QStringLiteral("IP-адрес"), QStringLiteral("Примечание") }, answering.view);
     for (const List* list : { &fresh, &silent, &answering }) {
         list->view->setModel(list->view->findChild<textTable*>());
+        list->view->setColumnWidth(0, 120);
         list->view->horizontalHeader()->setStretchLastSection(true);
     }
+    // The note takes what the address and the time leave.
+    silent.view->horizontalHeader()->setStretchLastSection(false);
+    silent.view->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    silent.view->setColumnWidth(2, 130);
     resize(1000, 560);
 }
 
