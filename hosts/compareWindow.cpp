@@ -16,14 +16,17 @@
 
 namespace {
 
-// Rows of text, as many columns as headers; no items, so a list of a /16 fills at once.
+using Rows = QVector<scanHistory::Comparison::Row>;
+
+// The rows as they came, shown column by column: no items, and each time is formatted only when
+// it is drawn, so a list of a /16 fills at once.
 class textTable : public QAbstractTableModel {
 public:
     textTable(const QStringList& headerTexts, QObject* parent)
         : QAbstractTableModel(parent)
         , headers(headerTexts)
     { }
-    void setRows(QVector<QStringList> replacement)
+    void setRows(Rows replacement)
     {
         beginResetModel();
         rows = std::move(replacement);
@@ -35,7 +38,7 @@ public:
     {
         if (role != Qt::DisplayRole || !index.isValid())
             return {};
-        return rows.at(index.row()).value(index.column());
+        return cell(rows.at(index.row()), index.column());
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
@@ -48,34 +51,35 @@ public:
     {
         QStringList lines;
         lines.reserve(rows.size());
-        for (const QStringList& row : rows)
-            lines << row.join(QLatin1Char('\t'));
+        for (const auto& row : rows) {
+            QStringList cells;
+            for (int column = 0; column < headers.size(); ++column)
+                cells << cell(row, column);
+            lines << cells.join(QLatin1Char('\t'));
+        }
         return lines.join(QLatin1Char('\n'));
     }
 
 private:
+    static QString cell(const scanHistory::Comparison::Row& row, int column)
+    {
+        switch (column) {
+        case 0:
+            return row.address;
+        case 1:
+            return row.note;
+        default:
+            return row.lastSeen ? scanHistory::shownTime(*row.lastSeen) : QStringLiteral("никогда");
+        }
+    }
+
     QStringList headers;
-    QVector<QStringList> rows;
+    Rows rows;
 };
 
 textTable* tableOf(QTableView* view)
 {
     return static_cast<textTable*>(view->model());
-}
-
-QVector<QStringList> rowsOf(const QVector<scanHistory::Comparison::Row>& rows, int columns)
-{
-    QVector<QStringList> out;
-    out.reserve(rows.size());
-    for (const auto& row : rows) {
-        QStringList cells { row.address };
-        if (columns > 1)
-            cells << row.note;
-        if (columns > 2)
-            cells << (row.lastSeen ? scanHistory::shownTime(*row.lastSeen) : QStringLiteral("никогда"));
-        out << cells;
-    }
-    return out;
 }
 
 } // namespace
@@ -158,8 +162,7 @@ void compareWindow::showLists(const scanHistory::Comparison& lists)
     const std::pair<const List*, const QVector<scanHistory::Comparison::Row>*> parts[]
         = { { &fresh, &lists.fresh }, { &silent, &lists.silent }, { &answering, &lists.answering } };
     for (const auto& [list, rows] : parts) {
-        textTable* table = tableOf(list->view);
-        table->setRows(rowsOf(*rows, table->columnCount()));
+        tableOf(list->view)->setRows(*rows);
         list->box->setTitle(QStringLiteral("%1 (%2)").arg(list->title).arg(rows->size()));
     }
 }
