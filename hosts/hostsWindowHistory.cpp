@@ -23,8 +23,6 @@ void hostsWindow::scanEnded(const ScanOutcome& outcome)
             this, QStringLiteral("Не удалось записать наблюдения сканирования в базу данных: ") + recorded.errorText);
     hosts->pbCompare->setEnabled(true);
     refreshHints();
-    if (comparison)
-        comparison->refresh();
 }
 
 void hostsWindow::openComparison()
@@ -39,6 +37,8 @@ void hostsWindow::openComparison()
 
 void hostsWindow::refreshHints()
 {
+    if (!model)
+        return;
     auto* table = dynamic_cast<hostItemModel*>(model);
     if (!table)
         return;
@@ -62,4 +62,7 @@ void hostsWindow::refreshHints()
         return; // keep what was shown rather than claim that nothing ever answered
     table->setHints(seen, QSet<quint32>(unlisted.cbegin(), unlisted.cend()));
     hosts->tableView->viewport()->update();
+    // A save or a delete moves addresses between the lists as much as a new scan does.
+    if (comparison)
+        comparison->refresh();
 }
