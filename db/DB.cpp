@@ -1,6 +1,7 @@
 #include "db/DB.h"
 
 #include "db/dataDir.h"
+#include "db/historySchema.h"
 
 #include <QAtomicInt>
 #include <QSqlError>
@@ -126,6 +127,8 @@ Status DB::prepareSchema()
     const SqlResult alter = run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
     if (!alter.ok() && !sqlite::isOperational(alter.code))
         return alter;
+    if (const SqlResult history = historySchema::prepare(*this); !history.ok())
+        return history;
     // Compacting can wait for a later construction; the window need not wait out the busy
     // time-out for it while another program reads the file.
     run(QStringLiteral("PRAGMA busy_timeout = 0"));

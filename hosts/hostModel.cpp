@@ -1,12 +1,14 @@
 #include "hosts/hostModel.h"
 
+#include "hosts/hostItemModel.h"
+
 #include <QStandardItemModel>
 
 namespace hostModel {
 
 QStandardItemModel* newModel(QObject* parent)
 {
-    auto* model = new QStandardItemModel(0, 2, parent);
+    auto* model = new hostItemModel(0, 2, parent);
     model->setHorizontalHeaderLabels({ QStringLiteral("IP-адрес хоста"), QStringLiteral("Примечание") });
     return model;
 }

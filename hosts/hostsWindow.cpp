@@ -33,6 +33,7 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     connect(hosts->pbDeleteRows, &QPushButton::clicked, this, [this] { deleteRecords(windowSubnet); });
     // Kept as spelt ("Delele"): the form's object name, which form files and scripts look up.
     connect(hosts->pbDeleleAll, &QPushButton::clicked, this, &hostsWindow::deleteAll);
+    connect(hosts->pbCompare, &QPushButton::clicked, this, &hostsWindow::openComparison);
     watchModel();
     hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);
@@ -77,6 +78,7 @@ void hostsWindow::showModel(QStandardItemModel* filled)
     view->setColumnWidth(0, 170);
     header->setSectionResizeMode(1, QHeaderView::Stretch);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    refreshHints();
 }
 
 void hostsWindow::watchModel()
@@ -158,6 +160,7 @@ void hostsWindow::saveData(const QString& subnet)
         if (!succeeded(hostTable::saveHost(*db, subnet, address->text(), note ? note->text() : QString(), written)))
             return;
     }
+    refreshHints();
 }
 
 // Rows saved under a subnet that no tree row has would be invisible, and would capture later

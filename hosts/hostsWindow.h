@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hosts/scan/scanOutcome.h"
+#include "hosts/scan/scanRequest.h"
 
 #include <QModelIndex>
 #include <QPointer>
@@ -17,6 +18,7 @@ class QStandardItemModel;
 class QCloseEvent;
 class RegExpDelegate;
 class SubnetProber;
+class compareWindow;
 class scanSubnetWindow;
 struct SqlResult;
 struct Status;
@@ -75,11 +77,22 @@ public:
     void pingPort(const net::HostRange& addresses, int port, double timeout = 0.1);
     // A scanned row: the address only, without a note item.
     void add_to_model(quint32 host);
-    // A scan that ran to its end, with all that is known of it.
+    // A scan that ran to its end, and only such a scan: recorded, and the comparison and the
+    // tooltips follow it.
     void scanEnded(const ScanOutcome& outcome);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+
+    // --- scan history (hostsWindowHistory.cpp) ---
+public slots:
+    void openComparison();
+
+private:
+    // Tooltips and bold faces of the address cells, from the history as it now stands.
+    void refreshHints();
+    QVector<quint32> lastAnswered; // of this window's last finished scan
+    QPointer<compareWindow> comparison;
 
 private:
     void newProber();

@@ -2,6 +2,7 @@
 #include "hosts/hostsWindow.h"
 
 #include "gui/messages.h"
+#include "hosts/scan/scanOutcome.h"
 #include "hosts/scan/scanReport.h"
 #include "hosts/scan/scanRequest.h"
 #include "hosts/scan/subnetProber.h"
@@ -55,7 +56,8 @@ void hostsWindow::scanner(const ScanRequest& outputdata)
         return;
     }
     sweepPlan = plan.value;
-    sweep = ScanOutcome { outputdata, windowSubnet, QDateTime::currentDateTimeUtc(), {}, plan.value.hosts.count, {} };
+    sweep = ScanOutcome { outputdata.method, plan.value.tcp ? plan.value.port : quint16(0), windowSubnet,
+        QDateTime::currentDateTimeUtc(), {}, plan.value.hosts.count, {} };
     if (plan.value.tcp) {
         hosts->progressBar->show();
         hosts->labelPort->show();
@@ -116,11 +118,6 @@ void hostsWindow::sweepFinished()
     }
     sweep.ended = QDateTime::currentDateTimeUtc();
     scanEnded(sweep);
-}
-
-// Reached only by a scan that ran to its end: not by one refused, declined, failed or stopped.
-void hostsWindow::scanEnded(const ScanOutcome&)
-{
     messages::information(nullptr, QStringLiteral("Выполнено!"), QStringLiteral("Сканирование завершено!"));
 }
 

@@ -191,12 +191,16 @@ private slots:
     {
         QFETCH(bool, truncate);
         {
-            DB db;
+            // A file of the two original tables alone, compacted: the index of the addresses is its last page.
+            DbProbe old(dir->dbPath());
+            QVERIFY(old.exec("CREATE TABLE subnets (id integer primary key, subnet text UNIQUE, parent_id int, "
+                             "parent_subnet text, name text)"));
+            QVERIFY(old.exec("CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE, note text)"));
             for (int i = 1; i <= 20; ++i)
-                db.run("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)",
-                    { "10.0.0.0/24", QString("10.0.0.%1").arg(i), QString("note %1").arg(i) });
+                QVERIFY(old.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)",
+                    { "10.0.0.0/24", QString("10.0.0.%1").arg(i), QString("note %1").arg(i) }));
+            QVERIFY(old.exec("VACUUM"));
         }
-        DB {}; // compacted: the index of the addresses is the last page
         QFile f(dir->dbPath());
         QVERIFY(f.open(QIODevice::ReadOnly));
         QByteArray data = f.readAll();

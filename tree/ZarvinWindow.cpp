@@ -5,15 +5,19 @@
 #include "gui/desktop.h"
 #include "gui/messages.h"
 #include "hosts/hostsWindow.h"
+#include "hosts/scan/scanHistory.h"
 #include "tree/subnetTable.h"
 #include "tree/treeModel.h"
 #include "ui_zarvinSubnetsGui.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStandardItemModel>
+#include <QStatusBar>
 #include <QStyle>
+#include <QWindow>
 
 namespace {
 const QStringList treeHeaders = { QStringLiteral("Наименование"), QStringLiteral("Подсеть") };
@@ -55,6 +59,13 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->close, &QAction::triggered, this, &QWidget::close);
     connect(ui->tree, &QAbstractItemView::doubleClicked, this, &ZarvinWindow::editHosts);
     connect(ui->editRow, &QAction::triggered, this, &ZarvinWindow::editRow);
+    connect(ui->tree->selectionModel(), &QItemSelectionModel::currentChanged, this, &ZarvinWindow::showScanStatus);
+    connect(model, &QAbstractItemModel::modelReset, this, &ZarvinWindow::showScanStatus);
+    // A scan in a hosts window ends while this window waits behind it: read again on return.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* w) {
+        if (w && w == windowHandle())
+            showScanStatus();
+    });
 }
 
 ZarvinWindow::~ZarvinWindow() = default;
@@ -219,6 +230,15 @@ void ZarvinWindow::editHosts()
     window->setWindowTitle(QStringLiteral("Учет хостов для подсети ") + *subnet);
     centre(window, 50);
     window->show();
+}
+
+void ZarvinWindow::showScanStatus()
+{
+    const auto subnet = currentSubnet();
+    if (subnet)
+        statusBar()->showMessage(scanHistory::lastScanText(*db, *subnet));
+    else
+        statusBar()->clearMessage();
 }
 
 void ZarvinWindow::calculateSubnet()

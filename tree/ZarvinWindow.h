@@ -52,6 +52,9 @@ public slots:
     void editHosts();
     void calculateSubnet();
 
+    // The status bar: when the current row's subnet was last scanned.
+    void showScanStatus();
+
 public:
     // A branch triple (name, subnet, parent subnet), or none when the dialog refused it.
     // Returns false when the insert broke the uniqueness of the subnet.

@@ -1,6 +1,7 @@
 #include "tree/subnetTable.h"
 
 #include "db/DB.h"
+#include "db/historySchema.h"
 
 #include <functional>
 
@@ -76,7 +77,11 @@ SqlResult deleteRowWithHosts(DB& db, const QString& subnet)
 
 SqlResult deleteEverything(DB& db)
 {
-    return db.runTogether({ QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }, {});
+    // A file opened while read-locked may still lack the history tables; their deletes must not fail.
+    historySchema::prepare(db);
+    return db.runTogether(QStringList { QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }
+            + historySchema::clearStatements(),
+        {});
 }
 
 SqlResult insertFirstOrganisation(DB& db, const QString& name, const QString& subnet, bool* occupied)

@@ -1,17 +1,15 @@
 #pragma once
 
-#include "hosts/scan/scanRequest.h"
-
 #include <QDateTime>
 #include <QString>
 #include <QVector>
 
-// A scan that ran to its end: what was asked, where, when, and what answered.
+// A scan that ran to its end: what was probed, how, when, and which addresses answered.
 struct ScanOutcome {
-    ScanRequest request; // method and port text as the dialog gave them
+    QString method; // "ICMP" or "TCP"
+    quint16 port = 0; // 0 for ICMP
     QString subnet; // the window subnet
-    QDateTime started; // UTC
-    QDateTime ended; // UTC
-    quint64 probed = 0; // addresses probed
-    QVector<quint32> answered; // in the order the answers came
+    QDateTime started, ended; // UTC
+    quint64 probed = 0;
+    QVector<quint32> answered;
 };

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "db/sqlResult.h"
+
+#include <QStringList>
+
+class DB;
+
+// The tables of the scan history, beside `subnets` and `hosts`: every finished scan (`scans`),
+// the addresses that answered the last scan of each subnet (`scan_answers`) and, per address,
+// when it first and last answered and how (`sightings`). Times are UTC ISO 8601 text with
+// milliseconds, so that text order is time order. Addresses are 32-bit numbers.
+namespace historySchema {
+
+// Creates what is missing. A file that another program holds locked, or one that cannot be
+// written, is left as it is (and reported as success): the tables come with the next chance
+// to write, and every history read takes missing tables as an empty history.
+SqlResult prepare(DB& db);
+// The statements that create the tables and their indexes, each with IF NOT EXISTS.
+QStringList createStatements();
+// The statements that empty the history, for a transaction that empties everything.
+QStringList clearStatements();
+// A read that failed only because the tables were never created.
+bool isMissingTable(const SqlResult& result);
+
+} // namespace historySchema

@@ -1,0 +1,371 @@
+#include "hosts/scan/scanHistory.h"
+
+#include "db/DB.h"
+#include "db/historySchema.h"
+#include "hosts/hostTable.h"
+#include "net/ipv4.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlError>
+
+#include <algorithm>
+
+namespace scanHistory {
+
+namespace {
+
+// A number column as the dotted-quad text that table `hosts` keys its rows by, so that the
+// join runs on the UNIQUE index of hosts.host.
+QString dotted(const QString& column)
+{
+    return QStringLiteral("((%1 >> 24) || '.' || ((%1 >> 16) & 255) || '.' || ((%1 >> 8) & 255) || '.' || (%1 & 255))")
+        .arg(column);
+}
+
+QString stored(const QDateTime& time)
+{
+    return (time.isValid() ? time : QDateTime::currentDateTimeUtc()).toUTC().toString(Qt::ISODateWithMs);
+}
+
+QDateTime readTime(const QVariant& text)
+{
+    QDateTime t = QDateTime::fromString(text.toString(), Qt::ISODateWithMs);
+    return t.isValid() ? t.toUTC() : t;
+}
+
+// A JSON array of the numbers, for json_each(): one bound value instead of one statement per row.
+QString jsonArray(const QVector<quint32>& numbers)
+{
+    QByteArray out;
+    out.reserve(numbers.size() * 11 + 2);
+    out += '[';
+    for (int i = 0; i < numbers.size(); ++i) {
+        if (i)
+            out += ',';
+        out += QByteArray::number(numbers.at(i));
+    }
+    out += ']';
+    return QString::fromLatin1(out);
+}
+
+// Missing history tables are an empty history, not a failure.
+bool failed(const SqlResult& r, SqlResult* error)
+{
+    if (r.ok() || historySchema::isMissingTable(r))
+        return false;
+    if (error)
+        *error = r;
+    return true;
+}
+
+SqlResult recordRows(DB& db, const ScanOutcome& o)
+{
+    for (const QString& sql : historySchema::createStatements())
+        if (const SqlResult r = db.run(sql); !r.ok())
+            return r;
+    const QString ended = stored(o.ended);
+    SqlResult r = db.run(QStringLiteral("INSERT INTO scans (subnet, method, port, started, ended, probed, answered) "
+                                        "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+        { o.subnet, o.method, int(o.port), stored(o.started), ended, qint64(o.probed), o.answered.size() });
+    if (!r.ok())
+        return r;
+    r = db.run(QStringLiteral("SELECT last_insert_rowid()"));
+    if (!r.ok())
+        return r;
+    const qint64 scan = r.rows.value(0).value(0).toLongLong();
+    // Only the last scan of a subnet is compared: earlier answer lists would only grow the file.
+    r = db.run(
+        QStringLiteral("DELETE FROM scan_answers WHERE scan IN (SELECT id FROM scans WHERE subnet = ? AND id <> ?)"),
+        { o.subnet, scan });
+    if (!r.ok())
+        return r;
+    r = db.run(QStringLiteral("INSERT OR IGNORE INTO scan_answers (scan, address) SELECT ?, value FROM json_each(?)"),
+        { scan, jsonArray(o.answered) });
+    if (!r.ok())
+        return r;
+    // First seen is written once; last seen only ever moves forward, whatever the clock did.
+    return db.run(QStringLiteral("INSERT INTO sightings (address, first_seen, first_method, first_port, last_seen, "
+                                 "last_method, last_port) SELECT address, ?, ?, ?, ?, ?, ? FROM scan_answers WHERE "
+                                 "scan = ? ON CONFLICT (address) DO UPDATE SET last_seen = excluded.last_seen, "
+                                 "last_method = excluded.last_method, last_port = excluded.last_port "
+                                 "WHERE excluded.last_seen >= sightings.last_seen"),
+        { ended, o.method, int(o.port), ended, o.method, int(o.port), scan });
+}
+
+} // namespace
+
+SqlResult record(DB& db, const ScanOutcome& outcome)
+{
+    return db.transaction([&] { return Status(recordRows(db, outcome)); });
+}
+
+std::optional<ScanRecord> lastScan(DB& db, const QString& subnet, SqlResult* error)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT id, subnet, method, port, started, ended, probed, answered "
+                                              "FROM scans WHERE subnet = ? ORDER BY id DESC LIMIT 1"),
+        { subnet });
+    if (failed(r, error) || r.rows.isEmpty())
+        return std::nullopt;
+    const QVariantList& row = r.rows.first();
+    ScanRecord s;
+    s.id = row.value(0).toLongLong();
+    s.subnet = row.value(1).toString();
+    s.method = row.value(2).toString();
+    s.port = quint16(row.value(3).toUInt());
+    s.started = readTime(row.value(4));
+    s.ended = readTime(row.value(5));
+    s.probed = row.value(6).toULongLong();
+    s.answered = row.value(7).toULongLong();
+    return s;
+}
+
+namespace {
+
+// Bulk reads come back as one aggregated value, cast to a blob so that its UTF-8 reaches the
+// parser untouched: the SQL driver costs microseconds per row and per value, which for a /16
+// would be most of the time spent.
+QByteArray aggregate(DB& db, const QString& sql, const QVariantList& params, SqlResult* error, bool* ok)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT CAST((%1) AS BLOB)").arg(sql), params);
+    *ok = !failed(r, error);
+    return r.ok() ? r.rows.value(0).value(0).toByteArray() : QByteArray();
+}
+
+QVector<quint32> numbers(const QByteArray& commaSeparated)
+{
+    QVector<quint32> out;
+    out.reserve(commaSeparated.count(',') + 1);
+    quint64 value = 0;
+    bool digits = false;
+    for (const char ch : commaSeparated) {
+        if (ch >= '0' && ch <= '9') {
+            value = value * 10 + quint64(ch - '0');
+            digits = true;
+        } else {
+            if (digits)
+                out << quint32(value);
+            value = 0;
+            digits = false;
+        }
+    }
+    if (digits)
+        out << quint32(value);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+constexpr quint64 notAnAddress = quint64(1) << 32; // sorts after every address
+
+struct Listed {
+    quint64 number;
+    QString host, note;
+};
+
+bool byNumber(const Listed& a, const Listed& b)
+{
+    return a.number < b.number;
+}
+
+// (host, note) pairs of a JSON array, ordered by address.
+QVector<Listed> listedOf(const QByteArray& json)
+{
+    const QJsonArray rows = QJsonDocument::fromJson(json).array();
+    QVector<Listed> out;
+    out.reserve(rows.size());
+    for (const QJsonValue& value : rows) {
+        const QJsonArray row = value.toArray();
+        const QString host = row.at(0).toString();
+        const auto address = net::parseAddress(host);
+        out.push_back({ address ? quint64(*address) : notAnAddress, host, row.at(1).toString() });
+    }
+    std::stable_sort(out.begin(), out.end(), byNumber);
+    return out;
+}
+
+// Of `addresses`, those stored in some host list, with their notes, in address order.
+std::optional<QVector<Listed>> listedAnywhere(DB& db, const QVector<quint32>& addresses, SqlResult* error)
+{
+    if (addresses.isEmpty())
+        return QVector<Listed>();
+    bool ok = false;
+    const QByteArray json = aggregate(db,
+        QStringLiteral("SELECT json_group_array(json_array(h.host, h.note)) FROM json_each(?) j "
+                       "JOIN hosts h ON h.host = %1")
+            .arg(dotted(QStringLiteral("j.value"))),
+        { jsonArray(addresses) }, error, &ok);
+    if (!ok)
+        return std::nullopt;
+    return listedOf(json);
+}
+
+Comparison::Row rowOf(const Listed& l)
+{
+    return { l.host, l.note, std::nullopt };
+}
+
+// Walks the answered addresses and the subnet's own list side by side, both in address order.
+void merge(const QVector<quint32>& answered, const QVector<Listed>& listed, QVector<quint32>& unmatched,
+    QVector<Listed>& answering, QVector<Listed>& silent)
+{
+    int i = 0, j = 0;
+    constexpr quint64 end = quint64(1) << 33;
+    while (i < answered.size() || j < listed.size()) {
+        const quint64 a = i < answered.size() ? answered.at(i) : end;
+        const quint64 l = j < listed.size() ? listed.at(j).number : end;
+        if (a == l) {
+            answering << listed.at(j++);
+            ++i;
+        } else if (a < l) {
+            unmatched << answered.at(i++);
+        } else {
+            silent << listed.at(j++);
+        }
+    }
+}
+
+// Answered, not in the subnet's own list: in another subnet's list, or new.
+bool sortOut(DB& db, const QVector<quint32>& unmatched, QVector<Listed>& answering, Comparison& out, SqlResult* error)
+{
+    const auto elsewhere = listedAnywhere(db, unmatched, error);
+    if (!elsewhere)
+        return false;
+    int j = 0;
+    for (const quint32 address : unmatched) {
+        while (j < elsewhere->size() && elsewhere->at(j).number < address)
+            ++j;
+        if (j == elsewhere->size() || elsewhere->at(j).number != address)
+            out.fresh << Comparison::Row { net::toText(address), QString(), std::nullopt };
+    }
+    answering << *elsewhere;
+    std::stable_sort(answering.begin(), answering.end(), byNumber);
+    for (const Listed& l : answering)
+        out.answering << rowOf(l);
+    return true;
+}
+
+// The silent rows, with the time each last answered.
+bool addSilent(DB& db, const QVector<Listed>& silent, Comparison& out, SqlResult* error)
+{
+    quint32 low = 0xffffffffu, high = 0;
+    for (const Listed& l : silent)
+        if (l.number != notAnAddress) {
+            low = qMin(low, quint32(l.number));
+            high = qMax(high, quint32(l.number));
+        }
+    SqlResult failure;
+    const QHash<quint32, Sighting> seen = low <= high ? sightings(db, low, high, &failure) : QHash<quint32, Sighting>();
+    if (!failure.ok()) {
+        if (error)
+            *error = failure;
+        return false;
+    }
+    out.silent.reserve(silent.size());
+    for (const Listed& l : silent) {
+        Comparison::Row row = rowOf(l);
+        const auto it = l.number == notAnAddress ? seen.cend() : seen.constFind(quint32(l.number));
+        if (it != seen.cend())
+            row.lastSeen = it->last;
+        out.silent << row;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<Comparison> compare(DB& db, const ScanRecord& scan, SqlResult* error)
+{
+    bool ok = false;
+    const QVector<quint32> answered = numbers(aggregate(
+        db, QStringLiteral("SELECT group_concat(address) FROM scan_answers WHERE scan = ?"), { scan.id }, error, &ok));
+    if (!ok)
+        return std::nullopt;
+    const QVector<Listed> listed = listedOf(
+        aggregate(db, QStringLiteral("SELECT json_group_array(json_array(host, note)) FROM hosts WHERE subnet = ?"),
+            { scan.subnet }, error, &ok));
+    if (!ok)
+        return std::nullopt;
+    QVector<quint32> unmatched;
+    QVector<Listed> answering, silent;
+    merge(answered, listed, unmatched, answering, silent);
+    Comparison out;
+    if (!sortOut(db, unmatched, answering, out, error) || !addSilent(db, silent, out, error))
+        return std::nullopt;
+    return out;
+}
+
+QHash<quint32, Sighting> sightings(DB& db, quint32 first, quint32 last, SqlResult* error)
+{
+    // One row per scan that last saw any of them, with its addresses as one text: a /16 comes
+    // back in a handful of rows, and each time is parsed once.
+    const SqlResult r = db.run(QStringLiteral("SELECT last_seen, last_method, last_port, group_concat(address) "
+                                              "FROM sightings WHERE address BETWEEN ? AND ? GROUP BY 1, 2, 3"),
+        { qint64(first), qint64(last) });
+    QHash<quint32, Sighting> out;
+    if (failed(r, error))
+        return out;
+    for (const QVariantList& row : r.rows) {
+        const Sighting seen { readTime(row.value(0)), row.value(1).toString(), quint16(row.value(2).toUInt()) };
+        const QString addresses = row.value(3).toString();
+        for (const QStringRef& address : addresses.splitRef(QLatin1Char(','), Qt::SkipEmptyParts))
+            out.insert(address.toUInt(), seen);
+    }
+    return out;
+}
+
+QVector<quint32> unlisted(DB& db, const QVector<quint32>& addresses, SqlResult* error)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT value FROM json_each(?) WHERE NOT EXISTS "
+                                              "(SELECT 1 FROM hosts WHERE host = %1)")
+                                   .arg(dotted(QStringLiteral("value"))),
+        { jsonArray(addresses) });
+    QVector<quint32> out;
+    if (failed(r, error))
+        return out;
+    out.reserve(r.rows.size());
+    for (const QVariantList& row : r.rows)
+        out << row.value(0).toUInt();
+    return out;
+}
+
+QString shownTime(const QDateTime& utc)
+{
+    return utc.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+}
+
+QString methodText(const QString& method, quint16 port)
+{
+    return port ? method + QLatin1Char(' ') + QString::number(port) : method;
+}
+
+QString lastAnswerText(const Sighting* seen)
+{
+    if (!seen)
+        return QStringLiteral("Не отвечал ни разу");
+    return QStringLiteral("Последний ответ: ") + shownTime(seen->last) + QStringLiteral(", ")
+        + methodText(seen->method, seen->port);
+}
+
+QString scanTitle(const ScanRecord& scan)
+{
+    return QStringLiteral("Сканирование подсети %1 по %2, завершено %3: опрошено адресов %4, ответили %5")
+        .arg(scan.subnet, methodText(scan.method, scan.port), shownTime(scan.ended))
+        .arg(scan.probed)
+        .arg(scan.answered);
+}
+
+QString lastScanText(DB& db, const QString& subnet)
+{
+    SqlResult error;
+    const std::optional<ScanRecord> scan = lastScan(db, subnet, &error);
+    if (!error.ok())
+        return QStringLiteral("История сканирований недоступна: ") + error.errorText;
+    if (!scan)
+        return QStringLiteral("Подсеть ") + subnet + QStringLiteral(" не сканировалась");
+    return QStringLiteral("Подсеть %1 сканировалась %2 (%3): ответили %4 из %5")
+        .arg(subnet, shownTime(scan->ended), methodText(scan->method, scan->port))
+        .arg(scan->answered)
+        .arg(scan->probed);
+}
+
+} // namespace scanHistory

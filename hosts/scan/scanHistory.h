@@ -1,0 +1,67 @@
+#pragma once
+
+#include "db/sqlResult.h"
+#include "hosts/scan/scanOutcome.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+class DB;
+
+// The history of scans kept in the database file, and the comparison of a scan with the
+// stored host lists. Every read takes missing history tables as an empty history.
+namespace scanHistory {
+
+// When an address last answered, and how.
+struct Sighting {
+    QDateTime last; // UTC
+    QString method;
+    quint16 port = 0;
+};
+
+// One recorded scan.
+struct ScanRecord {
+    qint64 id = 0;
+    QString subnet, method;
+    quint16 port = 0;
+    QDateTime started, ended; // UTC
+    quint64 probed = 0, answered = 0;
+};
+
+// The three lists of a comparison, each in ascending numeric address order.
+struct Comparison {
+    struct Row {
+        QString address;
+        QString note;
+        std::optional<QDateTime> lastSeen; // "Молчат": when it last answered, UTC
+    };
+    QVector<Row> fresh; // answered, stored in no host list
+    QVector<Row> silent; // stored for the subnet, did not answer
+    QVector<Row> answering; // stored (in any list) and answered
+};
+
+// Records the scan and its answers in one transaction: all of it, or nothing.
+SqlResult record(DB& db, const ScanOutcome& outcome);
+
+// The last recorded scan of `subnet` (by its text), or none.
+std::optional<ScanRecord> lastScan(DB& db, const QString& subnet, SqlResult* error = nullptr);
+// The scan compared with the host lists: stored for its subnet, and stored anywhere.
+std::optional<Comparison> compare(DB& db, const ScanRecord& scan, SqlResult* error = nullptr);
+// Every sighting of the addresses from `first` to `last`, both included.
+QHash<quint32, Sighting> sightings(DB& db, quint32 first, quint32 last, SqlResult* error = nullptr);
+// Those of `addresses` that no host list holds.
+QVector<quint32> unlisted(DB& db, const QVector<quint32>& addresses, SqlResult* error = nullptr);
+
+// Texts shown to the user, in local time.
+QString shownTime(const QDateTime& utc); // dd.MM.yyyy hh:mm
+QString methodText(const QString& method, quint16 port); // "ICMP", "TCP 80"
+QString lastAnswerText(const Sighting* seen); // the tooltip of an address
+QString scanTitle(const ScanRecord& scan);
+// The main window's status text for a tree row's subnet.
+QString lastScanText(DB& db, const QString& subnet);
+
+} // namespace scanHistory

@@ -1,0 +1,312 @@
+// The scan history: what a finished scan records, the comparison with the host lists, the
+// last-answer tooltips and the status bar. Probes go to loopback only.
+#include "db/DB.h"
+#include "db/historySchema.h"
+#include "hosts/hostsWindow.h"
+#include "hosts/scan/scanHistory.h"
+#include "tests/support/loopback.h"
+#include "tests/support/testSupport.h"
+#include "tree/ZarvinWindow.h"
+#include "tree/subnetTable.h"
+
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTest>
+#include <QTreeView>
+
+#include <ctime>
+
+namespace {
+
+const QString subnet = QStringLiteral("127.0.0.0/28");
+
+// Presses "Сканировать" and accepts the dialog: TCP on `port`, ICMP when `port` is null; then
+// answers as many message boxes.
+void scan(ModalAnswerer& answerer, QWidget* w, const QString& port = QString(), int boxes = 1)
+{
+    answerer.then([port](QWidget* dialog) {
+        if (!port.isNull()) {
+            QTest::keyClick(dialog->findChild<QRadioButton*>("rbTCP"), Qt::Key_Space);
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("port"), port);
+        }
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    for (int i = 0; i < boxes; ++i)
+        answerer.thenBox();
+    QTest::mouseClick(w->findChild<QPushButton*>("pbScan"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.pending(), 0, 30000); // the scan ends with its last box
+}
+
+// A list of the comparison window as "title: row | row", cells joined by ";".
+QString list(QWidget* window, const char* name)
+{
+    auto* view = window->findChild<QTableView*>(name);
+    QStringList rows;
+    for (int r = 0; r < view->model()->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < view->model()->columnCount(); ++c)
+            cells << view->model()->index(r, c).data().toString();
+        rows << cells.join(';');
+    }
+    return qobject_cast<QGroupBox*>(view->parentWidget())->title() + ": " + rows.join(" | ");
+}
+
+// Tooltip, and "bold" when drawn bold, of the address cell holding `address`.
+QString hint(QWidget* w, const QString& address)
+{
+    const QAbstractItemModel* table = w->findChild<QTableView*>("tableView")->model();
+    for (int r = 0; r < table->rowCount(); ++r) {
+        const QModelIndex cell = table->index(r, 0);
+        if (cell.data().toString() == address)
+            return cell.data(Qt::ToolTipRole).toString()
+                + (cell.data(Qt::FontRole).value<QFont>().bold() ? " bold" : "");
+    }
+    return "no row " + address;
+}
+
+QString shown(const QVariant& storedUtc)
+{
+    return scanHistory::shownTime(QDateTime::fromString(storedUtc.toString(), Qt::ISODateWithMs));
+}
+
+ScanOutcome outcome(const QString& ended, const QString& method, int port, const QVector<quint32>& answered)
+{
+    const QDateTime end = QDateTime::fromString(ended, Qt::ISODate);
+    return { method, quint16(port), subnet, end.addSecs(-5), end, 14, answered };
+}
+
+void setZone(const QByteArray& zone)
+{
+    qputenv("TZ", zone);
+    tzset();
+}
+
+} // namespace
+
+class TestScanHistory : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { dir = std::make_unique<TempDataDir>(); }
+    void cleanup() { dir.reset(); }
+
+    void compareAfterScans();
+    void nothingRecorded_data();
+    void nothingRecorded();
+    void sightingsMoveForward();
+    void oldFileGetsTables();
+    void shownInLocalTime_data();
+    void shownInLocalTime();
+
+private:
+    std::unique_ptr<TempDataDir> dir;
+};
+
+// ICMP (all of loopback answers), then TCP against four listeners: the three lists follow each
+// scan, in numeric order, with the notes and the time a silent host last answered.
+void TestScanHistory::compareAfterScans()
+{
+    LoopbackListeners listeners;
+    QVERIFY(listeners.listen({ "127.0.0.2", "127.0.0.9", "127.0.0.10", "127.0.0.11" }));
+    const QString port = QString::number(listeners.port());
+    {
+        DB schema;
+        DbProbe seed(dir->dbPath());
+        for (const auto& [list, host, note] :
+            { std::tuple { subnet, "127.0.0.2", "web" }, { subnet, "127.0.0.3", "printer" },
+                { subnet, "127.0.0.10", "switch" }, { QString("127.0.0.8/30"), "127.0.0.9", "elsewhere" } })
+            QVERIFY(seed.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", { list, host, note }));
+    }
+    ModalAnswerer answerer;
+    hostsWindow w(subnet);
+    w.show();
+    auto* compare = w.findChild<QPushButton*>("pbCompare");
+    QVERIFY(!compare->isEnabled());
+    scan(answerer, &w);
+    QVERIFY(compare->isEnabled());
+    QCOMPARE(hint(&w, "127.0.0.1").section(',', 1), QString(" ICMP bold"));
+    QCOMPARE(hint(&w, "127.0.0.2").section(',', 1), QString(" ICMP"));
+    QTest::mouseClick(compare, Qt::LeftButton);
+    auto* window = w.findChild<QWidget*>("compareWindow");
+    QVERIFY(window && window->isVisible() && !window->isModal());
+    QCOMPARE(list(window, "listSilent"), QString("Молчат (0): "));
+    QCOMPARE(list(window, "listAnswering"),
+        QString("Отвечают (4): 127.0.0.2;web | 127.0.0.3;printer | 127.0.0.9;elsewhere | 127.0.0.10;switch"));
+    QVERIFY(list(window, "listNew").startsWith("Новые (10): 127.0.0.1 | 127.0.0.4 | "));
+
+    scan(answerer, &w, port);
+    DbProbe probe(dir->dbPath());
+    const QString icmpEnded = shown(probe.rows("SELECT ended FROM scans WHERE method = 'ICMP'").value(0).value(0));
+    QCOMPARE(list(window, "listNew"), QString("Новые (1): 127.0.0.11"));
+    QCOMPARE(list(window, "listSilent"), "Молчат (1): 127.0.0.3;printer;" + icmpEnded);
+    QCOMPARE(list(window, "listAnswering"),
+        QString("Отвечают (3): 127.0.0.2;web | 127.0.0.9;elsewhere | 127.0.0.10;switch"));
+    QVERIFY(window->findChild<QLabel*>("scanLabel")->text().contains("по TCP " + port + ", "));
+    QCOMPARE(hint(&w, "127.0.0.11").section(',', 1), " TCP " + port + " bold");
+    QTest::mouseClick(window->findChild<QPushButton*>("pbCopySilent"), Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), "127.0.0.3\tprinter\t" + icmpEnded);
+
+    QCOMPARE(probe.rows("SELECT method, port, probed, answered FROM scans ORDER BY id"),
+        QVector<QVariantList>({ { "ICMP", 0, 14, 14 }, { "TCP", listeners.port(), 14, 4 } }));
+    QCOMPARE(probe.rows("SELECT count(*) FROM scan_answers").value(0).value(0).toInt(), 4); // the last scan's only
+    QCOMPARE(answerer.problems(), QString());
+}
+
+void TestScanHistory::nothingRecorded_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("failing"); // the database refuses the history's writes
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<int>("rows"); // in the host table afterwards
+    QTest::newRow("refused: empty port") << "127.0.0.0/30"
+                                         << "" << false
+                                         << QStringList { "Ошибка: Не указан порт для сканирования по TCP: "
+                                                          "введите число от 1 до 65535" }
+                                         << 1;
+    QTest::newRow("refused: host bits") << "127.0.0.1/30" << QString() << false
+                                        << QStringList { "Ошибка: Подсеть 127.0.0.1/30 не является сетью IPv4 в "
+                                                         "записи CIDR: сканирование невозможно" }
+                                        << 1;
+    QTest::newRow("recording fails: rows kept, nothing half written")
+        << "127.0.0.0/30" << QString() << true
+        << QStringList { "Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk "
+                         "Unable to fetch row",
+               "Выполнено!: Сканирование завершено!" }
+        << 2;
+}
+
+void TestScanHistory::nothingRecorded()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, port);
+    QFETCH(bool, failing);
+    QFETCH(QStringList, boxes);
+    QFETCH(int, rows);
+    ModalAnswerer answerer;
+    hostsWindow w(window);
+    w.show();
+    DbProbe probe(dir->dbPath());
+    if (failing)
+        QVERIFY(
+            probe.exec("CREATE TRIGGER refuse BEFORE INSERT ON sightings BEGIN SELECT RAISE(ABORT, 'full disk'); END"));
+    qobject_cast<QStandardItemModel*>(w.findChild<QTableView*>("tableView")->model())
+        ->appendRow(new QStandardItem("127.0.0.2"));
+    scan(answerer, &w, port, boxes.size());
+    QStringList seen;
+    for (const ModalAnswerer::Box& box : answerer.boxes)
+        seen << box.title + ": " + box.text;
+    QCOMPARE(seen, boxes);
+    QCOMPARE(w.findChild<QTableView*>("tableView")->model()->rowCount(), rows);
+    QCOMPARE(w.findChild<QPushButton*>("pbCompare")->isEnabled(), failing);
+    for (const char* table : { "scans", "scan_answers", "sightings" })
+        QCOMPARE(probe.rows(QString("SELECT count(*) FROM ") + table).value(0).value(0).toInt(), 0);
+}
+
+// First seen is written once; last seen moves only forward, also when the clock went back.
+void TestScanHistory::sightingsMoveForward()
+{
+    DB db;
+    const quint32 a = 0x7f000002, b = 0x7f000003;
+    const QString select = "SELECT first_seen, first_method, first_port, last_seen, last_method, last_port FROM "
+                           "sightings WHERE address = ?";
+    QVERIFY(scanHistory::record(db, outcome("2026-12-06T10:00:00Z", "ICMP", 0, { a })).ok());
+    QVERIFY(scanHistory::record(db, outcome("2026-12-06T11:00:00Z", "TCP", 22, { a, b })).ok());
+    QVERIFY(scanHistory::record(db, outcome("2026-12-06T10:30:00Z", "TCP", 80, { a, b })).ok()); // clock went back
+    DbProbe probe(dir->dbPath());
+    QCOMPARE(probe.rows(select, { a }).value(0),
+        QVariantList({ "2026-12-06T10:00:00.000Z", "ICMP", 0, "2026-12-06T11:00:00.000Z", "TCP", 22 }));
+    QCOMPARE(probe.rows(select, { b }).value(0),
+        QVariantList({ "2026-12-06T11:00:00.000Z", "TCP", 22, "2026-12-06T11:00:00.000Z", "TCP", 22 }));
+    QCOMPARE(probe.rows("SELECT port FROM scans ORDER BY id"), QVector<QVariantList>({ { 0 }, { 22 }, { 80 } }));
+
+    // Observations are about addresses: deleting the row keeps them, emptying everything does not.
+    QVERIFY(subnetTable::deleteRowWithHosts(db, subnet).ok());
+    QCOMPARE(probe.rows("SELECT count(*) FROM sightings").value(0).value(0).toInt(), 2);
+    QVERIFY(subnetTable::deleteEverything(db).ok());
+    for (const char* table : { "scans", "scan_answers", "sightings" })
+        QCOMPARE(probe.rows(QString("SELECT count(*) FROM ") + table).value(0).value(0).toInt(), 0);
+}
+
+// A file from before the history: held read-locked by another program it still serves, without
+// the tables and without an error; the next chance to write creates them.
+void TestScanHistory::oldFileGetsTables()
+{
+    DB db;
+    DbProbe other(dir->dbPath());
+    for (const char* table : { "scans", "scan_answers", "sightings" })
+        QVERIFY(other.exec(QString("DROP TABLE ") + table));
+    const QString count = "SELECT count(*) FROM sqlite_master WHERE name IN ('scans', 'scan_answers', 'sightings')";
+    QVERIFY(other.exec("BEGIN"));
+    QCOMPARE(other.rows(count).value(0).value(0).toInt(), 0); // holds the read lock until COMMIT
+    QElapsedTimer waited;
+    waited.start();
+    QVERIFY(historySchema::prepare(db).ok());
+    QVERIFY2(waited.elapsed() < 2000, "a read lock must not hold the window for the busy time-out");
+    SqlResult error;
+    QVERIFY(!scanHistory::lastScan(db, subnet, &error) && error.ok());
+    QVERIFY(scanHistory::sightings(db, 0, 0xffffffffu, &error).isEmpty() && error.ok());
+    QCOMPARE(scanHistory::lastScanText(db, subnet), "Подсеть " + subnet + " не сканировалась");
+    QVERIFY(other.exec("COMMIT"));
+    QCOMPARE(other.rows(count).value(0).value(0).toInt(), 0);
+    DB later;
+    QCOMPARE(other.rows(count).value(0).value(0).toInt(), 3);
+}
+
+void TestScanHistory::shownInLocalTime_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("ended"); // UTC; empty: never scanned
+    QTest::addColumn<int>("port"); // 0: ICMP
+    QTest::addColumn<QString>("tooltip");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("Moscow, ICMP") << QByteArray("Europe/Moscow") << "2026-12-06T11:03:00Z" << 0
+                                  << "Последний ответ: 06.12.2026 14:03, ICMP"
+                                  << "Подсеть 127.0.0.0/28 сканировалась 06.12.2026 14:03 (ICMP): ответили 1 из 14";
+    QTest::newRow("Vladivostok, TCP, next year")
+        << QByteArray("Asia/Vladivostok") << "2026-12-31T20:30:00Z" << 80 << "Последний ответ: 01.01.2027 06:30, TCP 80"
+        << "Подсеть 127.0.0.0/28 сканировалась 01.01.2027 06:30 (TCP 80): ответили 1 из 14";
+    QTest::newRow("never scanned") << QByteArray("UTC") << QString() << 0 << "Не отвечал ни разу"
+                                   << "Подсеть 127.0.0.0/28 не сканировалась";
+}
+
+// Stored in UTC, shown in local time: the address tooltip and the main window's status bar.
+void TestScanHistory::shownInLocalTime()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, ended);
+    QFETCH(int, port);
+    QFETCH(QString, tooltip);
+    QFETCH(QString, status);
+    const QByteArray previous = qgetenv("TZ");
+    setZone(zone);
+    {
+        DB db;
+        QVERIFY(subnetTable::insertOrganisation(db, "Org", subnet).ok());
+        if (!ended.isEmpty())
+            QVERIFY(scanHistory::record(db, outcome(ended, port ? "TCP" : "ICMP", port, { 0x7f000005 })).ok());
+    }
+    ZarvinWindow main;
+    main.show();
+    auto* tree = main.findChild<QTreeView*>("tree");
+    clickCell(tree, tree->model()->index(0, 0));
+    QCOMPARE(main.statusBar()->currentMessage(), status);
+    ModalAnswerer answerer;
+    hostsWindow w(subnet);
+    w.show();
+    QTest::mouseClick(w.findChild<QPushButton*>("pbAddRow"), Qt::LeftButton);
+    QVERIFY(typeIntoCell(w.findChild<QTableView*>("tableView"), 0, 0, "127.0.0.5")); // a row the user typed
+    QCOMPARE(hint(&w, "127.0.0.5"), tooltip);
+    setZone(previous);
+}
+
+QTEST_MAIN(TestScanHistory)
+#include "test_scan_history.moc"
