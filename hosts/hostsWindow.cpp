@@ -28,6 +28,7 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     connect(hosts->pbScan, &QPushButton::clicked, this, &hostsWindow::scanWindow);
     connect(hosts->pbDeleteRows, &QPushButton::clicked, this, [this] { deleteRecords(windowSubnet); });
     connect(hosts->pbDeleleAll, &QPushButton::clicked, this, &hostsWindow::deleteAll);
+    connect(hosts->pbFreeAddress, &QPushButton::clicked, this, &hostsWindow::addFreeAddress);
     watchModel();
     hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);

@@ -9,9 +9,11 @@
 #include "ui_zarvinSubnetsGui.h"
 
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStandardItemModel>
+#include <QStatusBar>
 #include <QStyle>
 
 namespace {
@@ -50,6 +52,12 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->close, &QAction::triggered, this, &QWidget::close);
     connect(ui->tree, &QAbstractItemView::doubleClicked, this, &ZarvinWindow::editHosts);
     connect(ui->editRow, &QAction::triggered, this, &ZarvinWindow::editRow);
+    connect(ui->find, &QAction::triggered, this, &ZarvinWindow::openFind);
+    rowStatus = new QLabel(this);
+    rowStatus->setObjectName(QStringLiteral("rowStatus"));
+    statusBar()->addWidget(rowStatus);
+    connect(ui->tree->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &ZarvinWindow::showRowStatus);
+    connect(model, &QAbstractItemModel::modelReset, this, &ZarvinWindow::showRowStatus);
 }
 
 ZarvinWindow::~ZarvinWindow() = default;
@@ -171,6 +179,7 @@ QMenu* ZarvinWindow::buildContextMenu()
         menu->addSeparator();
         menu->addAction(QStringLiteral("Калькулятор подсети"), this, &ZarvinWindow::calculateSubnet);
         menu->addAction(QStringLiteral("Учет хостов"), this, &ZarvinWindow::editHosts);
+        menu->addAction(QStringLiteral("Свободные подсети…"), this, &ZarvinWindow::showFreeSpace);
     }
     return menu;
 }
@@ -183,20 +192,24 @@ void ZarvinWindow::contextMenu(const QPoint& point)
 
 void ZarvinWindow::editHosts()
 {
-    const auto subnet = firstSelectedSubnet();
-    if (!subnet)
-        return;
+    if (const auto subnet = firstSelectedSubnet())
+        openHostsWindow(*subnet);
+}
+
+hostsWindow* ZarvinWindow::openHostsWindow(const QString& subnet)
+{
     hostsWindow* window = nullptr;
     try {
-        window = new hostsWindow(*subnet);
+        window = new hostsWindow(subnet);
     } catch (const DbOpenError& e) {
         showDbError(e.text);
-        return;
+        return nullptr;
     }
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(QStringLiteral("Учет хостов для подсети ") + *subnet);
+    window->setWindowTitle(QStringLiteral("Учет хостов для подсети ") + subnet);
     centre(window, 50);
     window->show();
+    return window;
 }
 
 void ZarvinWindow::calculateSubnet()

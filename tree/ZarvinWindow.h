@@ -9,7 +9,10 @@
 #include <optional>
 
 class DB;
+class QLabel;
 class QMenu;
+class findWindow;
+class hostsWindow;
 class QStandardItemModel;
 namespace Ui {
 class MainWindow;
@@ -45,6 +48,14 @@ public slots:
     void editHosts();
     void calculateSubnet();
 
+    // Search and the address plan (ZarvinWindowPlan.cpp).
+    void openFind();
+    // Selects and shows the row with `subnet`; with a `host`, opens its hosts window at that host.
+    void showFound(const QString& subnet, const QString& host);
+    // How full the current row is, in the status bar and as its subnet cell's tooltip.
+    void showRowStatus();
+    void showFreeSpace();
+
 public:
     // A branch triple (name, subnet, parent subnet), or none when the dialog refused it.
     // Returns false when the insert broke the uniqueness of the subnet.
@@ -61,9 +72,12 @@ public:
 private:
     void decorateActions();
     void showDbError(const QString& text);
+    hostsWindow* openHostsWindow(const QString& subnet);
 
     std::unique_ptr<Ui::MainWindow> ui;
     std::unique_ptr<DB> db;
     QStandardItemModel* model = nullptr;
     QMenu* menu = nullptr;
+    findWindow* finder = nullptr;
+    QLabel* rowStatus = nullptr;
 };
