@@ -105,6 +105,8 @@ void DB::prepareSchema()
     const SqlResult alter = run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
     if (!alter.ok() && !isOperational(alter.code))
         throw DbOpenError(conn.databaseName(), alter.errorText);
+    // Not part of any table: counting a subnet's hosts and loading its list read it.
+    must(QStringLiteral("CREATE INDEX IF NOT EXISTS hosts_by_subnet ON hosts (subnet)"));
     must(QStringLiteral("VACUUM"));
 }
 

@@ -117,4 +117,17 @@ std::optional<Address> lowestFreeAddress(const HostRange& range, const QVector<A
     return Address(candidate);
 }
 
+std::pair<QString, QString> textRange(const Network& n)
+{
+    const int fixedOctets = n.prefix / 8;
+    if (fixedOctets == 0)
+        return { QString(), QStringLiteral(":") }; // ":" follows every digit
+    const QString text = toText(n.address);
+    const QString from
+        = fixedOctets == 4 ? text : text.section(QLatin1Char('.'), 0, fixedOctets - 1) + QLatin1Char('.');
+    QString to = from;
+    to[to.size() - 1] = QChar(to.at(to.size() - 1).unicode() + 1);
+    return { from, to };
+}
+
 } // namespace net

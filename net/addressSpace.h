@@ -5,6 +5,7 @@
 #include <QVector>
 
 #include <optional>
+#include <utility>
 
 // Free and used space inside a network: what the plan tools offer and count.
 // Ranges are worked in 64 bits so that the end of 255.255.255.255 needs no special case.
@@ -25,5 +26,10 @@ std::optional<Network> lowestFreeNetwork(const Network& outer, int prefix, const
 // The lowest of `range` that is not in `used`, which must be sorted ascending (duplicates and
 // values outside the range are fine).
 std::optional<Address> lowestFreeAddress(const HostRange& range, const QVector<Address>& used);
+
+// Texts [first, second) in code order that hold the canonical text of every address and network
+// inside `n`: its fixed octets and a dot ("10.1." up to "10.1/"), so that a text index serves the
+// range; callers still check each text found.
+std::pair<QString, QString> textRange(const Network& n);
 
 } // namespace net

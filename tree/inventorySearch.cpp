@@ -1,10 +1,16 @@
 #include "tree/inventorySearch.h"
 
 #include "db/DB.h"
+#include "net/addressSpace.h"
+
+#include <algorithm>
 
 namespace inventorySearch {
 
 namespace {
+
+// SQLite refuses GLOB patterns longer than 50,000 bytes; longer searches take another road.
+constexpr int longestPattern = 40000;
 
 void count(Found& found, const Hit& hit, int limit)
 {
@@ -13,52 +19,103 @@ void count(Found& found, const Hit& hit, int limit)
     ++found.total;
 }
 
+QString codePoint(uint c)
+{
+    return QString::fromUcs4(&c, 1);
+}
+
+// For each folded code point, the other code points that fold to it.
+const QHash<uint, QVector<uint>>& foldClasses()
+{
+    static const QHash<uint, QVector<uint>> classes = [] {
+        QHash<uint, QVector<uint>> byFold;
+        for (uint c = 0; c <= QChar::LastValidCodePoint; ++c)
+            if (const uint f = QChar::toCaseFolded(c); f != c)
+                byFold[f] << c;
+        return byFold;
+    }();
+    return classes;
+}
+
+QVariantList rangeParams(const net::Network& network)
+{
+    const auto range = net::textRange(network);
+    return { range.first, range.second };
+}
+
+// The texts of `address` as a network of every prefix from 0 to `deepest`.
+QVariantList enclosingTexts(net::Address address, int deepest)
+{
+    QVariantList texts;
+    for (int p = 0; p <= deepest; ++p)
+        texts << net::toText(net::networkOf(address, p));
+    return texts;
+}
+
+QString placeholders(int n)
+{
+    QStringList marks;
+    for (int i = 0; i < n; ++i)
+        marks << QStringLiteral("?");
+    return marks.join(QStringLiteral(", "));
+}
+
 } // namespace
+
+QString folded(const QString& text)
+{
+    QVector<uint> points = text.toUcs4();
+    for (uint& c : points)
+        c = QChar::toCaseFolded(c);
+    return QString::fromUcs4(points.constData(), points.size());
+}
+
+QString containsPattern(const QString& text)
+{
+    QString pattern = QStringLiteral("*");
+    for (const uint c : text.toUcs4()) {
+        const uint f = QChar::toCaseFolded(c);
+        const QVector<uint> others = foldClasses().value(f);
+        if (!others.isEmpty()) {
+            pattern += QLatin1Char('[') + codePoint(f);
+            for (const uint o : others)
+                pattern += codePoint(o);
+            pattern += QLatin1Char(']');
+        } else if (c == '*' || c == '?' || c == '[') {
+            pattern += QLatin1Char('[') + codePoint(c) + QLatin1Char(']');
+        } else {
+            pattern += codePoint(c);
+        }
+    }
+    return pattern + QLatin1Char('*');
+}
 
 Searcher::Searcher(DB& db_)
     : db(db_)
 { }
 
-SqlResult Searcher::refresh(bool withHosts)
+SqlResult Searcher::refresh()
 {
     const SqlResult v = db.run(QStringLiteral("PRAGMA data_version"));
     if (!v.ok())
         return v;
     const qint64 now = v.rows.value(0).value(0).toLongLong();
-    if (now != version) {
-        rows.clear();
-        rowOfSubnet.clear();
-        hosts.clear();
-        hostsRead = false;
-        SqlResult r = db.run(QStringLiteral("SELECT name, subnet, parent_subnet FROM subnets"));
-        if (!r.ok())
-            return r;
-        rows.reserve(r.rows.size());
-        for (const QVariantList& values : qAsConst(r.rows)) {
-            Row row { values.value(0).toString(), values.value(1).toString(), values.value(2).toString(), {}, {},
-                false };
-            row.foldedName = row.name.toCaseFolded();
-            const auto network = net::parseNetwork(row.subnet);
-            row.isNetwork = network.has_value();
-            row.network = network.value_or(net::Network {});
-            rowOfSubnet.insert(row.subnet, rows.size());
-            rows << row;
-        }
-        version = now;
-    }
-    if (!withHosts || hostsRead)
+    if (now == version)
         return {};
-    SqlResult r = db.run(QStringLiteral("SELECT host, note, subnet FROM hosts"));
+    rows.clear();
+    rowOfSubnet.clear();
+    version = -1;
+    const SqlResult r = db.run(QStringLiteral("SELECT name, subnet, parent_subnet FROM subnets"));
     if (!r.ok())
         return r;
-    hosts.reserve(r.rows.size());
-    for (const QVariantList& values : qAsConst(r.rows)) {
-        Host host { values.value(0).toString(), values.value(1).toString(), values.value(2).toString(), {}, {} };
-        host.foldedHost = host.host.toCaseFolded();
-        host.foldedNote = host.note.toCaseFolded();
-        hosts << host;
+    rows.reserve(r.rows.size());
+    for (const QVariantList& values : r.rows) {
+        Row row { values.value(0).toString(), values.value(1).toString(), values.value(2).toString(), {}, {}, false };
+        row.foldedName = folded(row.name);
+        rowOfSubnet.insert(row.subnet, rows.size());
+        rows << row;
     }
-    hostsRead = true;
+    version = now;
     return {};
 }
 
@@ -70,9 +127,11 @@ QString Searcher::rowLabel(const QString& subnet) const
     return subnet + QStringLiteral(" «") + rows.at(*it).name + QStringLiteral("»");
 }
 
-Hit Searcher::rowHit(const Row& row, const QString& where) const
+Hit Searcher::hostHit(const QVariantList& values) const
 {
-    return Hit { Hit::Row, row.subnet, row.name, where, row.subnet, {} };
+    const QString host = values.value(0).toString();
+    const QString subnet = values.value(2).toString();
+    return Hit { Hit::Host, host, values.value(1).toString(), rowLabel(subnet), subnet, host };
 }
 
 Found Searcher::find(const QString& text, int limit)
@@ -92,27 +151,36 @@ Found Searcher::findAddress(net::Address address)
 {
     Found found;
     const QString text = net::toText(address);
-    found.status = refresh(false);
+    found.status = db.run(QStringLiteral("SELECT host, note, subnet FROM hosts WHERE host = ?"), { text });
     if (!found.status.ok())
         return found;
-    const SqlResult stored = db.run(QStringLiteral("SELECT host, note, subnet FROM hosts WHERE host = ?"), { text });
-    found.status = stored;
-    if (!stored.ok())
-        return found;
     found.total = 1;
-    if (!stored.rows.isEmpty()) {
-        const QString subnet = stored.rows.first().value(2).toString();
-        found.hits << Hit { Hit::Host, text, stored.rows.first().value(1).toString(), rowLabel(subnet), subnet, text };
+    const QVariantList stored = found.status.rows.value(0);
+    // The rows whose network holds the address, found by their texts; the longest prefix is the deepest.
+    const QString subnet = stored.isEmpty() ? QString() : stored.value(2).toString();
+    const QVariantList texts = stored.isEmpty() ? enclosingTexts(address, 32) : QVariantList { subnet };
+    found.status = db.run(QStringLiteral("SELECT name, subnet FROM subnets WHERE subnet IN (")
+            + placeholders(texts.size()) + QLatin1Char(')'),
+        texts);
+    if (!found.status.ok())
         return found;
+    QString label = subnet;
+    QString deepestSubnet;
+    int deepest = -1;
+    for (const QVariantList& row : qAsConst(found.status.rows)) {
+        const auto n = net::parseNetwork(row.value(1).toString());
+        if (n && n->prefix > deepest) {
+            deepest = n->prefix;
+            deepestSubnet = row.value(1).toString();
+            label = deepestSubnet + QStringLiteral(" «") + row.value(0).toString() + QStringLiteral("»");
+        }
     }
-    const Row* deepest = nullptr;
-    for (const Row& row : qAsConst(rows))
-        if (row.isNetwork && net::contains(row.network, net::Network { address, 32 })
-            && (!deepest || row.network.prefix > deepest->network.prefix))
-            deepest = &row;
-    if (deepest)
-        found.hits << Hit { Hit::Unrecorded, text, QStringLiteral("не записан; входит в ") + rowLabel(deepest->subnet),
-            {}, deepest->subnet, {} };
+    found.status.rows.clear();
+    if (!stored.isEmpty())
+        found.hits << Hit { Hit::Host, text, stored.value(1).toString(), label, subnet, text };
+    else if (deepest >= 0)
+        found.hits << Hit { Hit::Unrecorded, text, QStringLiteral("не записан; входит в ") + label, {}, deepestSubnet,
+            {} };
     else
         found.hits << Hit { Hit::Outside, text, QStringLiteral("вне всех подсетей"), {}, {}, {} };
     return found;
@@ -121,42 +189,86 @@ Found Searcher::findAddress(net::Address address)
 Found Searcher::findNetwork(const net::Network& query, int limit)
 {
     Found found;
-    found.status = refresh(false);
+    const QVariantList around = enclosingTexts(query.address, query.prefix);
+    const SqlResult outer = db.run(QStringLiteral("SELECT name, subnet FROM subnets WHERE subnet IN (")
+            + placeholders(around.size()) + QLatin1Char(')'),
+        around);
+    const SqlResult inner = db.run(
+        QStringLiteral("SELECT name, subnet FROM subnets WHERE subnet >= ? AND subnet < ?"), rangeParams(query));
+    found.status = outer.ok() ? inner : outer;
     if (!found.status.ok())
         return found;
-    QVector<const Row*> matching;
-    for (const Row& row : qAsConst(rows))
-        if (row.isNetwork && net::overlaps(row.network, query))
-            matching << &row;
+    QVector<QPair<net::Network, QString>> matching; // network, name
+    for (const SqlResult* r : { &outer, &inner })
+        for (const QVariantList& row : r->rows)
+            if (const auto n = net::parseNetwork(row.value(1).toString()))
+                if (r == &outer || (net::contains(query, *n) && !(*n == query)))
+                    matching << qMakePair(*n, row.value(0).toString());
     // Outermost first and then in address order: the order in which the tree nests them.
-    std::sort(matching.begin(), matching.end(), [](const Row* a, const Row* b) {
-        return a->network.address != b->network.address ? a->network.address < b->network.address
-                                                        : a->network.prefix < b->network.prefix;
+    std::sort(matching.begin(), matching.end(), [](const auto& a, const auto& b) {
+        return a.first.address != b.first.address ? a.first.address < b.first.address : a.first.prefix < b.first.prefix;
     });
     const QString queryText = net::toText(query);
-    for (const Row* row : qAsConst(matching)) {
-        const QString where = row->network == query ? QStringLiteral("совпадает с ") + queryText
-            : net::contains(query, row->network)    ? QStringLiteral("входит в ") + queryText
-                                                    : QStringLiteral("содержит ") + queryText;
-        count(found, rowHit(*row, where), limit);
+    for (const auto& m : qAsConst(matching)) {
+        const QString where = m.first == query ? QStringLiteral("совпадает с ") + queryText
+            : net::contains(query, m.first)    ? QStringLiteral("входит в ") + queryText
+                                               : QStringLiteral("содержит ") + queryText;
+        const QString subnet = net::toText(m.first);
+        count(found, Hit { Hit::Row, subnet, m.second, where, subnet, {} }, limit);
     }
+    found.status.rows.clear();
     return found;
 }
 
 Found Searcher::findText(const QString& text, int limit)
 {
     Found found;
-    found.status = refresh(true);
+    found.status = refresh();
     if (!found.status.ok())
         return found;
-    const QString needle = text.toCaseFolded();
+    const QString needle = folded(text);
     for (const Row& row : qAsConst(rows))
-        if (row.foldedName.contains(needle))
-            count(found, rowHit(row, row.parentSubnet.isEmpty() ? QString() : rowLabel(row.parentSubnet)), limit);
-    for (const Host& host : qAsConst(hosts))
-        if (host.foldedNote.contains(needle) || host.foldedHost.contains(needle))
-            count(found, Hit { Hit::Host, host.host, host.note, rowLabel(host.subnet), host.subnet, host.host }, limit);
+        if (row.foldedName.contains(needle)) {
+            const QString where = row.parentSubnet.isEmpty() ? QString() : rowLabel(row.parentSubnet);
+            count(found, Hit { Hit::Row, row.subnet, row.name, where, row.subnet, {} }, limit);
+        }
+    found.status = findHosts(text, limit, found);
     return found;
+}
+
+SqlResult Searcher::findHosts(const QString& text, int limit, Found& found)
+{
+    const QString pattern = containsPattern(text);
+    if (pattern.toUtf8().size() > longestPattern) {
+        // Only a text at least as long can contain it: few rows, compared here.
+        const int length = text.toUcs4().size();
+        SqlResult r = db.run(
+            QStringLiteral("SELECT host, note, subnet FROM hosts WHERE length(note) >= ? OR length(host) >= ?"),
+            { length, length });
+        const QString needle = folded(text);
+        for (const QVariantList& values : qAsConst(r.rows))
+            if (folded(values.value(1).toString()).contains(needle)
+                || folded(values.value(0).toString()).contains(needle))
+                count(found, hostHit(values), limit);
+        r.rows.clear();
+        return r;
+    }
+    // One pass when the matches fit; only a search that finds more than is shown counts them all.
+    const QString where = QStringLiteral(" FROM hosts WHERE note GLOB ? OR host GLOB ?");
+    const int room = std::max(0, limit - found.hits.size());
+    SqlResult shown = db.run(QStringLiteral("SELECT host, note, subnet") + where + QStringLiteral(" LIMIT ?"),
+        { pattern, pattern, room + 1 });
+    if (!shown.ok())
+        return shown;
+    for (const QVariantList& values : shown.rows.mid(0, room))
+        found.hits << hostHit(values);
+    if (shown.rows.size() <= room) {
+        found.total += shown.rows.size();
+        return {};
+    }
+    const SqlResult total = db.run(QStringLiteral("SELECT COUNT(*)") + where, { pattern, pattern });
+    found.total += total.rows.value(0).value(0).toInt();
+    return total.ok() ? SqlResult {} : total;
 }
 
 } // namespace inventorySearch

@@ -32,15 +32,18 @@ struct Found {
     SqlResult status;
 };
 
-// Answers searches on one connection. The tree rows and the host lists are read once and kept
-// until another connection commits a change (SQLite's data_version tells), so typing is cheap.
+// Answers searches on one connection. Addresses and networks are looked up through the unique
+// indexes of `host` and `subnet`; text is matched in SQL with a GLOB pattern that spells every
+// character in all its cases, so only matching hosts are read. The tree rows (names for the
+// labels) are read once and kept until another connection commits (SQLite's data_version tells).
 class Searcher {
 public:
     explicit Searcher(DB& db);
 
     // A dotted quad looks up that address, a CIDR text the rows equal to, inside or around that
-    // network, anything else the rows and hosts containing it, case-insensitive in any script.
-    // The text is taken literally; surrounding blanks are ignored and blank text finds nothing.
+    // network, anything else the rows and hosts containing it, case-insensitive in any script
+    // (Unicode simple case folding, character by character). The text is taken literally;
+    // surrounding blanks are ignored and blank text finds nothing.
     Found find(const QString& text, int limit = 500);
 
 private:
@@ -52,27 +55,24 @@ private:
         net::Network network;
         bool isNetwork = false;
     };
-    struct Host {
-        QString host;
-        QString note;
-        QString subnet;
-        QString foldedHost;
-        QString foldedNote;
-    };
-
     Found findAddress(net::Address address);
     Found findNetwork(const net::Network& query, int limit);
     Found findText(const QString& text, int limit);
-    SqlResult refresh(bool withHosts);
+    SqlResult findHosts(const QString& text, int limit, Found& found);
+    SqlResult refresh();
     QString rowLabel(const QString& subnet) const; // "10.1.2.0/24 «Склад»"
-    Hit rowHit(const Row& row, const QString& where) const;
+    Hit hostHit(const QVariantList& values) const; // host, note, subnet
 
     DB& db;
     qint64 version = -1; // data_version the kept rows were read at
-    bool hostsRead = false;
     QVector<Row> rows;
     QHash<QString, int> rowOfSubnet;
-    QVector<Host> hosts;
 };
+
+// Unicode simple case folding, code point by code point: what the search compares.
+QString folded(const QString& text);
+// A GLOB pattern matching any text that contains `text` up to that folding, every other
+// character literal.
+QString containsPattern(const QString& text);
 
 } // namespace inventorySearch
