@@ -214,7 +214,7 @@ void TestAddressPlan::seedInventory()
     const QVector<QVariantList> hosts { { "10.1.2.0/24", "10.1.2.37", "СКЛАД, стеллаж 3" },
         { "10.1.2.0/24", "10.1.2.38", "Принтер" }, { "10.2.0.0/16", "10.2.0.5", "axb" },
         { "10.2.0.0/16", "10.2.0.6", "a_b" }, { "10.2.0.0/16", "10.2.0.7", "C:\\путь" },
-        { "172.16.0.0/24", "172.16.0.9", "без строки дерева" } };
+        { "10.2.0.0/16", "10.2.0.8", "[a]*?" }, { "172.16.0.0/24", "172.16.0.9", "без строки дерева" } };
     for (const QVariantList& h : hosts)
         QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", h));
 }
@@ -252,6 +252,10 @@ void TestAddressPlan::search_data()
     QTest::newRow("backslash literal") << "\\" << 500 << 2
                                        << QStringList { odd,
                                               "10.2.0.7 | C:\\путь | 10.2.0.0/16 «" + odd.section(" | ", 1, 1) + "»" };
+    QTest::newRow("? literal") << "a?b" << 500 << 0 << QStringList();
+    QTest::newRow("* literal") << "a*b" << 500 << 0 << QStringList();
+    QTest::newRow("[ literal") << "[a" << 500 << 1
+                               << QStringList { "10.2.0.8 | [a]*? | 10.2.0.0/16 «" + odd.section(" | ", 1, 1) + "»" };
     QTest::newRow("quotes") << "\"кавычки\" 'и'" << 500 << 1 << QStringList { odd };
     QTest::newRow("emoji") << "😀" << 500 << 1 << QStringList { odd };
     QTest::newRow("address part is text") << "10.1.2." << 1 << 2 << QStringList { stored };
