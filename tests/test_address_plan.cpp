@@ -214,7 +214,8 @@ void TestAddressPlan::seedInventory()
     const QVector<QVariantList> hosts { { "10.1.2.0/24", "10.1.2.37", "СКЛАД, стеллаж 3" },
         { "10.1.2.0/24", "10.1.2.38", "Принтер" }, { "10.2.0.0/16", "10.2.0.5", "axb" },
         { "10.2.0.0/16", "10.2.0.6", "a_b" }, { "10.2.0.0/16", "10.2.0.7", "C:\\путь" },
-        { "10.2.0.0/16", "10.2.0.8", "[a]*?" }, { "172.16.0.0/24", "172.16.0.9", "без строки дерева" } };
+        { "10.2.0.0/16", "10.2.0.8", "[a]*?" }, { "172.16.0.0/24", "172.16.0.9", "без строки дерева" },
+        { "10.2.0.0/16", "10.2.0.9", QString(10001, QChar(0x42F)) } };
     for (const QVariantList& h : hosts)
         QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", h));
 }
@@ -259,7 +260,11 @@ void TestAddressPlan::search_data()
     QTest::newRow("quotes") << "\"кавычки\" 'и'" << 500 << 1 << QStringList { odd };
     QTest::newRow("emoji") << "😀" << 500 << 1 << QStringList { odd };
     QTest::newRow("address part is text") << "10.1.2." << 1 << 2 << QStringList { stored };
-    QTest::newRow("10000 characters") << QString(10000, QChar(0x44F)) << 500 << 0 << QStringList();
+    QTest::newRow("10000 characters, another case")
+        << QString(10000, QChar(0x44F)) << 500 << 1
+        << QStringList { "10.2.0.9 | " + QString(10001, QChar(0x42F)) + " | " + odd.section(" | ", 0, 0) + " «"
+               + odd.section(" | ", 1, 1) + "»" };
+    QTest::newRow("10000 characters, none") << QString(10000, QChar(0x44E)) << 500 << 0 << QStringList();
     QTest::newRow("blank") << "   " << 500 << 0 << QStringList();
 }
 
