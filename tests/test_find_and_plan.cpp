@@ -175,6 +175,14 @@ void TestFindAndPlan::statusBarSaysHowFull()
     QCOMPARE(rowOf("Офис").siblingAtColumn(1).data(Qt::ToolTipRole).toString(), office);
     QTest::keyClick(tree(), Qt::Key_Down);
     QCOMPARE(status->text(), QString("Хостов: 2 из 254 (0,8 %)"));
+    // Hosts saved elsewhere count once the user comes back to the main window.
+    QLineEdit other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.2.0/24', '10.1.2.1', '')");
+    main->activateWindow();
+    QTRY_COMPARE(status->text(), QString("Хостов: 3 из 254 (1,2 %)"));
     main->load_data(); // no current row after a reload
     QCOMPARE(status->text(), QString());
 }

@@ -9,11 +9,9 @@
 #include "ui_zarvinSubnetsGui.h"
 
 #include <QHeaderView>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStandardItemModel>
-#include <QStatusBar>
 #include <QStyle>
 
 namespace {
@@ -53,11 +51,7 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->tree, &QAbstractItemView::doubleClicked, this, &ZarvinWindow::editHosts);
     connect(ui->editRow, &QAction::triggered, this, &ZarvinWindow::editRow);
     connect(ui->find, &QAction::triggered, this, &ZarvinWindow::openFind);
-    rowStatus = new QLabel(this);
-    rowStatus->setObjectName(QStringLiteral("rowStatus"));
-    statusBar()->addWidget(rowStatus);
-    connect(ui->tree->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &ZarvinWindow::showRowStatus);
-    connect(model, &QAbstractItemModel::modelReset, this, &ZarvinWindow::showRowStatus);
+    watchRowStatus();
 }
 
 ZarvinWindow::~ZarvinWindow() = default;

@@ -73,6 +73,8 @@ private:
     void decorateActions();
     void showDbError(const QString& text);
     hostsWindow* openHostsWindow(const QString& subnet);
+    // Puts the row status into the status bar and keeps it current.
+    void watchRowStatus();
 
     std::unique_ptr<Ui::MainWindow> ui;
     std::unique_ptr<DB> db;

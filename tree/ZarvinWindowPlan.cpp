@@ -10,8 +10,10 @@
 #include "tree/freeSpaceWindow.h"
 #include "ui_zarvinSubnetsGui.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QStandardItemModel>
+#include <QStatusBar>
 
 namespace {
 
@@ -65,6 +67,20 @@ void ZarvinWindow::showFound(const QString& subnet, const QString& host)
         window->viewRecords(subnet);
         window->selectHost(host);
     }
+}
+
+void ZarvinWindow::watchRowStatus()
+{
+    rowStatus = new QLabel(this);
+    rowStatus->setObjectName(QStringLiteral("rowStatus"));
+    statusBar()->addWidget(rowStatus);
+    connect(ui->tree->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &ZarvinWindow::showRowStatus);
+    connect(model, &QAbstractItemModel::modelReset, this, &ZarvinWindow::showRowStatus);
+    // Hosts are saved in other windows: coming back to this one reads the figures again.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        if (now && now->window() == this && (!old || old->window() != this))
+            showRowStatus();
+    });
 }
 
 void ZarvinWindow::showRowStatus()
