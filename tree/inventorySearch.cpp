@@ -3,6 +3,9 @@
 #include "db/DB.h"
 #include "net/addressSpace.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
+
 #include <algorithm>
 
 namespace inventorySearch {
@@ -70,24 +73,41 @@ QString folded(const QString& text)
     return QString::fromUcs4(points.constData(), points.size());
 }
 
-QString containsPattern(const QString& text)
+namespace {
+
+// One character of a pattern: the class of every code point folding as `c` does, or `c` itself.
+QString patternOf(uint c)
 {
-    QString pattern = QStringLiteral("*");
-    for (const uint c : text.toUcs4()) {
-        const uint f = QChar::toCaseFolded(c);
-        const QVector<uint> others = foldClasses().value(f);
-        if (!others.isEmpty()) {
-            pattern += QLatin1Char('[') + codePoint(f);
-            for (const uint o : others)
-                pattern += codePoint(o);
-            pattern += QLatin1Char(']');
-        } else if (c == '*' || c == '?' || c == '[') {
-            pattern += QLatin1Char('[') + codePoint(c) + QLatin1Char(']');
-        } else {
-            pattern += codePoint(c);
-        }
-    }
-    return pattern + QLatin1Char('*');
+    const uint f = QChar::toCaseFolded(c);
+    const QVector<uint> others = foldClasses().value(f);
+    if (others.isEmpty())
+        return c == '*' || c == '?' || c == '[' ? QLatin1Char('[') + codePoint(c) + QLatin1Char(']') : codePoint(c);
+    QString set = QLatin1Char('[') + codePoint(f);
+    for (const uint o : others)
+        set += codePoint(o);
+    return set + QLatin1Char(']');
+}
+
+} // namespace
+
+QStringList containsPatterns(const QString& text)
+{
+    const QVector<uint> points = text.toUcs4();
+    if (points.isEmpty())
+        return { QStringLiteral("*") };
+    QString rest;
+    for (int i = 1; i < points.size(); ++i)
+        rest += patternOf(points.at(i));
+    rest += QLatin1Char('*');
+    // SQLite scans quickly for a plain character after "*", but tries a set at every position:
+    // one pattern per spelling of the first character keeps every pattern on the quick road.
+    const QString first = patternOf(points.first());
+    if (!first.startsWith(QLatin1Char('[')) || first.size() == 3)
+        return { QLatin1Char('*') + first + rest };
+    QStringList patterns;
+    for (const uint c : first.mid(1, first.size() - 2).toUcs4())
+        patterns << QLatin1Char('*') + codePoint(c) + rest;
+    return patterns;
 }
 
 Searcher::Searcher(DB& db_)
@@ -105,18 +125,29 @@ SqlResult Searcher::refresh()
     rows.clear();
     rowOfSubnet.clear();
     version = -1;
-    const SqlResult r = db.run(QStringLiteral("SELECT name, subnet, parent_subnet FROM subnets"));
-    if (!r.ok())
-        return r;
-    rows.reserve(r.rows.size());
-    for (const QVariantList& values : r.rows) {
-        Row row { values.value(0).toString(), values.value(1).toString(), values.value(2).toString(), {}, {}, false };
-        row.foldedName = folded(row.name);
-        rowOfSubnet.insert(row.subnet, rows.size());
-        rows << row;
+    // Read straight from the query: ten thousand rows through lists of variants cost more than
+    // the whole search.
+    QSqlQuery q(db.conn);
+    q.setForwardOnly(true);
+    if (q.exec(QStringLiteral("SELECT name, subnet, parent_subnet FROM subnets"))) {
+        while (q.next()) {
+            Row row { q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), {} };
+            row.foldedName = folded(row.name);
+            rowOfSubnet.insert(row.subnet, rows.size());
+            rows << row;
+        }
     }
-    version = now;
-    return {};
+    SqlResult r;
+    if (q.lastError().type() != QSqlError::NoError) {
+        r.code = sqlite::Error;
+        r.errorText = q.lastError().text();
+        rows.clear();
+        rowOfSubnet.clear();
+    } else {
+        version = now;
+    }
+    q.finish();
+    return r;
 }
 
 QString Searcher::rowLabel(const QString& subnet) const
@@ -238,37 +269,48 @@ Found Searcher::findText(const QString& text, int limit)
 
 SqlResult Searcher::findHosts(const QString& text, int limit, Found& found)
 {
-    const QString pattern = containsPattern(text);
-    if (pattern.toUtf8().size() > longestPattern) {
-        // Only a text at least as long can contain it: few rows, compared here.
-        const int length = text.toUcs4().size();
-        SqlResult r = db.run(
-            QStringLiteral("SELECT host, note, subnet FROM hosts WHERE length(note) >= ? OR length(host) >= ?"),
-            { length, length });
-        const QString needle = folded(text);
-        for (const QVariantList& values : qAsConst(r.rows))
-            if (folded(values.value(1).toString()).contains(needle)
-                || folded(values.value(0).toString()).contains(needle))
-                count(found, hostHit(values), limit);
-        r.rows.clear();
-        return r;
-    }
+    const QStringList patterns = containsPatterns(text);
+    if (patterns.first().toUtf8().size() > longestPattern)
+        return findLongText(text, limit, found);
+    // Statement text depends only on how many patterns there are; they are bound as values.
+    QStringList tests;
+    QVariantList values;
+    for (const QString& column : { QStringLiteral("note"), QStringLiteral("host") })
+        for (const QString& p : patterns) {
+            tests << column + QStringLiteral(" GLOB ?");
+            values << p;
+        }
+    const QString where = QStringLiteral(" FROM hosts WHERE ") + tests.join(QStringLiteral(" OR "));
     // One pass when the matches fit; only a search that finds more than is shown counts them all.
-    const QString where = QStringLiteral(" FROM hosts WHERE note GLOB ? OR host GLOB ?");
     const int room = std::max(0, limit - found.hits.size());
     SqlResult shown = db.run(QStringLiteral("SELECT host, note, subnet") + where + QStringLiteral(" LIMIT ?"),
-        { pattern, pattern, room + 1 });
+        values + QVariantList { room + 1 });
     if (!shown.ok())
         return shown;
-    for (const QVariantList& values : shown.rows.mid(0, room))
-        found.hits << hostHit(values);
+    for (const QVariantList& row : shown.rows.mid(0, room))
+        found.hits << hostHit(row);
     if (shown.rows.size() <= room) {
         found.total += shown.rows.size();
         return {};
     }
-    const SqlResult total = db.run(QStringLiteral("SELECT COUNT(*)") + where, { pattern, pattern });
+    const SqlResult total = db.run(QStringLiteral("SELECT COUNT(*)") + where, values);
     found.total += total.rows.value(0).value(0).toInt();
     return total.ok() ? SqlResult {} : total;
+}
+
+SqlResult Searcher::findLongText(const QString& text, int limit, Found& found)
+{
+    // Only a text at least as long can contain it: few rows, compared here.
+    const int length = text.toUcs4().size();
+    SqlResult r
+        = db.run(QStringLiteral("SELECT host, note, subnet FROM hosts WHERE length(note) >= ? OR length(host) >= ?"),
+            { length, length });
+    const QString needle = folded(text);
+    for (const QVariantList& values : qAsConst(r.rows))
+        if (folded(values.value(1).toString()).contains(needle) || folded(values.value(0).toString()).contains(needle))
+            count(found, hostHit(values), limit);
+    r.rows.clear();
+    return r;
 }
 
 } // namespace inventorySearch

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 class DB;
@@ -52,13 +53,12 @@ private:
         QString subnet;
         QString parentSubnet;
         QString foldedName;
-        net::Network network;
-        bool isNetwork = false;
     };
     Found findAddress(net::Address address);
     Found findNetwork(const net::Network& query, int limit);
     Found findText(const QString& text, int limit);
     SqlResult findHosts(const QString& text, int limit, Found& found);
+    SqlResult findLongText(const QString& text, int limit, Found& found);
     SqlResult refresh();
     QString rowLabel(const QString& subnet) const; // "10.1.2.0/24 «Склад»"
     Hit hostHit(const QVariantList& values) const; // host, note, subnet
@@ -71,8 +71,8 @@ private:
 
 // Unicode simple case folding, code point by code point: what the search compares.
 QString folded(const QString& text);
-// A GLOB pattern matching any text that contains `text` up to that folding, every other
-// character literal.
-QString containsPattern(const QString& text);
+// GLOB patterns of which one matches any text that contains `text` up to that folding, every
+// other character literal.
+QStringList containsPatterns(const QString& text);
 
 } // namespace inventorySearch
