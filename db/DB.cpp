@@ -127,6 +127,10 @@ Status DB::prepareSchema()
     const SqlResult alter = run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
     if (!alter.ok() && !sqlite::isOperational(alter.code))
         return alter;
+    // Not part of any table: counting a subnet's hosts and loading its list read it.
+    if (const SqlResult indexed = run(QStringLiteral("CREATE INDEX IF NOT EXISTS hosts_by_subnet ON hosts (subnet)"));
+        !indexed.ok() && !isVacuumPutOff(indexed.code))
+        return indexed;
     if (const SqlResult history = historySchema::prepare(*this); !history.ok())
         return history;
     // Compacting can wait for a later construction; the window need not wait out the busy

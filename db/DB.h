@@ -29,6 +29,9 @@ public:
     SqlResult run(const QString& sql, const QVariantList& params = {});
     // Runs the statements with the same values in one transaction: all take effect, or none.
     SqlResult runTogether(const QStringList& statements, const QVariantList& params = {});
+    // A query of its own on this connection, for a statement prepared once and run many times
+    // or rows read as they come; whoever holds it finishes it before returning to the user.
+    QSqlQuery newQuery() const { return QSqlQuery(conn); }
     // Runs `work` in one transaction: committed when it returns ok, else rolled back.
     Status transaction(const std::function<Status()>& work);
 

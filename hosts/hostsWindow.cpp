@@ -34,6 +34,7 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     // Kept as spelt ("Delele"): the form's object name, which form files and scripts look up.
     connect(hosts->pbDeleleAll, &QPushButton::clicked, this, &hostsWindow::deleteAll);
     connect(hosts->pbCompare, &QPushButton::clicked, this, &hostsWindow::openComparison);
+    connect(hosts->pbFreeAddress, &QPushButton::clicked, this, &hostsWindow::addFreeAddress);
     watchModel();
     hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);

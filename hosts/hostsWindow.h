@@ -64,6 +64,15 @@ private:
     std::unique_ptr<RegExpDelegate> delegate;
     QHeaderView* header = nullptr;
 
+    // --- free addresses (hostsWindowPlan.cpp) ---
+public slots:
+    // Appends a row with the lowest host address that no host list holds and the table lacks.
+    void addFreeAddress();
+
+public:
+    // Selects and shows the table row with this address; false when the table has none.
+    bool selectHost(const QString& host);
+
     // --- scanning (hostsWindowScan.cpp) ---
 public slots:
     void scanWindow();

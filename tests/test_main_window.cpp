@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(actions.states(), QString("011111"));
         QCOMPARE(entries(w.buildContextMenu()),
             QStringList({ "Добавить строку", "Изменить строку", "---", "Удалить  строку", "Удалить базу данных", "---",
-                "Калькулятор подсети", "Учет хостов" }));
+                "Калькулятор подсети", "Учет хостов", "Свободные подсети…" }));
 
         tree->selectionModel()->clearSelection();
         QCOMPARE(actions.states(), QString("000010"));

@@ -59,13 +59,8 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->close, &QAction::triggered, this, &QWidget::close);
     connect(ui->tree, &QAbstractItemView::doubleClicked, this, &ZarvinWindow::editHosts);
     connect(ui->editRow, &QAction::triggered, this, &ZarvinWindow::editRow);
-    connect(ui->tree->selectionModel(), &QItemSelectionModel::currentChanged, this, &ZarvinWindow::showScanStatus);
-    connect(model, &QAbstractItemModel::modelReset, this, &ZarvinWindow::showScanStatus);
-    // A scan in a hosts window ends while this window waits behind it: read again on return.
-    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* w) {
-        if (w && w == windowHandle())
-            showScanStatus();
-    });
+    connect(ui->find, &QAction::triggered, this, &ZarvinWindow::openFind);
+    watchRowStatus();
 }
 
 ZarvinWindow::~ZarvinWindow() = default;
@@ -205,6 +200,7 @@ QMenu* ZarvinWindow::buildContextMenu()
         menu->addSeparator();
         menu->addAction(QStringLiteral("Калькулятор подсети"), this, &ZarvinWindow::calculateSubnet);
         menu->addAction(QStringLiteral("Учет хостов"), this, &ZarvinWindow::editHosts);
+        menu->addAction(QStringLiteral("Свободные подсети…"), this, &ZarvinWindow::showFreeSpace);
     }
     return menu;
 }
@@ -217,28 +213,23 @@ void ZarvinWindow::contextMenu(const QPoint& point)
 
 void ZarvinWindow::editHosts()
 {
-    const auto subnet = firstSelectedSubnet();
-    if (!subnet)
-        return;
-    auto* window = new hostsWindow(*subnet);
+    if (const auto subnet = firstSelectedSubnet())
+        openHostsWindow(*subnet);
+}
+
+hostsWindow* ZarvinWindow::openHostsWindow(const QString& subnet)
+{
+    auto* window = new hostsWindow(subnet);
     if (!window->dbStatus().ok()) {
         showDbError(window->dbStatus().errorText);
         delete window;
-        return;
+        return nullptr;
     }
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(QStringLiteral("Учет хостов для подсети ") + *subnet);
+    window->setWindowTitle(QStringLiteral("Учет хостов для подсети ") + subnet);
     centre(window, 50);
     window->show();
-}
-
-void ZarvinWindow::showScanStatus()
-{
-    const auto subnet = currentSubnet();
-    if (subnet)
-        statusBar()->showMessage(scanHistory::lastScanText(*db, *subnet));
-    else
-        statusBar()->clearMessage();
+    return window;
 }
 
 void ZarvinWindow::calculateSubnet()

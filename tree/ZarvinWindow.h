@@ -11,7 +11,10 @@
 class DB;
 struct SqlResult;
 struct Status;
+class QLabel;
 class QMenu;
+class findWindow;
+class hostsWindow;
 class QStandardItemModel;
 namespace Ui {
 class MainWindow;
@@ -52,8 +55,13 @@ public slots:
     void editHosts();
     void calculateSubnet();
 
-    // The status bar: when the current row's subnet was last scanned.
-    void showScanStatus();
+    // Search and the address plan (ZarvinWindowPlan.cpp).
+    void openFind();
+    // Selects and shows the row with `subnet`; with a `host`, opens its hosts window at that host.
+    void showFound(const QString& subnet, const QString& host);
+    // How full the current row is, in the status bar and as its subnet cell's tooltip.
+    void showRowStatus();
+    void showFreeSpace();
 
 public:
     // A branch triple (name, subnet, parent subnet), or none when the dialog refused it.
@@ -70,9 +78,14 @@ public:
 private:
     void decorateActions();
     void showDbError(const QString& text);
+    hostsWindow* openHostsWindow(const QString& subnet);
+    // Puts the row status into the status bar and keeps it current.
+    void watchRowStatus();
 
     std::unique_ptr<Ui::MainWindow> ui;
     std::unique_ptr<DB> db;
     QStandardItemModel* model = nullptr;
     QMenu* menu = nullptr;
+    findWindow* finder = nullptr;
+    QLabel* rowStatus = nullptr;
 };

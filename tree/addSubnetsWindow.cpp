@@ -1,13 +1,17 @@
 #include "tree/addSubnetsWindow.h"
 
 #include "db/DB.h"
+#include "gui/messages.h"
+#include "tree/addressPlan.h"
 #include "tree/subnetTable.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegExp>
 #include <QRegExpValidator>
 
@@ -20,9 +24,10 @@ void refuse(const QString& text)
 
 } // namespace
 
-addSubnetsWindow::addSubnetsWindow(const std::optional<QString>&, QWidget* parent)
+addSubnetsWindow::addSubnetsWindow(const std::optional<QString>& value, QWidget* parent)
     : QDialog(parent)
     , db(std::make_unique<DB>())
+    , parentSubnet(value)
 {
     first = new QLineEdit(this);
     first->setObjectName(QStringLiteral("first"));
@@ -33,6 +38,15 @@ addSubnetsWindow::addSubnetsWindow(const std::optional<QString>&, QWidget* paren
     masks->setObjectName(QStringLiteral("masks"));
     masks->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     masks->addItems(net::maskList());
+    pbSuggest = new QPushButton(QStringLiteral("Подобрать"), this);
+    pbSuggest->setObjectName(QStringLiteral("pbSuggest"));
+    pbSuggest->setToolTip(QStringLiteral("Первая свободная подсеть с этой маской"));
+    pbSuggest->setAutoDefault(false);
+    pbSuggest->setEnabled(value.has_value());
+    connect(pbSuggest, &QPushButton::clicked, this, &addSubnetsWindow::suggest);
+    auto* maskRow = new QHBoxLayout;
+    maskRow->addWidget(masks);
+    maskRow->addWidget(pbSuggest);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -41,7 +55,7 @@ addSubnetsWindow::addSubnetsWindow(const std::optional<QString>&, QWidget* paren
     auto* layout = new QFormLayout(this);
     layout->addRow(QStringLiteral("Наименование"), first);
     layout->addRow(QStringLiteral("Подсеть"), second);
-    layout->addRow(QStringLiteral("Маска подсети"), masks);
+    layout->addRow(QStringLiteral("Маска подсети"), maskRow);
     layout->addWidget(buttons);
 }
 
@@ -96,4 +110,25 @@ bool addSubnetsWindow::checkSubnet(const QVector<QVariantList>& result, const ne
             return true;
     }
     return false;
+}
+
+void addSubnetsWindow::suggest()
+{
+    const auto parent = parentSubnet ? net::parseNetwork(*parentSubnet) : std::nullopt;
+    if (!parent)
+        return;
+    const int prefix = net::prefixPart(masks->currentText()).mid(1).toInt();
+    const addressPlan::Networks branches = addressPlan::branchesOf(*db, *parentSubnet);
+    if (!branches.status.ok()) {
+        messages::error(this, branches.status.errorText);
+        return;
+    }
+    const auto free = addressPlan::suggestBranch(*parent, prefix, branches.networks);
+    if (!free) {
+        messages::warning(this, QStringLiteral("Внимание!"),
+            QStringLiteral("В подсети ") + *parentSubnet + QStringLiteral(" нет свободной подсети с маской /")
+                + QString::number(prefix));
+        return;
+    }
+    second->setText(net::toText(free->address));
 }

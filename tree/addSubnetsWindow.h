@@ -15,6 +15,7 @@ class DB;
 struct Status;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 
 // The dialog in which every organisation and branch is born. It reads the tree through a
 // connection of its own; check dbStatus() before showing it.
@@ -39,9 +40,15 @@ public:
     QLineEdit* first = nullptr;
     QLineEdit* second = nullptr;
     QComboBox* masks = nullptr;
+    QPushButton* pbSuggest = nullptr;
+
+public slots:
+    // Puts into the address field the lowest free network of the chosen mask inside the parent.
+    void suggest();
 
 private:
     std::optional<QStringList> addBranch(const QString& name, const net::Network& network, const QString& parent);
 
     std::unique_ptr<DB> db;
+    std::optional<QString> parentSubnet;
 };

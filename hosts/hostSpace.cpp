@@ -1,0 +1,112 @@
+#include "hosts/hostSpace.h"
+
+#include "db/DB.h"
+#include "net/addressSpace.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+
+namespace hostSpace {
+
+namespace {
+
+// The addresses of `range` that lie in [first, last].
+net::HostRange clip(const net::HostRange& range, quint64 first, quint64 last)
+{
+    const quint64 from = std::max<quint64>(range.first, first);
+    const quint64 to = std::min<quint64>(quint64(range.first) + range.count - 1, last);
+    if (range.count == 0 || to < from)
+        return net::HostRange { net::Address(from), 0 };
+    return net::HostRange { net::Address(from), to - from + 1 };
+}
+
+// How many stored texts are canonical addresses of `part`, which lies inside one /24: the last
+// octet must read back as the same decimal text and lie in the part's range. Prepared once for
+// all the blocks of a network.
+class StoredCount {
+public:
+    explicit StoredCount(DB& db)
+        : query(db.newQuery())
+    {
+        query.setForwardOnly(true);
+        prepared = query.prepare(QStringLiteral("SELECT COUNT(*) FROM hosts WHERE host >= ? AND host < ? "
+                                                "AND CAST(CAST(substr(host, ?) AS INTEGER) AS TEXT) = substr(host, ?) "
+                                                "AND CAST(substr(host, ?) AS INTEGER) BETWEEN ? AND ?"));
+    }
+    // None when the statement failed; `error` then tells why.
+    std::optional<quint64> operator()(const net::HostRange& part)
+    {
+        const auto range = net::textRange(net::Network { part.first & 0xffffff00u, 24 });
+        const int octetAt = range.first.size() + 1;
+        const QVariantList values { range.first, range.second, octetAt, octetAt, octetAt, part.first & 0xff,
+            quint64(part.first & 0xff) + part.count - 1 };
+        for (int i = 0; i < values.size(); ++i)
+            query.bindValue(i, values.at(i));
+        std::optional<quint64> n;
+        if (prepared && query.exec() && query.next())
+            n = query.value(0).toULongLong();
+        error = query.lastError().text();
+        query.finish();
+        return n;
+    }
+    QString error;
+
+private:
+    QSqlQuery query;
+    bool prepared = false;
+};
+
+// The lowest address of `part` that neither the stored texts nor `inTable` hold.
+std::optional<net::Address> lowestIn(
+    const SqlResult& stored, const net::HostRange& part, const QVector<net::Address>& inTable)
+{
+    QVector<net::Address> used = inTable;
+    for (const QVariantList& row : stored.rows)
+        if (const auto a = net::parseAddress(row.value(0).toString()))
+            used << *a;
+    std::sort(used.begin(), used.end());
+    return net::lowestFreeAddress(part, used);
+}
+
+} // namespace
+
+FreeHost lowestFreeHost(DB& db, const net::Network& network, const QStringList& inTable)
+{
+    QVector<net::Address> table;
+    for (const QString& text : inTable)
+        if (const auto a = net::parseAddress(text))
+            table << *a;
+    const net::HostRange hosts = net::hostAddresses(network);
+    FreeHost result;
+    StoredCount storedCount(db);
+    // Block by block of 256 addresses, in address order. A block whose every host address is
+    // stored is skipped on a count over the index; only the first block with room is read.
+    const quint64 last = net::broadcastOf(network);
+    for (quint64 start = network.address; start <= last; start += 256) {
+        const net::HostRange part = clip(hosts, start, std::min<quint64>(start + 255, last));
+        if (part.count == 0)
+            continue;
+        const auto stored = storedCount(part);
+        if (!stored) {
+            result.status.code = sqlite::Error;
+            result.status.errorText = storedCount.error;
+            return result;
+        }
+        if (*stored >= part.count)
+            continue;
+        const auto range = net::textRange(net::Network { part.first & 0xffffff00u, 24 });
+        result.status = db.run(
+            QStringLiteral("SELECT host FROM hosts WHERE host >= ? AND host < ?"), { range.first, range.second });
+        if (!result.status.ok())
+            return result;
+        result.address = lowestIn(result.status, part, table);
+        result.status.rows.clear();
+        if (result.address)
+            return result;
+    }
+    return result;
+}
+
+} // namespace hostSpace

@@ -1,0 +1,302 @@
+#include "db/DB.h"
+#include "hosts/hostsWindow.h"
+#include "tests/support/testSupport.h"
+#include "tree/ZarvinWindow.h"
+#include "tree/addSubnetsWindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QStringList column(const QAbstractItemModel* model, int c)
+{
+    QStringList texts;
+    for (int r = 0; r < model->rowCount(); ++r)
+        texts << model->index(r, c).data().toString();
+    return texts;
+}
+
+QList<hostsWindow*> hostsWindows()
+{
+    QList<hostsWindow*> found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* h = qobject_cast<hostsWindow*>(w); h && h->isVisible())
+            found << h;
+    return found;
+}
+
+// Replaces what the line edit holds, key by key.
+void retype(QLineEdit* edit, const QString& text)
+{
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    typeText(edit, text);
+}
+
+} // namespace
+
+class TestFindAndPlan : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void findAnAddressAndAText();
+    void searchFailureIsShown();
+    void statusBarSaysHowFull();
+    void freeSpaceWindow();
+    void suggest_data();
+    void suggest();
+    void freeAddress_data();
+    void freeAddress();
+
+private:
+    ZarvinWindow* openMain();
+    QTreeView* tree() { return main->findChild<QTreeView*>("tree"); }
+    QModelIndex rowOf(const QString& name);
+
+    std::unique_ptr<TempDataDir> dir;
+    std::unique_ptr<DbProbe> probe;
+    std::unique_ptr<ModalAnswerer> answers;
+    std::unique_ptr<ZarvinWindow> main;
+};
+
+void TestFindAndPlan::init()
+{
+    probe.reset();
+    dir = nullptr;
+    dir = std::make_unique<TempDataDir>();
+    DB {};
+    probe = std::make_unique<DbProbe>(dir->dbPath());
+    answers = std::make_unique<ModalAnswerer>();
+    const QVector<QVariantList> rows { { 1, "Организация", "10.0.0.0/8", QVariant(), QVariant() },
+        { 2, "Офис", "10.1.0.0/16", 1, "10.0.0.0/8" }, { 3, "Склад", "10.1.2.0/24", 2, "10.1.0.0/16" } };
+    for (const QVariantList& r : rows)
+        probe->exec("INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)", r);
+    for (const QVariantList& h : QVector<QVariantList> { { "10.1.2.0/24", "10.1.2.37", "склад, стеллаж 3" },
+             { "10.1.2.0/24", "10.1.2.38", "Принтер" }, { "10.1.0.0/16", "10.1.0.5", "шлюз" } })
+        probe->exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", h);
+}
+
+void TestFindAndPlan::cleanup()
+{
+    for (hostsWindow* w : hostsWindows())
+        delete w;
+    main.reset();
+    const QString problems = answers->problems();
+    answers.reset();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+ZarvinWindow* TestFindAndPlan::openMain()
+{
+    main = std::make_unique<ZarvinWindow>();
+    main->show();
+    main->activateWindow();
+    if (!QTest::qWaitForWindowActive(main.get()))
+        qWarning("main window did not become active");
+    return main.get();
+}
+
+QModelIndex TestFindAndPlan::rowOf(const QString& name)
+{
+    const QModelIndexList found
+        = tree()->model()->match(tree()->model()->index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchRecursive);
+    return found.value(0);
+}
+
+void TestFindAndPlan::findAnAddressAndAText()
+{
+    openMain();
+    QTest::keyClick(tree(), Qt::Key_F, Qt::ControlModifier);
+    QWidget* finder = main->findChild<QWidget*>("findWindow");
+    QVERIFY(finder && finder->isVisible());
+    auto* text = finder->findChild<QLineEdit*>("findText");
+    auto* results = finder->findChild<QTreeView*>("findResults");
+
+    typeText(text, "10.1.2.99");
+    QTRY_COMPARE(column(results->model(), 1), QStringList { "не записан; входит в 10.1.2.0/24 «Склад»" });
+    retype(text, "склад");
+    QTRY_COMPARE(column(results->model(), 0), QStringList({ "10.1.2.0/24", "10.1.2.37" }));
+    QCOMPARE(finder->findChild<QLabel*>("findSummary")->text(), QString("Найдено: 2"));
+
+    doubleClickCell(results, results->model()->index(1, 0));
+    QTRY_COMPARE(hostsWindows().size(), 1);
+    hostsWindow* hosts = hostsWindows().first();
+    QCOMPARE(hosts->subnet(), QString("10.1.2.0/24"));
+    auto* table = hosts->findChild<QTableView*>("tableView");
+    QCOMPARE(column(table->model(), 0), QStringList({ "10.1.2.37", "10.1.2.38" }));
+    const QModelIndexList selected = table->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.first().data().toString(), QString("10.1.2.37"));
+    QCOMPARE(main->currentSubnet(), std::optional<QString>("10.1.2.0/24"));
+    QCOMPARE(main->firstSelectedSubnet(), std::optional<QString>("10.1.2.0/24"));
+
+    // A row result shows its row and opens nothing; Enter activates as a double click does.
+    retype(text, "10.1.0.0/16");
+    QTRY_COMPARE(column(results->model(), 0), QStringList({ "10.0.0.0/8", "10.1.0.0/16", "10.1.2.0/24" }));
+    results->setFocus();
+    results->setCurrentIndex(results->model()->index(0, 2));
+    QTest::keyClick(results, Qt::Key_Return);
+    QCOMPARE(main->currentSubnet(), std::optional<QString>("10.0.0.0/8"));
+    QCOMPARE(hostsWindows().size(), 1);
+}
+
+void TestFindAndPlan::searchFailureIsShown()
+{
+    openMain();
+    main->openFind();
+    QWidget* finder = main->findChild<QWidget*>("findWindow");
+    probe->exec("DROP TABLE hosts");
+    answers->thenBox();
+    typeText(finder->findChild<QLineEdit*>("findText"), "принтер");
+    QTRY_COMPARE(answers->boxes.size(), 1);
+    QCOMPARE(answers->boxes.first().title, QString("Ошибка"));
+    QVERIFY2(answers->boxes.first().text.contains("hosts"), qPrintable(answers->boxes.first().text));
+}
+
+void TestFindAndPlan::statusBarSaysHowFull()
+{
+    openMain();
+    auto* status = main->findChild<QLabel*>("rowStatus");
+    // How full the row is; the scan history's part that follows it is tested with the history.
+    const auto usage = [status] { return status->text().section(QStringLiteral(" · Подсеть "), 0, 0); };
+    const QString office = "Хостов: 1 из 65534 (0,0 %) · занято филиалами: 1 × /24, 0,4 %";
+    clickCell(tree(), rowOf("Офис"));
+    QCOMPARE(usage(), office);
+    QCOMPARE(rowOf("Офис").siblingAtColumn(1).data(Qt::ToolTipRole).toString(), office);
+    QTest::keyClick(tree(), Qt::Key_Down);
+    QCOMPARE(usage(), QString("Хостов: 2 из 254 (0,8 %)"));
+    // Hosts saved elsewhere count once the user comes back to the main window.
+    QLineEdit other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.2.0/24', '10.1.2.1', '')");
+    main->activateWindow();
+    QTRY_COMPARE(usage(), QString("Хостов: 3 из 254 (1,2 %)"));
+    main->load_data(); // no current row after a reload
+    QCOMPARE(status->text(), QString());
+}
+
+void TestFindAndPlan::freeSpaceWindow()
+{
+    openMain();
+    clickCell(tree(), rowOf("Офис"));
+    QMenu* menu = main->buildContextMenu();
+    QAction* entry = menu->actions().last();
+    QCOMPARE(entry->text(), QString("Свободные подсети…"));
+    entry->trigger();
+    QWidget* window = main->findChild<QWidget*>("freeSpaceWindow");
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowTitle(), QString("Свободные подсети 10.1.0.0/16"));
+    auto* list = window->findChild<QTreeWidget*>("freeBlocks");
+    QStringList lines;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        lines << list->topLevelItem(i)->text(0) + " " + list->topLevelItem(i)->text(1);
+    QCOMPARE(lines,
+        QStringList({ "10.1.128.0/17 32768", "10.1.64.0/18 16384", "10.1.32.0/19 8192", "10.1.16.0/20 4096",
+            "10.1.8.0/21 2048", "10.1.4.0/22 1024", "10.1.0.0/23 512", "10.1.3.0/24 256" }));
+}
+
+// The parent is the organisation 10.0.0.0/8 with `branches`; `result` is the address field afterwards,
+// or the warning's text (then the field keeps what was typed).
+void TestFindAndPlan::suggest_data()
+{
+    QTest::addColumn<QStringList>("branches");
+    QTest::addColumn<int>("prefix");
+    QTest::addColumn<QString>("result");
+    const QString none = "В подсети 10.0.0.0/8 нет свободной подсети с маской /";
+    QTest::newRow("gap between branches") << QStringList { "10.0.2.0/24", "10.0.0.0/24" } << 24 << "10.0.1.0";
+    QTest::newRow("parent's own network") << QStringList() << 8 << none + "8";
+}
+
+void TestFindAndPlan::suggest()
+{
+    QFETCH(QStringList, branches);
+    QFETCH(int, prefix);
+    QFETCH(QString, result);
+    probe->exec("DELETE FROM subnets WHERE id > 1");
+    for (const QString& b : branches)
+        probe->exec(
+            "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('B', ?, 1, '10.0.0.0/8')", { b });
+    QVERIFY(!addSubnetsWindow(std::nullopt).findChild<QPushButton*>("pbSuggest")->isEnabled());
+    addSubnetsWindow dialog(QString("10.0.0.0/8"));
+    dialog.show();
+    QTest::keyClicks(dialog.second, "10.9.9.9");
+    for (int p = 32; p > prefix; --p)
+        QTest::keyClick(dialog.masks, Qt::Key_Down);
+    const bool refused = result.contains(' ');
+    if (refused)
+        answers->thenBox();
+    clickButton(&dialog, "pbSuggest");
+    QCOMPARE(dialog.second->text(), refused ? QString("10.9.9.9") : result);
+    if (refused) {
+        QCOMPARE(answers->boxes.value(0).icon, QMessageBox::Warning);
+        QCOMPARE(answers->boxes.value(0).text, result);
+        return;
+    }
+    // What it offers passes the dialog's own rules.
+    const auto added = dialog.add(QString("10.0.0.0/8"));
+    QVERIFY(added);
+    QCOMPARE(added->value(1), result + "/" + QString::number(prefix));
+}
+
+// Each click of "Свободный адрес" in the window of `subnet`, after `typed` was typed into a row: the
+// address of the row it appends, or the warning.
+void TestFindAndPlan::freeAddress_data()
+{
+    QTest::addColumn<QString>("subnet");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("clicks");
+    const QString none = " не осталось свободных адресов";
+    // Taken besides: 10.1.0.1 and 10.1.0.5 stored for the /16, 10.1.0.3 stored for another subnet.
+    QTest::newRow("/16 skips every list and the table") << "10.1.0.0/16"
+                                                        << "10.1.0.2" << QStringList { "10.1.0.4", "10.1.0.6" };
+    QTest::newRow("/30 then none") << "10.1.0.4/30"
+                                   << "" << QStringList { "10.1.0.6", "В подсети 10.1.0.4/30" + none };
+}
+
+void TestFindAndPlan::freeAddress()
+{
+    QFETCH(QString, subnet);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, clicks);
+    probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.0.0/16', '10.1.0.1', ''), "
+                "('10.9.0.0/16', '10.1.0.3', '')");
+    hostsWindow window(subnet);
+    window.show();
+    auto* table = window.findChild<QTableView*>("tableView");
+    if (!typed.isEmpty()) {
+        clickButton(&window, "pbAddRow");
+        QVERIFY(typeIntoCell(table, 0, 0, typed));
+    }
+    QStringList rows = column(table->model(), 0);
+    for (const QString& expected : clicks) {
+        const bool refused = expected.contains(' ');
+        if (refused)
+            answers->thenBox();
+        clickButton(&window, "pbFreeAddress");
+        if (refused) {
+            QCOMPARE(answers->boxes.value(0).icon, QMessageBox::Warning);
+            QCOMPARE(answers->boxes.value(0).text, expected);
+        } else {
+            rows << expected;
+            QCOMPARE(table->selectionModel()->selectedRows().value(0).row(), rows.size() - 1);
+        }
+        QCOMPARE(column(table->model(), 0), rows);
+    }
+}
+
+QTEST_MAIN(TestFindAndPlan)
+#include "test_find_and_plan.moc"

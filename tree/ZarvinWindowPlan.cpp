@@ -1,0 +1,121 @@
+// Search and the address plan in the main window: finding rows and hosts, how full a row is,
+// and the free space of a row.
+#include "tree/ZarvinWindow.h"
+
+#include "db/DB.h"
+#include "gui/desktop.h"
+#include "hosts/hostsWindow.h"
+#include "hosts/scan/scanHistory.h"
+#include "tree/addressPlan.h"
+#include "tree/findWindow.h"
+#include "tree/freeSpaceWindow.h"
+#include "ui_zarvinSubnetsGui.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QStandardItemModel>
+#include <QStatusBar>
+
+namespace {
+
+// The name cell of the row whose subnet cell reads `subnet`, searched depth first.
+QStandardItem* rowOfSubnet(QStandardItem* parent, const QString& subnet)
+{
+    for (int r = 0; r < parent->rowCount(); ++r) {
+        const QStandardItem* cell = parent->child(r, 1);
+        if (cell && cell->text() == subnet)
+            return parent->child(r, 0);
+        if (QStandardItem* below = rowOfSubnet(parent->child(r, 0), subnet))
+            return below;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void ZarvinWindow::openFind()
+{
+    if (!finder) {
+        finder = new findWindow(this);
+        if (!finder->dbStatus().ok()) {
+            showDbError(finder->dbStatus().errorText);
+            delete finder;
+            finder = nullptr;
+            return;
+        }
+        connect(finder, &findWindow::activated, this, &ZarvinWindow::showFound);
+        centre(finder);
+    }
+    finder->show();
+    finder->raise();
+    finder->activateWindow();
+}
+
+void ZarvinWindow::showFound(const QString& subnet, const QString& host)
+{
+    if (const QStandardItem* row = rowOfSubnet(model->invisibleRootItem(), subnet)) {
+        const QModelIndex name = row->index();
+        for (QModelIndex p = name.parent(); p.isValid(); p = p.parent())
+            ui->tree->expand(p);
+        ui->tree->selectionModel()->setCurrentIndex(
+            name, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        ui->tree->scrollTo(name);
+    }
+    raise();
+    activateWindow();
+    if (host.isEmpty())
+        return;
+    if (hostsWindow* window = openHostsWindow(subnet)) {
+        window->viewRecords(subnet);
+        window->selectHost(host);
+    }
+}
+
+void ZarvinWindow::watchRowStatus()
+{
+    rowStatus = new QLabel(this);
+    rowStatus->setObjectName(QStringLiteral("rowStatus"));
+    statusBar()->addWidget(rowStatus);
+    connect(ui->tree->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &ZarvinWindow::showRowStatus);
+    connect(model, &QAbstractItemModel::modelReset, this, &ZarvinWindow::showRowStatus);
+    // Hosts are saved in other windows: coming back to this one reads the figures again.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        if (now && now->window() == this && (!old || old->window() != this))
+            showRowStatus();
+    });
+}
+
+void ZarvinWindow::showRowStatus()
+{
+    const QModelIndex current = ui->tree->selectionModel()->currentIndex();
+    if (!current.isValid()) {
+        rowStatus->clear();
+        return;
+    }
+    QStandardItem* cell = model->itemFromIndex(current.sibling(current.row(), 1));
+    const addressPlan::Text usage = addressPlan::usageOf(*db, cell->text());
+    if (!usage.status.ok()) {
+        // A status line is no command of the user's: no box, but no stale figures either.
+        rowStatus->setText(QStringLiteral("Заполненность не прочитана: ") + usage.status.errorText);
+        return;
+    }
+    rowStatus->setText(usage.text + QStringLiteral(" · ") + scanHistory::lastScanText(*db, cell->text()));
+    cell->setToolTip(usage.text);
+}
+
+void ZarvinWindow::showFreeSpace()
+{
+    const auto subnet = currentSubnet() ? currentSubnet() : firstSelectedSubnet();
+    const auto network = subnet ? net::parseNetwork(*subnet) : std::nullopt;
+    if (!network)
+        return;
+    const addressPlan::Networks free = addressPlan::freeSpaceOf(*db, *network, *subnet);
+    if (!free.status.ok()) {
+        showDbError(free.status.errorText);
+        return;
+    }
+    auto* window = new freeSpaceWindow(*network, free.networks, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    centre(window);
+    window->show();
+}
