@@ -28,6 +28,8 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     connect(hosts->pbScan, &QPushButton::clicked, this, &hostsWindow::scanWindow);
     connect(hosts->pbDeleteRows, &QPushButton::clicked, this, [this] { deleteRecords(windowSubnet); });
     connect(hosts->pbDeleleAll, &QPushButton::clicked, this, &hostsWindow::deleteAll);
+    connect(hosts->pbExport, &QPushButton::clicked, this, &hostsWindow::exportCsv);
+    connect(hosts->pbImport, &QPushButton::clicked, this, &hostsWindow::importCsv);
     watchModel();
     hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);

@@ -56,6 +56,11 @@ private:
     std::unique_ptr<RegExpDelegate> delegate;
     QHeaderView* header = nullptr;
 
+    // --- CSV of the host list (hostsTransfer.cpp) ---
+public slots:
+    void exportCsv();
+    void importCsv();
+
     // --- scanning (hostsWindowScan.cpp) ---
 public slots:
     void scanWindow();

@@ -50,6 +50,10 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->close, &QAction::triggered, this, &QWidget::close);
     connect(ui->tree, &QAbstractItemView::doubleClicked, this, &ZarvinWindow::editHosts);
     connect(ui->editRow, &QAction::triggered, this, &ZarvinWindow::editRow);
+    connect(ui->exportCsv, &QAction::triggered, this, &ZarvinWindow::exportInventory);
+    connect(ui->importCsv, &QAction::triggered, this, &ZarvinWindow::importInventory);
+    connect(ui->backupDb, &QAction::triggered, this, &ZarvinWindow::backupDatabase);
+    connect(ui->restoreDb, &QAction::triggered, this, &ZarvinWindow::restoreDatabase);
 }
 
 ZarvinWindow::~ZarvinWindow() = default;
