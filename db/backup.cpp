@@ -142,20 +142,25 @@ QString checkTables(const QString& source)
     return {};
 }
 
+// Empty when `source` may be restored into the database of `db`; else the reason.
+QString refusalOf(DB& db, const QString& source)
+{
+    const QFileInfo info(source);
+    if (!info.isFile() || !info.isReadable())
+        return QStringLiteral("Файл не найден или не читается.");
+    if (sameFile(source, db.conn.databaseName()))
+        return QStringLiteral("Это и есть открытая база данных, а не её копия.");
+    if (const QString damage = integrityOf(source); !damage.isEmpty())
+        return QStringLiteral("Файл не является исправной базой данных SQLite: ") + damage;
+    return checkTables(source);
+}
+
 } // namespace
 
 Inspection inspect(DB& db, const QString& source)
 {
     Inspection out;
-    const QFileInfo info(source);
-    if (!info.isFile() || !info.isReadable())
-        out.error = QStringLiteral("Файл не найден или не читается.");
-    else if (sameFile(source, db.conn.databaseName()))
-        out.error = QStringLiteral("Это и есть открытая база данных, а не её копия.");
-    else if (const QString damage = integrityOf(source); !damage.isEmpty())
-        out.error = QStringLiteral("Файл не является исправной базой данных SQLite: ") + damage;
-    else
-        out.error = checkTables(source);
+    out.error = refusalOf(db, source);
     if (!out.error.isEmpty())
         return out;
     const Probe copy(source);
@@ -229,6 +234,9 @@ QString replaceContent(DB& db)
 
 QString restore(DB& db, const QString& source)
 {
+    // Checked again: attaching the live file itself would empty it.
+    if (const QString refusal = refusalOf(db, source); !refusal.isEmpty())
+        return refusal;
     // Attaching cannot happen inside a transaction, so it comes first and goes last.
     const SqlResult attached = db.run(QStringLiteral("ATTACH DATABASE ? AS ") + copySchema, { source });
     if (!attached.ok())
