@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in release mode in their own build directory and prints their figures:
-# host list load and save, ICMP sweeps on loopback, and TCP sweeps with silent hosts inside a
+# host list load and save, CSV export, import and preview, backup, ICMP sweeps on loopback, and TCP sweeps with silent hosts inside a
 # network namespace of its own (root only) against the one-after-the-other design.
 # BUILD_DIR chooses the build directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build "$build" -j2 --target bench_hosts bench_scan > /dev/null
+cmake --build "$build" -j2 --target bench_hosts bench_scan bench_transfer > /dev/null
 export QT_QPA_PLATFORM=offscreen
 hosts=$(realpath "$build/bench/bench_hosts")
 scan=$(realpath "$build/bench/bench_scan")
+transfer=$(realpath "$build/bench/bench_transfer")
 
 echo "== Host list"
 "$hosts" 2> /dev/null
+
+echo "== CSV and backup"
+"$transfer"
 
 echo "== ICMP on loopback"
 "$scan" ping-one

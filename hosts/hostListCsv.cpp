@@ -1,8 +1,8 @@
 #include "hosts/hostListCsv.h"
 
 #include "db/DB.h"
+#include "db/statementBatch.h"
 #include "hosts/hostCheck.h"
-#include "hosts/hostTable.h"
 
 #include <QHash>
 #include <QSaveFile>
@@ -154,13 +154,19 @@ QString write(DB& db, const QString& subnet, const Preview& preview)
 {
     if (!db.transaction())
         return db.conn.lastError().text();
-    SqlResult r;
-    for (int i = 0; i < preview.fresh.size() && r.ok(); ++i)
-        r = hostTable::insertHost(db, subnet, preview.fresh.at(i).first, preview.fresh.at(i).second);
-    for (int i = 0; i < preview.changed.size() && r.ok(); ++i)
-        r = hostTable::updateNote(db, preview.changed.at(i).second, preview.changed.at(i).first);
-    QString error = r.errorText;
-    if (r.ok() && !db.commit())
+    QString error;
+    {
+        // The save's own statements, prepared once for the whole list.
+        StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
+        StatementBatch update(db, QStringLiteral("UPDATE hosts SET note=? WHERE host=?"));
+        for (int i = 0; i < preview.fresh.size() && error.isEmpty(); ++i)
+            if (!insert.run({ subnet, preview.fresh.at(i).first, preview.fresh.at(i).second }))
+                error = insert.errorText();
+        for (int i = 0; i < preview.changed.size() && error.isEmpty(); ++i)
+            if (!update.run({ preview.changed.at(i).second, preview.changed.at(i).first }))
+                error = update.errorText();
+    }
+    if (error.isEmpty() && !db.commit())
         error = db.conn.lastError().text();
     if (!error.isEmpty())
         db.conn.rollback();

@@ -1,10 +1,9 @@
 #include "tree/inventoryCsv.h"
 
 #include "db/DB.h"
+#include "db/statementBatch.h"
 #include "hosts/hostCheck.h"
-#include "hosts/hostTable.h"
 #include "net/ipv4.h"
-#include "tree/subnetTable.h"
 
 #include <QHash>
 #include <QSaveFile>
@@ -277,32 +276,31 @@ QString refusalUnlessEmpty(DB& db)
 
 namespace {
 
-SqlResult writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
+// The statements of the tree and host commands, prepared once for the whole file.
+QString writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
 {
-    QHash<QString, qint64> idOf;
+    StatementBatch organisation(
+        db, QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)"));
+    StatementBatch branch(
+        db, QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)"));
+    QHash<QString, QVariant> idOf;
     for (const SubnetRow& row : subnets) {
-        const SqlResult inserted = row.parent.isEmpty()
-            ? subnetTable::insertOrganisation(db, row.name, row.subnet)
-            : subnetTable::insertBranch(db, row.name, row.subnet, idOf.value(row.parent), row.parent);
-        if (!inserted.ok())
-            return inserted;
-        SqlResult id = subnetTable::idOfSubnet(db, row.subnet);
-        if (id.ok() && id.rows.isEmpty())
-            id.code = sqlite::Error, id.errorText = QStringLiteral("Записанная строка подсети не найдена.");
-        if (!id.ok())
-            return id;
-        idOf.insert(row.subnet, id.rows.first().value(0).toLongLong());
+        StatementBatch& insert = row.parent.isEmpty() ? organisation : branch;
+        const bool ok = row.parent.isEmpty() ? insert.run({ row.subnet, QVariant(), QVariant(), row.name })
+                                             : insert.run({ row.name, row.subnet, idOf.value(row.parent), row.parent });
+        if (!ok)
+            return insert.errorText();
+        idOf.insert(row.subnet, insert.lastInsertId());
     }
     return {};
 }
 
-SqlResult writeHosts(DB& db, const QVector<HostRow>& hosts)
+QString writeHosts(DB& db, const QVector<HostRow>& hosts)
 {
-    for (const HostRow& row : hosts) {
-        const SqlResult r = hostTable::insertHost(db, row.subnet, row.host, row.note);
-        if (!r.ok())
-            return r;
-    }
+    StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
+    for (const HostRow& row : hosts)
+        if (!insert.run({ row.subnet, row.host, row.note }))
+            return insert.errorText();
     return {};
 }
 
@@ -314,11 +312,10 @@ QString write(DB& db, const Plan& plan)
         return QStringLiteral("Не удалось начать запись в базу данных.");
     QString error = refusalUnlessEmpty(db);
     if (error.isEmpty()) {
-        SqlResult r = writeSubnets(db, plan.subnets);
-        if (r.ok())
-            r = writeHosts(db, plan.hosts);
-        error = r.errorText;
-        if (r.ok() && !db.commit())
+        error = writeSubnets(db, plan.subnets);
+        if (error.isEmpty())
+            error = writeHosts(db, plan.hosts);
+        if (error.isEmpty() && !db.commit())
             error = db.conn.lastError().text();
     }
     if (!error.isEmpty())
