@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in release mode in their own build directory and prints their figures:
-# host list load and save, CSV export, import and preview, backup, ICMP sweeps on loopback, and TCP sweeps with silent hosts inside a
+# host list load and save, ICMP sweeps on loopback, and TCP sweeps with silent hosts inside a
 # network namespace of its own (root only) against the one-after-the-other design.
+# The CSV figures: inventory export and import, host list preview, backup.
 # BUILD_DIR chooses the build directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
