@@ -34,7 +34,9 @@ QTableWidget* refusalTable(const QVector<hostListCsv::Refused>& refused, QWidget
         const hostListCsv::Refused& item = refused.at(r);
         table->setItem(r, 0, new QTableWidgetItem(QString::number(item.line)));
         table->setItem(r, 1, new QTableWidgetItem(item.address));
-        table->setItem(r, 2, new QTableWidgetItem(item.reason));
+        auto* reason = new QTableWidgetItem(item.reason);
+        reason->setToolTip(item.reason); // long reasons do not fit the column
+        table->setItem(r, 2, reason);
     }
     table->resizeColumnToContents(0);
     table->setColumnWidth(1, 130);
@@ -75,5 +77,5 @@ importWindow::importWindow(
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    resize(640, preview.refused.isEmpty() ? 200 : 480);
+    resize(760, preview.refused.isEmpty() ? 200 : 480);
 }
