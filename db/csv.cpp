@@ -185,6 +185,19 @@ bool Reader::next(QStringList& cells)
 }
 
 // One record into `cells`; `blank` when the line held nothing at all. False at the end or on a fault.
+// One character inside quotes: a doubled quote is a quote, a single one closes the cell.
+void Reader::quotedChar(int ch, QString& cell, bool& quoted)
+{
+    if (ch == '"' && peek() == '"') {
+        cell += QChar(take());
+    } else if (ch == '"') {
+        quoted = false;
+    } else {
+        cell += QChar(ch);
+        physicalLine += ch == '\n' ? 1 : 0;
+    }
+}
+
 bool Reader::readRecord(QStringList& cells, bool& blank)
 {
     cells.clear();
@@ -199,20 +212,12 @@ bool Reader::readRecord(QStringList& cells, bool& blank)
                             .arg(recordLine)
                             .arg(limits.maxRecordChars));
         const int ch = take();
-        if (ch < 0) {
-            if (quoted)
-                return fail(QStringLiteral("Строка %1: кавычка не закрыта до конца файла.").arg(recordLine));
+        if (ch < 0 && quoted)
+            return fail(QStringLiteral("Строка %1: кавычка не закрыта до конца файла.").arg(recordLine));
+        if (ch < 0)
             break;
-        }
         if (quoted) {
-            if (ch == '"' && peek() == '"')
-                cell += QChar(take());
-            else if (ch == '"')
-                quoted = false;
-            else {
-                cell += QChar(ch);
-                physicalLine += ch == '\n' ? 1 : 0;
-            }
+            quotedChar(ch, cell, quoted);
         } else if (ch == sep.unicode()) {
             cells << unguard(cell);
             cell.clear();

@@ -54,6 +54,7 @@ private:
     bool fail(const QString& text);
     void detectSeparator();
     bool readRecord(QStringList& cells, bool& blank);
+    void quotedChar(int ch, QString& cell, bool& quoted);
 
     QIODevice& device;
     std::unique_ptr<QTextDecoder> decoder;

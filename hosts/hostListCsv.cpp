@@ -47,6 +47,36 @@ QString refusalOf(const QString& address, const QString& subnet)
     return address.isEmpty() ? QStringLiteral("адрес не указан") : QStringLiteral("не IPv4-адрес");
 }
 
+// The rows whose address may go into `subnet`, the last of repeated addresses winning in the place of
+// the first; the others into `refused`.
+QVector<Candidate> collect(
+    csv::Reader& reader, int addressAt, int noteAt, const QString& subnet, QVector<Refused>& refused)
+{
+    QVector<Candidate> candidates;
+    QHash<QString, int> candidateOf; // address -> index in candidates
+    QStringList cells;
+    while (reader.next(cells)) {
+        const Candidate c { reader.line(), cells.value(addressAt).trimmed(), cells.value(noteAt) };
+        const QString refusal = refusalOf(c.address, subnet);
+        if (!refusal.isEmpty()) {
+            refused << Refused { c.line, c.address, refusal };
+            continue;
+        }
+        const auto earlier = candidateOf.constFind(c.address);
+        if (earlier == candidateOf.constEnd()) {
+            candidateOf.insert(c.address, candidates.size());
+            candidates << c;
+            continue;
+        }
+        // As a save of two equal addresses keeps the later note.
+        Candidate& kept = candidates[*earlier];
+        refused << Refused { kept.line, kept.address,
+            QStringLiteral("адрес повторяется в строке %1, записывается последняя строка").arg(c.line) };
+        kept = c;
+    }
+    return candidates;
+}
+
 // Sorts the candidates into new, changed and unchanged by what is stored.
 QString compareWithStored(DB& db, const QString& subnet, const QVector<Candidate>& candidates, Preview& out)
 {
@@ -117,27 +147,7 @@ Loaded preview(DB& db, const QString& subnet, QIODevice& device, csv::Limits lim
             addressAt < 0 ? missingColumn(QStringLiteral("адреса"), addressTitles())
                           : missingColumn(QStringLiteral("примечания"), noteTitles()) };
     Preview out;
-    QVector<Candidate> candidates;
-    QHash<QString, int> candidateOf; // address -> index in candidates
-    while (reader.next(cells)) {
-        const Candidate c { reader.line(), cells.value(addressAt).trimmed(), cells.value(noteAt) };
-        const QString refusal = refusalOf(c.address, subnet);
-        if (!refusal.isEmpty()) {
-            out.refused << Refused { c.line, c.address, refusal };
-            continue;
-        }
-        const auto earlier = candidateOf.constFind(c.address);
-        if (earlier == candidateOf.constEnd()) {
-            candidateOf.insert(c.address, candidates.size());
-            candidates << c;
-            continue;
-        }
-        // The later line wins, as a save of two equal addresses keeps the later note.
-        Candidate& kept = candidates[*earlier];
-        out.refused << Refused { kept.line, kept.address,
-            QStringLiteral("адрес повторяется в строке %1, записывается последняя строка").arg(c.line) };
-        kept = c;
-    }
+    const QVector<Candidate> candidates = collect(reader, addressAt, noteAt, subnet, out.refused);
     if (!reader.error().isEmpty())
         return { std::nullopt, reader.error() };
     if (candidates.isEmpty() && out.refused.isEmpty())
