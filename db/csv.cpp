@@ -164,7 +164,8 @@ void Reader::detectSeparator()
         else if (!quoted && ch == QLatin1Char(';'))
             ++semicolons;
     }
-    sep = semicolons > commas ? QLatin1Char(';') : QLatin1Char(',');
+    // A tie goes to the semicolon: what spreadsheets with Russian settings write.
+    sep = semicolons > 0 && semicolons >= commas ? QLatin1Char(';') : QLatin1Char(',');
 }
 
 bool Reader::next(QStringList& cells)

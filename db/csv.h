@@ -37,7 +37,8 @@ struct Limits {
 // length bound, more records than the bound. Blank lines are skipped. Cells come back unguarded.
 class Reader {
 public:
-    // A null separator: the one of ',' and ';' that occurs more often in the first line.
+    // A null separator: the one of ',' and ';' that occurs more often outside quotes in the first
+    // line (';' on a tie).
     explicit Reader(QIODevice& device, QChar separator = QChar(), Limits limits = {});
     ~Reader();
 
