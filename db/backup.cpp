@@ -103,9 +103,12 @@ QString makeCopy(DB& db, const QString& target)
     const QString damage = integrityOf(temporary.fileName());
     if (!damage.isEmpty())
         return QStringLiteral("Записанная копия не прошла проверку целостности: ") + damage;
-    if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
-        return QStringLiteral("Не удалось переименовать копию в ") + target + QStringLiteral(": ")
-            + QString::fromLocal8Bit(std::strerror(errno));
+    // The temporary file is private to its owner; the copy is as readable as the database itself.
+    QFile::setPermissions(temporary.fileName(), QFileInfo(live).permissions());
+    if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        return QStringLiteral("Не удалось переименовать копию в ") + target + QStringLiteral(": ") + reason;
+    }
     temporary.setAutoRemove(false);
     return {};
 }
