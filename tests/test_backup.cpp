@@ -127,6 +127,7 @@ void TestBackup::copyWhileAnotherConnectionWrites()
         DbProbe copy(path("copy.db"));
         const auto counts = copy.rows("SELECT (SELECT COUNT(*) FROM subnets), (SELECT COUNT(*) FROM hosts), "
                                       "(SELECT integrity_check FROM pragma_integrity_check)");
+        QCOMPARE(counts.size(), 1); // no tables: the copy is not a copy
         QCOMPARE(counts[0][0].toInt(), counts[0][1].toInt() + 1);
         QCOMPARE(counts[0][2].toString(), QString("ok"));
         seen << counts[0][1].toInt();
