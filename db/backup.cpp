@@ -86,33 +86,6 @@ QString integrityOf(const QString& file)
 
 } // namespace
 
-QString makeCopy(DB& db, const QString& target)
-{
-    const QString live = db.conn.databaseName();
-    if (sameFile(target, live) || QFileInfo(target).absoluteFilePath() == QFileInfo(live).absoluteFilePath())
-        return QStringLiteral("Копию нельзя записать поверх самой базы данных: выберите другой файл.");
-    // VACUUM INTO writes only into a new or empty file: an empty one beside the target, renamed at the end.
-    QTemporaryFile temporary(QFileInfo(target).absolutePath() + QStringLiteral("/.zarvin-copy-XXXXXX"));
-    if (!temporary.open())
-        return QStringLiteral("Не удалось создать файл в папке ") + QFileInfo(target).absolutePath()
-            + QStringLiteral(": ") + temporary.errorString();
-    temporary.close();
-    const SqlResult vacuum = db.run(QStringLiteral("VACUUM INTO ?"), { temporary.fileName() });
-    if (!vacuum.ok())
-        return QStringLiteral("Не удалось записать копию: ") + vacuum.errorText;
-    const QString damage = integrityOf(temporary.fileName());
-    if (!damage.isEmpty())
-        return QStringLiteral("Записанная копия не прошла проверку целостности: ") + damage;
-    // The temporary file is private to its owner; the copy is as readable as the database itself.
-    QFile::setPermissions(temporary.fileName(), QFileInfo(live).permissions());
-    if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        return QStringLiteral("Не удалось переименовать копию в ") + target + QStringLiteral(": ") + reason;
-    }
-    temporary.setAutoRemove(false);
-    return {};
-}
-
 namespace {
 
 // Names of the columns of `table` in the file the probe reads, in their order.
@@ -159,6 +132,35 @@ QString refusalOf(DB& db, const QString& source)
 }
 
 } // namespace
+
+QString makeCopy(DB& db, const QString& target)
+{
+    const QString live = db.conn.databaseName();
+    if (sameFile(target, live) || QFileInfo(target).absoluteFilePath() == QFileInfo(live).absoluteFilePath())
+        return QStringLiteral("Копию нельзя записать поверх самой базы данных: выберите другой файл.");
+    // VACUUM INTO writes only into a new or empty file: an empty one beside the target, renamed at the end.
+    QTemporaryFile temporary(QFileInfo(target).absolutePath() + QStringLiteral("/.zarvin-copy-XXXXXX"));
+    if (!temporary.open())
+        return QStringLiteral("Не удалось создать файл в папке ") + QFileInfo(target).absolutePath()
+            + QStringLiteral(": ") + temporary.errorString();
+    temporary.close();
+    const SqlResult vacuum = db.run(QStringLiteral("VACUUM INTO ?"), { temporary.fileName() });
+    if (!vacuum.ok())
+        return QStringLiteral("Не удалось записать копию: ") + vacuum.errorText;
+    QString damage = integrityOf(temporary.fileName());
+    if (damage.isEmpty())
+        damage = checkTables(temporary.fileName()); // an empty file passes the integrity check
+    if (!damage.isEmpty())
+        return QStringLiteral("Записанная копия не прошла проверку: ") + damage;
+    // The temporary file is private to its owner; the copy is as readable as the database itself.
+    QFile::setPermissions(temporary.fileName(), QFileInfo(live).permissions());
+    if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        return QStringLiteral("Не удалось переименовать копию в ") + target + QStringLiteral(": ") + reason;
+    }
+    temporary.setAutoRemove(false);
+    return {};
+}
 
 Inspection inspect(DB& db, const QString& source)
 {
