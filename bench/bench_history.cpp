@@ -60,10 +60,10 @@ Span timedRecord(DB& db, const ScanOutcome& o)
 void seedHosts(DB& db, const QString& subnet)
 {
     const net::HostRange range = net::hostRange(*net::parseNetwork(subnet));
-    db.transaction();
+    db.run(QStringLiteral("BEGIN"));
     for (quint64 i = 0; i < range.count; ++i)
         hostTable::insertHost(db, subnet, net::toText(range.at(i)), QStringLiteral("host %1").arg(i));
-    db.commit();
+    db.run(QStringLiteral("COMMIT"));
 }
 
 } // namespace

@@ -21,7 +21,7 @@ namespace {
 // address of 10.1.0.0/16 stored under it.
 void seedInventory(DB& db)
 {
-    db.transaction();
+    db.run(QStringLiteral("BEGIN"));
     const auto row = [&db](int id, const QString& name, const QString& subnet, const QVariant& parent,
                          const QVariant& parentSubnet) {
         db.run(
@@ -46,20 +46,20 @@ void seedInventory(DB& db)
             { QStringLiteral("10.1.0.0/16"), net::toText(hosts.at(i)),
                 i % 1000 == 7 ? QStringLiteral("СКЛАД, стойка %1").arg(i)
                               : QStringLiteral("рабочая станция %1").arg(i) });
-    db.commit();
+    db.run(QStringLiteral("COMMIT"));
 }
 
 // The organisation 10.0.0.0/8 with 10,000 direct branches, every other /24.
 void seedWideOrganisation(DB& db)
 {
-    db.transaction();
+    db.run(QStringLiteral("BEGIN"));
     db.run(QStringLiteral("INSERT INTO subnets (id, name, subnet) VALUES (1, 'Организация', '10.0.0.0/8')"));
     for (int i = 0; i < 10000; ++i)
         db.run(QStringLiteral(
                    "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, 1, '10.0.0.0/8')"),
             { QStringLiteral("Филиал %1").arg(i),
                 net::toText(net::Network { net::Address(0x0a000000u + 512u * i), 24 }) });
-    db.commit();
+    db.run(QStringLiteral("COMMIT"));
 }
 
 // Milliseconds of the slowest and the median of `runs` runs; the first run is reported apart.

@@ -3,17 +3,19 @@
 # host list load and save, the scan history (recording, comparison), search, usage and free space
 # on 10,001 tree rows and 65,534 hosts, ICMP sweeps on loopback, and TCP sweeps with silent hosts
 # inside a network namespace of its own (root only) against the one-after-the-other design.
+# The CSV figures: inventory export and import, host list preview, backup.
 # BUILD_DIR chooses the build directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZARVIN_BUILD_TESTS=OFF -DZARVIN_BUILD_BENCHMARKS=ON > /dev/null
-cmake --build "$build" -j2 --target bench_hosts bench_scan bench_history bench_plan > /dev/null
+cmake --build "$build" -j2 --target bench_hosts bench_scan bench_history bench_plan bench_transfer > /dev/null
 export QT_QPA_PLATFORM=offscreen
 hosts=$(realpath "$build/bench/bench_hosts")
 scan=$(realpath "$build/bench/bench_scan")
 history=$(realpath "$build/bench/bench_history")
 plan=$(realpath "$build/bench/bench_plan")
+transfer=$(realpath "$build/bench/bench_transfer")
 
 echo "== Host list"
 "$hosts" 2> /dev/null
@@ -23,6 +25,9 @@ echo "== Scan history"
 
 echo "== Search, usage and free space"
 "$plan" 2> /dev/null
+
+echo "== CSV and backup"
+"$transfer"
 
 echo "== ICMP on loopback"
 "$scan" ping-one

@@ -35,6 +35,8 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     connect(hosts->pbDeleleAll, &QPushButton::clicked, this, &hostsWindow::deleteAll);
     connect(hosts->pbCompare, &QPushButton::clicked, this, &hostsWindow::openComparison);
     connect(hosts->pbFreeAddress, &QPushButton::clicked, this, &hostsWindow::addFreeAddress);
+    connect(hosts->pbExport, &QPushButton::clicked, this, &hostsWindow::exportCsv);
+    connect(hosts->pbImport, &QPushButton::clicked, this, &hostsWindow::importCsv);
     watchModel();
     hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);

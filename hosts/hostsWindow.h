@@ -73,6 +73,11 @@ public:
     // Selects and shows the table row with this address; false when the table has none.
     bool selectHost(const QString& host);
 
+    // --- CSV of the host list (hostsTransfer.cpp) ---
+public slots:
+    void exportCsv();
+    void importCsv();
+
     // --- scanning (hostsWindowScan.cpp) ---
 public slots:
     void scanWindow();

@@ -61,6 +61,10 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->editRow, &QAction::triggered, this, &ZarvinWindow::editRow);
     connect(ui->find, &QAction::triggered, this, &ZarvinWindow::openFind);
     watchRowStatus();
+    connect(ui->exportCsv, &QAction::triggered, this, &ZarvinWindow::exportInventory);
+    connect(ui->importCsv, &QAction::triggered, this, &ZarvinWindow::importInventory);
+    connect(ui->backupDb, &QAction::triggered, this, &ZarvinWindow::backupDatabase);
+    connect(ui->restoreDb, &QAction::triggered, this, &ZarvinWindow::restoreDatabase);
 }
 
 ZarvinWindow::~ZarvinWindow() = default;

@@ -63,6 +63,12 @@ public slots:
     void showRowStatus();
     void showFreeSpace();
 
+    // Data in and out: CSV of the whole inventory, backup and restore (dataTransfer.cpp).
+    void exportInventory();
+    void importInventory();
+    void backupDatabase();
+    void restoreDatabase();
+
 public:
     // A branch triple (name, subnet, parent subnet), or none when the dialog refused it.
     // Returns false when the insert broke the uniqueness of the subnet.

@@ -1,0 +1,103 @@
+// Figures for moving data in and out: the whole inventory to CSV and back, the preview of a host
+// list import, and a backup, on 10,000 tree rows and a /16 full of hosts.
+#include "db/DB.h"
+#include "db/backup.h"
+#include "hosts/hostListCsv.h"
+#include "hosts/hostTable.h"
+#include "net/ipv4.h"
+#include "tree/inventoryCsv.h"
+#include "tree/subnetTable.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+const QString bigBranch = QStringLiteral("10.100.0.0/16");
+
+// The organisation, 9,998 /24 branches and one /16 branch with every host address noted.
+void seed(DB& db)
+{
+    db.run(QStringLiteral("BEGIN"));
+    subnetTable::insertOrganisation(db, QStringLiteral("Организация"), QStringLiteral("10.0.0.0/8"));
+    const QVariant org = subnetTable::idOfSubnet(db, QStringLiteral("10.0.0.0/8")).rows.value(0).value(0);
+    for (int i = 0; i < 9998; ++i) {
+        const QString subnet = QStringLiteral("10.%1.%2.0/24").arg(i / 256).arg(i % 256);
+        subnetTable::insertBranch(db, QStringLiteral("Филиал %1").arg(i), subnet, org, QStringLiteral("10.0.0.0/8"));
+    }
+    subnetTable::insertBranch(db, QStringLiteral("Большой"), bigBranch, org, QStringLiteral("10.0.0.0/8"));
+    const net::HostRange range = net::hostRange(*net::parseNetwork(bigBranch));
+    for (quint64 i = 0; i < range.count; ++i)
+        hostTable::insertHost(db, bigBranch, net::toText(range.at(i)), QStringLiteral("хост, «%1»").arg(i));
+    db.run(QStringLiteral("COMMIT"));
+}
+
+double timed(const std::function<void()>& work)
+{
+    QElapsedTimer clock;
+    clock.start();
+    work();
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+void report(const char* what, double seconds, double goal)
+{
+    std::printf("%-52s %7.3f s   goal %.0f s   %5.1f%% of goal\n", what, seconds, goal, 100.0 * seconds / goal);
+}
+
+QByteArray hostList()
+{
+    QByteArray bytes = "IP-адрес хоста;Примечание\r\n";
+    const net::HostRange range = net::hostRange(*net::parseNetwork(bigBranch));
+    for (quint64 i = 0; i < range.count; ++i)
+        bytes += (net::toText(range.at(i)) + QStringLiteral(";новое примечание %1\r\n").arg(i)).toUtf8();
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    qputenv("ZARVIN_SUBNETS_DIR", dir.path().toUtf8());
+    DB db;
+    seed(db);
+    const QString csv = dir.filePath(QStringLiteral("inventory.csv"));
+    QString error;
+    report("export: 10,000 tree rows + 65,534 hosts", timed([&] { error += inventoryCsv::exportTo(db, csv); }), 1);
+    report("backup of that database (VACUUM INTO + check)",
+        timed([&] { error += backup::makeCopy(db, dir.filePath(QStringLiteral("copy.db"))); }), 1);
+    QBuffer list;
+    list.setData(hostList());
+    list.open(QIODevice::ReadOnly);
+    report("preview of a 65,534-line host CSV (all stored)", timed([&] {
+        const auto loaded = hostListCsv::preview(db, bigBranch, list);
+        error += loaded.error;
+        if (loaded.preview && loaded.preview->changed.size() != 65534)
+            error += QStringLiteral("preview miscounted");
+    }),
+        1);
+    subnetTable::deleteEverything(db);
+    report("import of the same into an empty database", timed([&] {
+        QFile file(csv);
+        file.open(QIODevice::ReadOnly);
+        const auto loaded = inventoryCsv::read(file);
+        error += loaded.plan ? inventoryCsv::write(db, *loaded.plan) : loaded.error;
+    }),
+        2);
+    const qint64 rows = db.run(QStringLiteral("SELECT (SELECT COUNT(*) FROM subnets) + (SELECT COUNT(*) FROM hosts)"))
+                            .rows.value(0)
+                            .value(0)
+                            .toLongLong();
+    std::printf("rows after import: %lld (expected 75534); csv size %lld bytes\n", rows, QFile(csv).size());
+    if (!error.isEmpty())
+        std::printf("ERROR: %s\n", qPrintable(error));
+    return error.isEmpty() && rows == 75534 ? 0 : 1;
+}

@@ -1,0 +1,242 @@
+#include "db/csv.h"
+
+#include <QIODevice>
+#include <QTextCodec>
+
+namespace csv {
+
+namespace {
+
+const QChar apostrophe = QLatin1Char('\'');
+const QChar quote = QLatin1Char('"');
+constexpr int chunkBytes = 1 << 16;
+
+// Apostrophes followed by a formula start: the cells that guard and unguard touch.
+bool startsGuarded(const QString& text, int minApostrophes)
+{
+    int i = 0;
+    while (i < text.size() && text.at(i) == apostrophe)
+        ++i;
+    return i >= minApostrophes && i < text.size() && isFormulaStart(text.at(i));
+}
+
+bool needsQuotes(const QString& cell, QChar separator)
+{
+    if (cell.isEmpty())
+        return false;
+    if (cell.front().isSpace() || cell.back().isSpace())
+        return true;
+    for (const QChar ch : cell)
+        if (ch == separator || ch == quote || ch == QLatin1Char('\n') || ch == QLatin1Char('\r'))
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool isFormulaStart(QChar ch)
+{
+    switch (ch.unicode()) {
+    case '=':
+    case '+':
+    case '-':
+    case '@':
+    case '\t':
+    case '\r':
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString guard(const QString& text)
+{
+    return startsGuarded(text, 0) ? apostrophe + text : text;
+}
+
+QString unguard(const QString& text)
+{
+    return startsGuarded(text, 1) ? text.mid(1) : text;
+}
+
+QByteArray byteOrderMark()
+{
+    return QByteArrayLiteral("\xEF\xBB\xBF");
+}
+
+QByteArray record(const QStringList& cells, QChar separator)
+{
+    QString line;
+    for (int i = 0; i < cells.size(); ++i) {
+        if (i > 0)
+            line += separator;
+        const QString cell = guard(cells.at(i));
+        if (!needsQuotes(cell, separator)) {
+            line += cell;
+            continue;
+        }
+        line += quote;
+        line += QString(cell).replace(quote, QStringLiteral("\"\""));
+        line += quote;
+    }
+    line += QLatin1String("\r\n");
+    return line.toUtf8();
+}
+
+Reader::Reader(QIODevice& source, QChar separator, Limits bounds)
+    : device(source)
+    , decoder(std::make_unique<QTextDecoder>(QTextCodec::codecForName("UTF-8")))
+    , limits(bounds)
+    , sep(separator)
+{ }
+
+Reader::~Reader() = default;
+
+bool Reader::fail(const QString& text)
+{
+    if (fault.isEmpty())
+        fault = text;
+    atEnd = true;
+    return false;
+}
+
+// Appends the next chunk to the unread text; false at the end of the file or on a fault.
+bool Reader::fill()
+{
+    if (atEnd)
+        return false;
+    const QByteArray bytes = device.read(chunkBytes);
+    if (bytes.isEmpty()) {
+        atEnd = true;
+        if (decoder->needsMoreData())
+            return fail(QStringLiteral("Файл не в кодировке UTF-8: он обрывается посреди символа."));
+        return false;
+    }
+    if (bytes.contains('\0'))
+        return fail(QStringLiteral("Файл не текстовый (в нём есть нулевые байты): это не CSV."));
+    const QString text = decoder->toUnicode(bytes);
+    if (decoder->hasFailure())
+        return fail(QStringLiteral("Файл не в кодировке UTF-8 (ошибка около строки %1).").arg(physicalLine));
+    buffer = buffer.mid(pos) + text;
+    pos = 0;
+    if (!started) {
+        started = true;
+        if (buffer.startsWith(QChar(0xFEFF)))
+            pos = 1;
+    }
+    return true;
+}
+
+int Reader::peek()
+{
+    while (pos >= buffer.size())
+        if (!fill())
+            return -1;
+    return buffer.at(pos).unicode();
+}
+
+int Reader::take()
+{
+    const int ch = peek();
+    if (ch >= 0)
+        ++pos;
+    return ch;
+}
+
+// Counts the separators of the first line outside quotes, reading ahead as far as it needs.
+void Reader::detectSeparator()
+{
+    int commas = 0, semicolons = 0;
+    bool quoted = false;
+    for (int i = 0;; ++i) {
+        while (pos + i >= buffer.size() && i < limits.maxRecordChars)
+            if (!fill())
+                break;
+        if (pos + i >= buffer.size() || i >= limits.maxRecordChars)
+            break;
+        const QChar ch = buffer.at(pos + i);
+        if (ch == quote)
+            quoted = !quoted;
+        else if (!quoted && (ch == QLatin1Char('\n') || ch == QLatin1Char('\r')))
+            break;
+        else if (!quoted && ch == QLatin1Char(','))
+            ++commas;
+        else if (!quoted && ch == QLatin1Char(';'))
+            ++semicolons;
+    }
+    // A tie goes to the semicolon: what spreadsheets with Russian settings write.
+    sep = semicolons > 0 && semicolons >= commas ? QLatin1Char(';') : QLatin1Char(',');
+}
+
+bool Reader::next(QStringList& cells)
+{
+    if (sep.isNull())
+        detectSeparator();
+    bool blank = true;
+    while (readRecord(cells, blank)) {
+        if (blank)
+            continue;
+        if (++records > limits.maxRecords)
+            return fail(QStringLiteral("В файле больше %1 записей: столько не загружается за один раз. "
+                                       "Разделите файл на части.")
+                            .arg(limits.maxRecords));
+        return true;
+    }
+    return false;
+}
+
+// One record into `cells`; `blank` when the line held nothing at all. False at the end or on a fault.
+// One character inside quotes: a doubled quote is a quote, a single one closes the cell.
+void Reader::quotedChar(int ch, QString& cell, bool& quoted)
+{
+    if (ch == '"' && peek() == '"') {
+        cell += QChar(take());
+    } else if (ch == '"') {
+        quoted = false;
+    } else {
+        cell += QChar(ch);
+        physicalLine += ch == '\n' ? 1 : 0;
+    }
+}
+
+bool Reader::readRecord(QStringList& cells, bool& blank)
+{
+    cells.clear();
+    if (peek() < 0)
+        return false;
+    recordLine = physicalLine;
+    QString cell;
+    bool quoted = false, wasQuoted = false;
+    for (int length = 0;; ++length) {
+        if (length > limits.maxRecordChars)
+            return fail(QStringLiteral("Строка %1 длиннее %2 знаков: это не похоже на CSV-файл.")
+                            .arg(recordLine)
+                            .arg(limits.maxRecordChars));
+        const int ch = take();
+        if (ch < 0 && quoted)
+            return fail(QStringLiteral("Строка %1: кавычка не закрыта до конца файла.").arg(recordLine));
+        if (ch < 0)
+            break;
+        if (quoted) {
+            quotedChar(ch, cell, quoted);
+        } else if (ch == sep.unicode()) {
+            cells << unguard(cell);
+            cell.clear();
+            wasQuoted = false;
+        } else if (ch == '\r' || ch == '\n') {
+            if (ch == '\r' && peek() == '\n')
+                take();
+            ++physicalLine;
+            break;
+        } else if (ch == '"' && cell.isEmpty() && !wasQuoted) {
+            quoted = wasQuoted = true;
+        } else {
+            cell += QChar(ch);
+        }
+    }
+    blank = cells.isEmpty() && cell.isEmpty() && !wasQuoted;
+    cells << unguard(cell);
+    return fault.isEmpty();
+}
+
+} // namespace csv

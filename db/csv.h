@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QChar>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QIODevice;
+class QTextDecoder;
+
+// CSV as RFC 4180 reads it, in UTF-8, with cells a spreadsheet would run as formulas defused.
+namespace csv {
+
+// Cells starting with one of these are formulas (or become them) in common spreadsheets.
+bool isFormulaStart(QChar ch);
+// A cell that is apostrophes followed by a formula start gets one apostrophe more; unguard takes
+// exactly one away from such a cell. Every text comes back from guard + unguard unchanged.
+QString guard(const QString& text);
+QString unguard(const QString& text);
+
+// The byte-order mark that makes spreadsheets read the file as UTF-8.
+QByteArray byteOrderMark();
+// One record in UTF-8: guarded cells joined by `separator`, quoted when they hold the separator,
+// a quote, a line break or a leading or trailing blank; CRLF at the end.
+QByteArray record(const QStringList& cells, QChar separator);
+
+// Bounds that keep a huge or foreign file from eating memory and time.
+struct Limits {
+    int maxRecordChars = 1 << 20;
+    int maxRecords = 500000;
+};
+
+// Reads records one at a time from UTF-8 text (with or without a byte-order mark). Stops at the
+// first fault with a Russian message: not UTF-8, binary, an unclosed quote, a record over the
+// length bound, more records than the bound. Blank lines are skipped. Cells come back unguarded.
+class Reader {
+public:
+    // A null separator: the one of ',' and ';' that occurs more often outside quotes in the first
+    // line (';' on a tie).
+    explicit Reader(QIODevice& device, QChar separator = QChar(), Limits limits = {});
+    ~Reader();
+
+    // False at the end of the file or on a fault (then error() is not empty).
+    bool next(QStringList& cells);
+    QString error() const { return fault; }
+    int line() const { return recordLine; } // the line the last record began on, from 1
+    QChar separator() const { return sep; }
+
+private:
+    bool fill();
+    int peek();
+    int take();
+    bool fail(const QString& text);
+    void detectSeparator();
+    bool readRecord(QStringList& cells, bool& blank);
+    void quotedChar(int ch, QString& cell, bool& quoted);
+
+    QIODevice& device;
+    std::unique_ptr<QTextDecoder> decoder;
+    Limits limits;
+    QString buffer;
+    int pos = 0;
+    bool atEnd = false;
+    bool started = false;
+    QChar sep;
+    int physicalLine = 1;
+    int recordLine = 0;
+    int records = 0;
+    QString fault;
+};
+
+} // namespace csv

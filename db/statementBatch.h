@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+class DB;
+
+// One statement prepared once and run for many rows, inside a transaction the caller holds:
+// imports write tens of thousands of rows, and preparing each again would cost most of the time.
+class StatementBatch {
+public:
+    StatementBatch(DB& db, const QString& sql);
+    ~StatementBatch();
+
+    // Binds the values in order (a null text as the empty text, as DB::run does) and runs the
+    // statement; false once any run has failed.
+    bool run(const QVariantList& values);
+    QString errorText() const;
+    QVariant lastInsertId() const { return query.lastInsertId(); }
+
+private:
+    QSqlQuery query;
+    bool ok = false;
+};

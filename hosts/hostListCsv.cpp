@@ -1,0 +1,181 @@
+#include "hosts/hostListCsv.h"
+
+#include "db/DB.h"
+#include "db/statementBatch.h"
+#include "hosts/hostCheck.h"
+
+#include <QHash>
+#include <QSaveFile>
+#include <QSqlError>
+
+#include <algorithm>
+
+namespace hostListCsv {
+
+namespace {
+
+const QChar separator = QLatin1Char(';');
+
+int columnOf(const QStringList& cells, const QStringList& titles)
+{
+    for (int i = 0; i < cells.size(); ++i)
+        if (titles.contains(cells.at(i).trimmed().toLower()))
+            return i;
+    return -1;
+}
+
+QString missingColumn(const QString& what, const QStringList& titles)
+{
+    return QStringLiteral("В первой строке файла нет столбца ") + what + QStringLiteral(" (подходят заголовки: ")
+        + titles.join(QStringLiteral(", ")) + QStringLiteral(").");
+}
+
+struct Candidate {
+    int line;
+    QString address;
+    QString note;
+};
+
+// The reason an address cell cannot be imported into `subnet`; empty when it can.
+QString refusalOf(const QString& address, const QString& subnet)
+{
+    const hostCheck::Verdict verdict = hostCheck::check(address, subnet);
+    if (verdict.kind == hostCheck::Verdict::Refuse)
+        return verdict.message;
+    if (verdict.kind == hostCheck::Verdict::Keep)
+        return {};
+    return address.isEmpty() ? QStringLiteral("адрес не указан") : QStringLiteral("не IPv4-адрес");
+}
+
+// The rows whose address may go into `subnet`, the last of repeated addresses winning in the place of
+// the first; the others into `refused`.
+QVector<Candidate> collect(
+    csv::Reader& reader, int addressAt, int noteAt, const QString& subnet, QVector<Refused>& refused)
+{
+    QVector<Candidate> candidates;
+    QHash<QString, int> candidateOf; // address -> index in candidates
+    QStringList cells;
+    while (reader.next(cells)) {
+        const Candidate c { reader.line(), cells.value(addressAt).trimmed(), cells.value(noteAt) };
+        const QString refusal = refusalOf(c.address, subnet);
+        if (!refusal.isEmpty()) {
+            refused << Refused { c.line, c.address, refusal };
+            continue;
+        }
+        const auto earlier = candidateOf.constFind(c.address);
+        if (earlier == candidateOf.constEnd()) {
+            candidateOf.insert(c.address, candidates.size());
+            candidates << c;
+            continue;
+        }
+        // As a save of two equal addresses keeps the later note.
+        Candidate& kept = candidates[*earlier];
+        refused << Refused { kept.line, kept.address,
+            QStringLiteral("адрес повторяется в строке %1, записывается последняя строка").arg(c.line) };
+        kept = c;
+    }
+    return candidates;
+}
+
+// Sorts the candidates into new, changed and unchanged by what is stored.
+QString compareWithStored(DB& db, const QString& subnet, const QVector<Candidate>& candidates, Preview& out)
+{
+    const SqlResult stored = db.run(QStringLiteral("SELECT host, subnet, note FROM hosts"));
+    if (!stored.ok())
+        return stored.errorText;
+    QHash<QString, QPair<QString, QString>> storedHost; // address -> subnet, note
+    for (const QVariantList& r : stored.rows)
+        storedHost.insert(r.at(0).toString(), { r.at(1).toString(), r.at(2).toString() });
+    for (const Candidate& c : candidates) {
+        const auto found = storedHost.constFind(c.address);
+        if (found == storedHost.constEnd())
+            out.fresh << HostNote { c.address, c.note };
+        else if (found->first != subnet)
+            out.refused << Refused { c.line, c.address, QStringLiteral("записан в подсети ") + found->first };
+        else if (c.note.isEmpty() || c.note == found->second)
+            ++out.unchanged; // an empty cell never erases a stored note
+        else
+            out.changed << HostNote { c.address, c.note };
+    }
+    return {};
+}
+
+} // namespace
+
+QStringList header()
+{
+    return { QStringLiteral("IP-адрес хоста"), QStringLiteral("Примечание") };
+}
+
+QStringList addressTitles()
+{
+    return { QStringLiteral("ip-адрес хоста"), QStringLiteral("ip-адрес"), QStringLiteral("ip адрес"),
+        QStringLiteral("ip"), QStringLiteral("адрес"), QStringLiteral("хост"), QStringLiteral("host"),
+        QStringLiteral("address"), QStringLiteral("ip address") };
+}
+
+QStringList noteTitles()
+{
+    return { QStringLiteral("примечание"), QStringLiteral("комментарий"), QStringLiteral("описание"),
+        QStringLiteral("note"), QStringLiteral("comment"), QStringLiteral("description") };
+}
+
+QString exportTo(const QVector<HostNote>& rows, const QString& path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    file.write(csv::byteOrderMark() + csv::record(header(), separator));
+    for (const HostNote& row : rows)
+        if (!row.first.isEmpty() || !row.second.isEmpty())
+            file.write(csv::record({ row.first, row.second }, separator));
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+Loaded preview(DB& db, const QString& subnet, QIODevice& device, csv::Limits limits)
+{
+    csv::Reader reader(device, QChar(), limits);
+    QStringList cells;
+    if (!reader.next(cells))
+        return { std::nullopt, reader.error().isEmpty() ? QStringLiteral("Файл пуст.") : reader.error() };
+    const int addressAt = columnOf(cells, addressTitles());
+    const int noteAt = columnOf(cells, noteTitles());
+    if (addressAt < 0 || noteAt < 0)
+        return { std::nullopt,
+            addressAt < 0 ? missingColumn(QStringLiteral("адреса"), addressTitles())
+                          : missingColumn(QStringLiteral("примечания"), noteTitles()) };
+    Preview out;
+    const QVector<Candidate> candidates = collect(reader, addressAt, noteAt, subnet, out.refused);
+    if (!reader.error().isEmpty())
+        return { std::nullopt, reader.error() };
+    if (candidates.isEmpty() && out.refused.isEmpty())
+        return { std::nullopt, QStringLiteral("В файле нет ни одной строки с адресом, кроме заголовка.") };
+    const QString failed = compareWithStored(db, subnet, candidates, out);
+    if (!failed.isEmpty())
+        return { std::nullopt, failed };
+    std::stable_sort(
+        out.refused.begin(), out.refused.end(), [](const Refused& a, const Refused& b) { return a.line < b.line; });
+    return { out, {} };
+}
+
+QString write(DB& db, const QString& subnet, const Preview& preview)
+{
+    const Status written = db.transaction([&] {
+        QString error;
+        // The save's own statements, prepared once for the whole list.
+        StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
+        StatementBatch update(db, QStringLiteral("UPDATE hosts SET note=? WHERE host=?"));
+        for (int i = 0; i < preview.fresh.size() && error.isEmpty(); ++i)
+            if (!insert.run({ subnet, preview.fresh.at(i).first, preview.fresh.at(i).second }))
+                error = insert.errorText();
+        for (int i = 0; i < preview.changed.size() && error.isEmpty(); ++i)
+            if (!update.run({ preview.changed.at(i).second, preview.changed.at(i).first }))
+                error = update.errorText();
+        return error.isEmpty() ? Status() : Status::failure(error);
+    });
+    return written.errorText;
+}
+
+} // namespace hostListCsv

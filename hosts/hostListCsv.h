@@ -1,0 +1,56 @@
+#pragma once
+
+#include "db/csv.h"
+
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <optional>
+
+class DB;
+class QIODevice;
+
+// One subnet's host list as CSV: a header row, then address and note, one host per record.
+namespace hostListCsv {
+
+using HostNote = QPair<QString, QString>; // address, note
+
+QStringList header(); // the host table's own column titles
+// Header titles (compared without case and surrounding blanks) taken for each column on import.
+QStringList addressTitles();
+QStringList noteTitles();
+
+// Writes the rows (address, note) to `path`, replaced only once the whole file is written.
+// Rows with both cells empty carry nothing and are left out. Empty on success, else the reason.
+QString exportTo(const QVector<HostNote>& rows, const QString& path);
+
+struct Refused {
+    int line = 0;
+    QString address;
+    QString reason;
+};
+
+// What an import would do, decided before anything is written.
+struct Preview {
+    QVector<HostNote> fresh; // inserted
+    QVector<HostNote> changed; // stored here already: their note becomes the imported one
+    int unchanged = 0; // stored here with the same note, or imported with an empty note
+    QVector<Refused> refused; // in line order
+};
+
+struct Loaded {
+    std::optional<Preview> preview;
+    QString error; // a fault of the whole file, Russian; empty when preview is set
+};
+
+// Reads the file (comma or semicolon, from the header row), checks every address against the
+// window subnet as an edited cell is checked, and compares with what is stored. Writes nothing.
+Loaded preview(DB& db, const QString& subnet, QIODevice& device, csv::Limits limits = {});
+
+// Inserts the fresh rows and updates the changed notes in one transaction: all, or nothing.
+// Empty on success, else the reason.
+QString write(DB& db, const QString& subnet, const Preview& preview);
+
+} // namespace hostListCsv

@@ -1,0 +1,60 @@
+// The host list to CSV and back, with a preview before anything is written.
+#include "hosts/hostsWindow.h"
+
+#include "db/DB.h"
+#include "gui/fileDialog.h"
+#include "gui/messages.h"
+#include "hosts/hostListCsv.h"
+#include "hosts/importWindow.h"
+
+#include <QFile>
+#include <QStandardItemModel>
+
+namespace {
+
+const QString csvFilter = QStringLiteral("Файлы CSV (*.csv);;Все файлы (*)");
+
+} // namespace
+
+void hostsWindow::exportCsv()
+{
+    QString suggested = QStringLiteral("hosts-") + windowSubnet + QStringLiteral(".csv");
+    suggested.replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QString path
+        = fileDialog::saveFile(this, QStringLiteral("Экспорт CSV"), csvFilter, suggested, QStringLiteral("csv"));
+    if (path.isEmpty())
+        return;
+    QVector<hostListCsv::HostNote> rows;
+    for (int r = 0; r < model->rowCount(); ++r) {
+        const QStandardItem* address = model->item(r, 0);
+        const QStandardItem* note = model->item(r, 1);
+        rows << hostListCsv::HostNote { address ? address->text() : QString(), note ? note->text() : QString() };
+    }
+    const QString error = hostListCsv::exportTo(rows, path);
+    if (!error.isEmpty())
+        return messages::error(
+            this, QStringLiteral("Не удалось записать файл ") + path + QStringLiteral(":\n") + error);
+    messages::information(this, QStringLiteral("Экспорт CSV"), QStringLiteral("Список хостов записан в файл ") + path);
+}
+
+void hostsWindow::importCsv()
+{
+    const QString path = fileDialog::openFile(this, QStringLiteral("Импорт CSV"), csvFilter);
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return messages::error(
+            this, QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(":\n") + file.errorString());
+    const hostListCsv::Loaded loaded = hostListCsv::preview(*db, windowSubnet, file);
+    if (!loaded.preview)
+        return messages::error(
+            this, QStringLiteral("Файл ") + path + QStringLiteral(" не импортирован.\n") + loaded.error);
+    importWindow preview(*loaded.preview, windowSubnet, model->rowCount() > 0, this);
+    if (preview.exec() != QDialog::Accepted)
+        return;
+    const QString error = hostListCsv::write(*db, windowSubnet, *loaded.preview);
+    if (!error.isEmpty())
+        return messages::error(this, QStringLiteral("Импорт не выполнен, база данных не изменилась.\n") + error);
+    viewRecords(windowSubnet);
+}

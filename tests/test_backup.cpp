@@ -1,0 +1,240 @@
+// Backup and restore without windows: copies taken while another connection writes, restore of
+// every shared table in one step, and each bad copy refused with the live file unchanged.
+#include "db/DB.h"
+#include "db/backup.h"
+#include "tests/support/dataSupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <QScopeGuard>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+QStringList dump(const QString& file)
+{
+    DbProbe probe(file);
+    QStringList out;
+    for (const char* sql : { "SELECT id, subnet, parent_id, parent_subnet, name FROM subnets ORDER BY id",
+             "SELECT id, subnet, host, note FROM hosts ORDER BY id" })
+        for (const auto& r : probe.rows(sql)) {
+            QStringList cells;
+            for (const QVariant& v : r)
+                cells << (v.isNull() ? "NULL" : v.toString());
+            out << cells.join('|');
+        }
+    return out;
+}
+
+// Another program's file, or this program's tables with the wrong columns.
+void makeDatabase(const QString& path, const QStringList& statements)
+{
+    DbProbe probe(path);
+    for (const QString& sql : statements)
+        QVERIFY(probe.exec(sql));
+}
+
+} // namespace
+
+class TestBackup : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        dir = std::make_unique<TempDataDir>();
+        db = std::make_unique<DB>();
+        DbProbe probe(dir->dbPath());
+        probe.exec(
+            "INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES ('10.0.0.0/8', NULL, NULL, 'Орг')");
+        probe.exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Север', '10.1.0.0/16', 1, "
+                   "'10.0.0.0/8')");
+        probe.exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.0.0/16', '10.1.0.5', 'принтер')");
+    }
+    void cleanup()
+    {
+        db.reset();
+        dir.reset();
+    }
+
+    void copyWhileAnotherConnectionWrites();
+    void copyRefusals();
+    void restoreReplacesSharedTables();
+    void badCopiesRefused_data();
+    void badCopiesRefused();
+
+private:
+    QString path(const QString& name) const { return dir->path() + '/' + name; }
+    std::unique_ptr<TempDataDir> dir;
+    std::unique_ptr<DB> db;
+};
+
+// Each copy holds whole transactions of the writer only (a subnet always with its host) and passes
+// the integrity check; the last replaces the earlier ones under the same name.
+void TestBackup::copyWhileAnotherConnectionWrites()
+{
+    std::atomic<bool> stop { false };
+    std::atomic<int> committed { 0 };
+    const QString file = dir->dbPath();
+    std::thread writer([&] {
+        {
+            QSqlDatabase conn = QSqlDatabase::addDatabase("QSQLITE", "writer");
+            conn.setDatabaseName(file);
+            conn.setConnectOptions("QSQLITE_BUSY_TIMEOUT=5000");
+            conn.open();
+            QSqlQuery q(conn);
+            for (int i = 0; !stop && i < 60000; ++i) {
+                conn.transaction();
+                q.exec(QString("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('w', "
+                               "'11.%1.%2.0/24', 1, '10.0.0.0/8')")
+                           .arg(i / 256)
+                           .arg(i % 256));
+                q.exec(QString("INSERT INTO hosts (subnet, host, note) VALUES ('x', '11.%1.%2.1', 'w')")
+                           .arg(i / 256)
+                           .arg(i % 256));
+                if (conn.commit())
+                    ++committed;
+                // Between commits the file is free for a moment, as between a user's saves; a writer
+                // that never lets go would starve every reader of a rollback journal.
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        QSqlDatabase::removeDatabase("writer");
+    });
+    const auto joined = qScopeGuard([&] {
+        stop = true;
+        writer.join();
+    });
+    QVector<int> seen;
+    for (int i = 0; i < 5; ++i) {
+        QTRY_VERIFY(committed > (i + 1) * 20);
+        QCOMPARE(backup::makeCopy(*db, path("copy.db")), QString());
+        DbProbe copy(path("copy.db"));
+        const auto counts = copy.rows("SELECT (SELECT COUNT(*) FROM subnets), (SELECT COUNT(*) FROM hosts), "
+                                      "(SELECT integrity_check FROM pragma_integrity_check)");
+        QCOMPARE(counts.size(), 1); // no tables: the copy is not a copy
+        QCOMPARE(counts[0][0].toInt(), counts[0][1].toInt() + 1);
+        QCOMPARE(counts[0][2].toString(), QString("ok"));
+        seen << counts[0][1].toInt();
+    }
+    QVERIFY2(seen.first() < seen.last(), "the copies were taken while the writer went on");
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden).filter(".zarvin-copy"), QStringList());
+}
+
+// Not over the live file, not into a folder that cannot be written; the live file stays as it was.
+void TestBackup::copyRefusals()
+{
+    const QByteArray before = bytesOf(dir->dbPath());
+    QVERIFY(backup::makeCopy(*db, dir->dbPath()).contains("поверх самой базы данных"));
+    QVERIFY(backup::makeCopy(*db, dir->path() + "/./subnets.db").contains("поверх самой базы данных"));
+    QVERIFY(backup::makeCopy(*db, "/proc/zarvin-copy.db").contains("Не удалось создать файл в папке /proc"));
+    QVERIFY(backup::makeCopy(*db, path("missing/copy.db")).contains("Не удалось создать файл в папке"));
+    QCOMPARE(bytesOf(dir->dbPath()), before);
+}
+
+// Every table the copy shares with the live file, with the same columns, takes the copy's rows;
+// ids and links stay. A failure half-way leaves the live content as it was.
+void TestBackup::restoreReplacesSharedTables()
+{
+    DbProbe live(dir->dbPath());
+    QVERIFY(live.exec("CREATE TABLE scan_history (id integer primary key, host text, at text)"));
+    QVERIFY(live.exec("CREATE TABLE live_only (x text)"));
+    QVERIFY(live.exec("INSERT INTO live_only VALUES ('stays')"));
+    QVERIFY(live.exec("INSERT INTO scan_history (host, at) VALUES ('10.1.0.5', 'before')"));
+    QCOMPARE(backup::makeCopy(*db, path("copy.db")), QString());
+    const QStringList copied = dump(path("copy.db"));
+    QVERIFY(live.exec("DELETE FROM subnets WHERE subnet = '10.1.0.0/16'"));
+    QVERIFY(live.exec("UPDATE hosts SET note = 'changed'"));
+    QVERIFY(live.exec("INSERT INTO scan_history (host, at) VALUES ('10.1.0.6', 'after')"));
+    QVERIFY(
+        live.exec("CREATE TRIGGER refuse BEFORE INSERT ON hosts BEGIN SELECT RAISE(ABORT, 'refused by trigger'); END"));
+    const QStringList changed = dump(dir->dbPath());
+    QVERIFY(backup::restore(*db, path("copy.db")).contains("refused by trigger"));
+    QCOMPARE(dump(dir->dbPath()), changed);
+    QVERIFY(live.exec("DROP TRIGGER refuse"));
+    const backup::Inspection counts = backup::inspect(*db, path("copy.db"));
+    QCOMPARE(QVector<qint64>({ counts.subnetsNow, counts.hostsNow, counts.subnetsInCopy, counts.hostsInCopy }),
+        QVector<qint64>({ 1, 1, 2, 1 }));
+    QCOMPARE(backup::restore(*db, path("copy.db")), QString());
+    QCOMPARE(dump(dir->dbPath()), copied);
+    QCOMPARE(live.rows("SELECT at FROM scan_history"), QVector<QVariantList>({ { "before" } }));
+    QCOMPARE(live.rows("SELECT x FROM live_only"), QVector<QVariantList>({ { "stays" } }));
+}
+
+void TestBackup::badCopiesRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("the live file itself") << "live"
+                                          << "Это и есть открытая база данных";
+    QTest::newRow("a link to the live file") << "link"
+                                             << "Это и есть открытая база данных";
+    QTest::newRow("truncated copy") << "truncated"
+                                    << "не является исправной базой данных SQLite";
+    QTest::newRow("text file") << "text"
+                               << "не является исправной базой данных SQLite";
+    QTest::newRow("another program's database") << "foreign"
+                                                << "В файле нет таблицы subnets";
+    QTest::newRow("right names, wrong columns") << "columns"
+                                                << "Таблица hosts в файле имеет столбцы id, subnet, host, comment";
+    QTest::newRow("missing file") << "missing"
+                                  << "Файл не найден";
+}
+
+// Refused by the check before the question, and by the restore itself; the live file's bytes unchanged.
+void TestBackup::badCopiesRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, error);
+    QString source = path("bad.db");
+    if (kind == "live")
+        source = dir->dbPath();
+    else if (kind == "link")
+        QVERIFY(QFile::link(dir->dbPath(), source));
+    else if (kind == "truncated") {
+        QVERIFY(db->run("BEGIN").ok());
+        for (int i = 0; i < 300; ++i)
+            QVERIFY(db->run("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.0.0/16', ?, ?)",
+                          { QString("10.1.1.%1").arg(i), QString(500, 'n') })
+                        .ok());
+        QVERIFY(db->run("COMMIT").ok());
+        QCOMPARE(backup::makeCopy(*db, source), QString());
+        QFile f(source);
+        QVERIFY(f.resize(f.size() / 2));
+    } else if (kind == "text") {
+        QFile f(source);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("record;name\r\n") > 0);
+    } else if (kind == "foreign")
+        makeDatabase(source,
+            { "CREATE TABLE notes (id integer primary key, body text)", "INSERT INTO notes (body) VALUES ('x')" });
+    else if (kind == "columns")
+        makeDatabase(source,
+            { "CREATE TABLE subnets (id integer primary key, subnet text UNIQUE, parent_id int, parent_subnet text, "
+              "name text)",
+                "CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE, comment text)" });
+    const QStringList before = dump(dir->dbPath());
+    const QByteArray bytes = bytesOf(dir->dbPath());
+    const QString inspected = backup::inspect(*db, source).error;
+    QVERIFY2(inspected.contains(error), qPrintable(inspected));
+    QCOMPARE(backup::restore(*db, source), inspected);
+    QCOMPARE(bytesOf(dir->dbPath()), bytes);
+    QCOMPARE(dump(dir->dbPath()), before);
+}
+
+QTEST_GUILESS_MAIN(TestBackup)
+#include "test_backup.moc"

@@ -1,0 +1,310 @@
+// The CSV files without windows: the inventory round trip over hostile texts, the refusals of
+// bad files, the one-transaction import, and the host list preview's counts and reasons.
+#include "db/DB.h"
+#include "db/csv.h"
+#include "hosts/hostListCsv.h"
+#include "tests/support/dataSupport.h"
+#include "tree/inventoryCsv.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// A file of any size that is never held in memory: `head` once, then `line` over and over.
+class EndlessFile : public QIODevice {
+public:
+    EndlessFile(QByteArray first, QByteArray repeated, qint64 lines)
+        : head(std::move(first))
+        , line(std::move(repeated))
+        , left(lines)
+    {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesServed = 0;
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        pending += head;
+        head.clear();
+        for (; pending.size() < max && left > 0; --left)
+            pending += line;
+        const qint64 n = std::min<qint64>(max, pending.size());
+        memcpy(data, pending.constData(), size_t(n));
+        pending.remove(0, int(n));
+        bytesServed += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray head, line, pending;
+    qint64 left;
+};
+
+const QByteArray header = "record;name;subnet;parent_subnet;host;note\r\n";
+
+QString readError(const QByteArray& bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return inventoryCsv::read(buffer).error;
+}
+
+// The tree as name|subnet|parent's subnet through parent_id|parent_subnet, and the hosts, in id order.
+QStringList dump(DbProbe& probe)
+{
+    QStringList out;
+    for (const auto& r : probe.rows("SELECT s.name, s.subnet, p.subnet, s.parent_subnet, s.parent_id IS NULL "
+                                    "FROM subnets s LEFT JOIN subnets p ON p.id = s.parent_id ORDER BY s.id"))
+        out << QStringList { r[0].toString(), r[1].toString(), r[2].toString(), r[3].toString(), r[4].toString() }.join(
+            '|');
+    for (const auto& r : probe.rows("SELECT subnet, host, note FROM hosts ORDER BY id"))
+        out << QStringList { r[0].toString(), r[1].toString(), r[2].toString() }.join('|');
+    return out;
+}
+
+} // namespace
+
+class TestCsvFiles : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { dir = std::make_unique<TempDataDir>(); }
+    void cleanup() { dir.reset(); }
+
+    void hostileTextsRoundTrip_data();
+    void hostileTextsRoundTrip();
+    void badInventoryFiles_data();
+    void badInventoryFiles();
+    void hugeFilesStopEarly();
+    void importIsAllOrNothing();
+    void hostListPreview_data();
+    void hostListPreview();
+
+private:
+    std::unique_ptr<TempDataDir> dir;
+};
+
+void TestCsvFiles::hostileTextsRoundTrip_data()
+{
+    QTest::addColumn<QString>("text");
+    const char* texts[] = { "Филиал «Север», Ёжкин-кот", "", " ", "  leading", "trailing  ", "a,b;c", "say \"hi\"",
+        "\"", "\"\"", "line1\nline2", "line1\r\nline2\r\n", "\r", "\n", "=1+2", "+7 900", "-", "@x", "\tTab", "'",
+        "'=x", "''", "''=x", "'+7", "=HYPERLINK(\"http://x\")", "a'",
+        "\xEF\xBB\xBF"
+        "bom",
+        "x\"\ny\";z" };
+    for (const char* t : texts)
+        QTest::newRow(QString::fromUtf8(t).toUtf8().toPercentEncoding().constData()) << QString::fromUtf8(t);
+}
+
+// The text as organisation name, branch name and host note: export, an empty database, import, and
+// every row with its links back as it was. No cell of the file starts a spreadsheet formula.
+void TestCsvFiles::hostileTextsRoundTrip()
+{
+    QFETCH(QString, text);
+    const QString file = dir->path() + "/inventory.csv";
+    QStringList before;
+    {
+        DB db;
+        DbProbe probe(dir->dbPath());
+        QVERIFY(probe.exec(
+            "INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES ('10.0.0.0/8', NULL, NULL, ?)",
+            { text }));
+        QVERIFY(probe.exec(
+            "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, '10.2.0.0/16', 1, '10.0.0.0/8')",
+            { text + "2" }));
+        QVERIFY(probe.exec(
+            "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, '10.1.0.0/16', 1, '10.0.0.0/8')",
+            { text }));
+        QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.0.0/16', '10.1.0.5', ?), "
+                           "('10.0.0.0/8', '10.0.0.1', 'x')",
+            { text }));
+        before = dump(probe);
+        QCOMPARE(inventoryCsv::exportTo(db, file), QString());
+        QVERIFY(probe.exec("DELETE FROM subnets") && probe.exec("DELETE FROM hosts"));
+    }
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF"
+                             "record;"));
+    // What a spreadsheet sees of the cell: RFC 4180 quotes off, the apostrophe still on.
+    QByteArray cell = csv::record({ text }, ';').chopped(2);
+    if (cell.startsWith('"'))
+        cell = cell.mid(1);
+    QVERIFY(cell.isEmpty() || !csv::isFormulaStart(QLatin1Char(cell.at(0))));
+    in.seek(0);
+    const auto loaded = inventoryCsv::read(in);
+    QVERIFY2(loaded.plan, qPrintable(loaded.error));
+    DB db;
+    QCOMPARE(inventoryCsv::write(db, *loaded.plan), QString());
+    DbProbe probe(dir->dbPath());
+    QCOMPARE(dump(probe), before);
+}
+
+void TestCsvFiles::badInventoryFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("error");
+    const QByteArray org = "subnet;Орг;10.0.0.0/8;;;\r\n";
+    QTest::newRow("empty") << QByteArray() << "Файл пуст.";
+    QTest::newRow("header only") << header << "нет ни одной записи, кроме заголовка";
+    QTest::newRow("image") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << "не текстовый";
+    QTest::newRow("Windows-1251") << header + "subnet;\xce\xf0\xe3;10.0.0.0/8;;;\r\n"
+                                  << "не в кодировке UTF-8";
+    QTest::newRow("cut inside a character") << header + "subnet;\xd0"
+                                            << "обрывается посреди символа";
+    QTest::newRow("missing column") << QByteArray("record;name;subnet;host;note\r\n") + org
+                                    << "нет столбца «parent_subnet»";
+    QTest::newRow("unclosed quote") << header + org + "host;;10.0.0.0/8;;10.0.0.1;\"note\r\n"
+                                    << "Строка 3: кавычка не закрыта";
+    QTest::newRow("unknown record") << header + "branch;x;10.0.0.0/8;;;\r\n"
+                                    << "Строка 2: в столбце record";
+    QTest::newRow("not a subnet") << header + "subnet;x;10.0.0.1/8;;;\r\n"
+                                  << "«10.0.0.1/8» — не подсеть";
+    QTest::newRow("two organisations") << header + org + "subnet;B;11.0.0.0/8;;;\r\n"
+                                       << "Строка 3: вторая организация (первая — в строке 2)";
+    QTest::newRow("repeated subnet") << header + org + "subnet;x;10.0.0.0/8;;;\r\n"
+                                     << "уже записана в строке 2";
+    QTest::newRow("parent missing") << header + org + "subnet;x;10.1.0.0/16;10.2.0.0/16;;\r\n"
+                                    << "Строка 3: родительской подсети «10.2.0.0/16» нет";
+    QTest::newRow("parent outside") << header + org + "subnet;x;11.1.0.0/16;10.0.0.0/8;;\r\n"
+                                    << "подсеть 11.1.0.0/16 не входит в подсеть родителя 10.0.0.0/8";
+    QTest::newRow("siblings overlap") << header + org
+            + "subnet;a;10.1.0.0/16;10.0.0.0/8;;\r\nsubnet;b;10.1.2.0/24;10.0.0.0/8;;\r\n"
+                                      << "Строка 4: подсети 10.1.0.0/16 и 10.1.2.0/24 одного родителя пересекаются";
+    QTest::newRow("host of no row") << header + org + "host;;10.1.0.0/16;;10.1.0.5;\r\n"
+                                    << "Строка 3: подсети «10.1.0.0/16» хоста 10.1.0.5 нет";
+    QTest::newRow("host outside") << header + org + "host;;10.0.0.0/8;;11.0.0.5;\r\n"
+                                  << "Строка 3: Хост с адресом 11.0.0.5 не входит в подсеть 10.0.0.0/8";
+    QTest::newRow("broadcast") << header + "host;;10.0.0.0/8;;10.255.255.255;\r\n" + org
+                               << "Строка 2: Адрес 10.255.255.255 является широковещательным";
+    QTest::newRow("leading zero") << header + org + "host;;10.0.0.0/8;;10.0.0.01;\r\n"
+                                  << "«10.0.0.01» — не IPv4-адрес";
+}
+
+void TestCsvFiles::badInventoryFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, error);
+    const QString got = readError(bytes);
+    QVERIFY2(got.contains(error), qPrintable(got));
+}
+
+// A line of 100 MB and a million lines: refused with the bound named, long before the end.
+void TestCsvFiles::hugeFilesStopEarly()
+{
+    EndlessFile longLine(header + "subnet;", "aaaaaaaaaa", 10'000'000);
+    auto loaded = inventoryCsv::read(longLine);
+    QVERIFY2(loaded.error.contains("Строка 2 длиннее 1048576 знаков"), qPrintable(loaded.error));
+    QVERIFY(longLine.bytesServed < 3 * (1 << 20));
+    EndlessFile manyLines(header + "subnet;Орг;10.0.0.0/8;;;\r\n", "host;;10.0.0.0/8;;10.0.0.1;\r\n", 1'000'000);
+    loaded = inventoryCsv::read(manyLines);
+    QVERIFY2(loaded.error.contains("больше 500000 записей"), qPrintable(loaded.error));
+    QVERIFY(manyLines.bytesServed < 20'000'000);
+}
+
+// Repeated addresses: the last line wins. A write that fails half-way leaves both tables empty,
+// and a database with rows is refused.
+void TestCsvFiles::importIsAllOrNothing()
+{
+    QBuffer file;
+    file.setData(header
+        + "subnet;Орг;10.0.0.0/8;;;\r\nhost;;10.0.0.0/8;;10.0.0.1;first\r\nhost;;10.0.0.0/8;;10.0.0.2;\r\n"
+          "host;;10.0.0.0/8;;10.0.0.1;last\r\n");
+    file.open(QIODevice::ReadOnly);
+    const auto loaded = inventoryCsv::read(file);
+    QVERIFY2(loaded.plan, qPrintable(loaded.error));
+    QCOMPARE(loaded.plan->repeatedHosts, 1);
+    DB db;
+    DbProbe probe(dir->dbPath());
+    QVERIFY(probe.exec("CREATE TRIGGER refuse BEFORE INSERT ON hosts WHEN NEW.host = '10.0.0.2' "
+                       "BEGIN SELECT RAISE(ABORT, 'refused by trigger'); END"));
+    QVERIFY(inventoryCsv::write(db, *loaded.plan).contains("refused by trigger"));
+    QCOMPARE(dump(probe), QStringList());
+    QVERIFY(probe.exec("DROP TRIGGER refuse"));
+    QCOMPARE(inventoryCsv::write(db, *loaded.plan), QString());
+    QCOMPARE(dump(probe), QStringList({ "Орг|10.0.0.0/8|||1", "10.0.0.0/8|10.0.0.1|last", "10.0.0.0/8|10.0.0.2|" }));
+    QVERIFY(inventoryCsv::refusalUnlessEmpty(db).contains("Сначала очистите базу данных"));
+    QVERIFY(inventoryCsv::write(db, *loaded.plan).contains("только в пустую базу"));
+    QCOMPARE(dump(probe).size(), 3);
+}
+
+void TestCsvFiles::hostListPreview_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("outcome"); // new | changed | unchanged | refused lines, or the file's fault
+    QTest::addColumn<QStringList>("stored"); // afterwards: subnet|host|note in id order
+    const QStringList untouched { "192.168.1.0/24|192.168.1.5|old", "192.168.1.0/24|192.168.1.6|keep",
+        "192.168.0.0/16|192.168.1.7|other" };
+    QStringList renoted = untouched;
+    renoted[0] = "192.168.1.0/24|192.168.1.5|new";
+    QTest::newRow("semicolons with BOM, Russian header")
+        << QByteArray(
+               "\xEF\xBB\xBFIP-адрес хоста;Примечание\r\n192.168.1.10;принтер; 3 этаж\r\n192.168.1.5;new\r\n"
+               "192.168.1.6;\r\n192.168.2.1;x\r\n192.168.1.255;\r\n192.168.1.0;\r\n192.168.1.7;y\r\n;z\r\nabc;\r\n"
+               "192.168.1.011;\r\n 192.168.1.11 ;'=1\r\n")
+        << "192.168.1.10=принтер, 192.168.1.11==1 | 192.168.1.5=new | 1 | "
+           "5:Хост с адресом 192.168.2.1 не входит в подсеть 192.168.1.0/24; "
+           "6:Адрес 192.168.1.255 является широковещательным для подсети 192.168.1.0/24; "
+           "7:Адрес 192.168.1.0 - адрес подсети 192.168.1.0/24; 8:записан в подсети 192.168.0.0/16; 9:адрес не указан; "
+           "10:не IPv4-адрес; 11:не IPv4-адрес"
+        << renoted + QStringList { "192.168.1.0/24|192.168.1.10|принтер", "192.168.1.0/24|192.168.1.11|=1" };
+    QTest::newRow("commas without BOM, English header, repeats")
+        << QByteArray("Note,Host\n\"a, b\",192.168.1.20\nfirst,192.168.1.21\n,192.168.1.20\nlast,192.168.1.21\n")
+        << "192.168.1.20=, 192.168.1.21=last |  | 0 | "
+           "2:адрес повторяется в строке 4, записывается последняя строка; "
+           "3:адрес повторяется в строке 5, записывается последняя строка"
+        << untouched + QStringList { "192.168.1.0/24|192.168.1.20|", "192.168.1.0/24|192.168.1.21|last" };
+    QTest::newRow("no address column") << QByteArray("name;Примечание\r\nx;y\r\n") << "нет столбца адреса" << untouched;
+    QTest::newRow("no note column") << QByteArray("ip;name\r\n192.168.1.9;y\r\n") << "нет столбца примечания"
+                                    << untouched;
+    QTest::newRow("header only") << QByteArray("ip;note\r\n") << "нет ни одной строки с адресом" << untouched;
+}
+
+// The preview's sorting into new, changed, unchanged and refused with line and reason; writing it.
+void TestCsvFiles::hostListPreview()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, outcome);
+    QFETCH(QStringList, stored);
+    DB db;
+    DbProbe probe(dir->dbPath());
+    QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES ('192.168.1.0/24', '192.168.1.5', 'old'), "
+                       "('192.168.1.0/24', '192.168.1.6', 'keep'), ('192.168.0.0/16', '192.168.1.7', 'other')"));
+    QBuffer file;
+    file.setData(bytes);
+    file.open(QIODevice::ReadOnly);
+    const auto loaded = hostListCsv::preview(db, "192.168.1.0/24", file);
+    QString got = loaded.error;
+    if (loaded.preview) {
+        const auto pairs = [](const QVector<hostListCsv::HostNote>& rows) {
+            QStringList out;
+            for (const auto& r : rows)
+                out << r.first + '=' + r.second;
+            return out.join(", ");
+        };
+        QStringList refused;
+        for (const auto& r : loaded.preview->refused)
+            refused << QString::number(r.line) + ':' + r.reason;
+        got = QStringList { pairs(loaded.preview->fresh), pairs(loaded.preview->changed),
+            QString::number(loaded.preview->unchanged), refused.join("; ") }
+                  .join(" | ");
+        QCOMPARE(hostListCsv::write(db, "192.168.1.0/24", *loaded.preview), QString());
+    }
+    QVERIFY2(got == outcome || (!loaded.preview && got.contains(outcome)), qPrintable(got));
+    QStringList now;
+    for (const auto& r : probe.rows("SELECT subnet, host, note FROM hosts ORDER BY id"))
+        now << QStringList { r[0].toString(), r[1].toString(), r[2].toString() }.join('|');
+    QCOMPARE(now, stored);
+}
+
+QTEST_GUILESS_MAIN(TestCsvFiles)
+#include "test_csv_files.moc"

@@ -1,0 +1,222 @@
+// The user's roads through the CSV, backup and restore commands, with Qt's own file dialogs.
+#include "hosts/hostsWindow.h"
+#include "tests/support/testSupport.h"
+#include "tree/ZarvinWindow.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTreeView>
+#include <QtTest>
+
+#include <memory>
+
+class TestDataTransfer : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        dir.reset(); // the previous directory gives the environment back before the next one takes it
+        dir = std::make_unique<TempDataDir>();
+        answerer = std::make_unique<ModalAnswerer>();
+        window = std::make_unique<ZarvinWindow>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        probe = std::make_unique<DbProbe>(dir->dbPath());
+        folders.clear();
+    }
+    void cleanup()
+    {
+        hosts.reset();
+        window.reset();
+        const QString problems = answerer->problems();
+        probe.reset();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    }
+
+    void inventoryBackupAndRestore();
+    void hostListImportAndExport();
+
+private:
+    // The next modal must be Qt's file dialog: the path is typed into its name field and Enter pressed.
+    void thenFile(const QString& path)
+    {
+        answerer->then([this, path](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            auto* edit = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+            if (!edit) {
+                answerer->unexpected << QString("expected Qt's file dialog, got ") + w->metaObject()->className();
+                w->close();
+                return;
+            }
+            folders << dialog->directory().absolutePath();
+            edit->setText(path);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+    }
+    void trigger(const char* name)
+    {
+        window->findChild<QAction*>(name)->trigger();
+        QTRY_COMPARE(answerer->pending(), 0);
+    }
+    QString lastBox() const { return answerer->boxes.isEmpty() ? QString() : answerer->boxes.last().text; }
+    QStringList stored()
+    {
+        QStringList out;
+        for (const auto& r : probe->rows("SELECT s.name, s.subnet, p.subnet, s.parent_subnet FROM subnets s "
+                                         "LEFT JOIN subnets p ON p.id = s.parent_id ORDER BY s.id"))
+            out << QStringList { r[0].toString(), r[1].toString(), r[2].toString(), r[3].toString() }.join('|');
+        for (const auto& r : probe->rows("SELECT subnet, host, note FROM hosts ORDER BY id"))
+            out << QStringList { r[0].toString(), r[1].toString(), r[2].toString() }.join('|');
+        return out;
+    }
+    int shownRows() const
+    {
+        auto* model = window->findChild<QTreeView*>("tree")->model();
+        int rows = 0;
+        for (QModelIndex i = model->index(0, 0); i.isValid(); i = window->findChild<QTreeView*>("tree")->indexBelow(i))
+            ++rows;
+        return rows;
+    }
+    QString file(const QString& name) const { return dir->path() + '/' + name; }
+
+    std::unique_ptr<TempDataDir> dir;
+    std::unique_ptr<ModalAnswerer> answerer;
+    std::unique_ptr<ZarvinWindow> window;
+    std::unique_ptr<hostsWindow> hosts;
+    std::unique_ptr<DbProbe> probe;
+    QStringList folders; // the folder each file dialog opened in
+};
+
+// Export, refusal into a full database, empty, import: the same tree and hosts. Backup, a branch
+// deleted, a hosts window open, restore: the branch back and the window reloaded. The live file
+// itself and a No leave everything as it is.
+void TestDataTransfer::inventoryBackupAndRestore()
+{
+    QVERIFY(probe->exec("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES ('10.0.0.0/8', NULL, "
+                        "NULL, '=Орг, \"главная\"')"));
+    QVERIFY(probe->exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Север\nсклад', "
+                        "'10.1.0.0/16', 1, '10.0.0.0/8')"));
+    QVERIFY(probe->exec(
+        "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('-', '10.1.2.0/24', 2, '10.1.0.0/16')"));
+    QVERIFY(probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.2.0/24', '10.1.2.3', '+7 900'), "
+                        "('10.1.0.0/16', '10.1.0.9', '')"));
+    window->load_data();
+    const QStringList before = stored();
+
+    thenFile(file("inventory.csv"));
+    answerer->thenBox();
+    trigger("exportCsv");
+    QCOMPARE(lastBox(), "База данных выгружена в файл " + file("inventory.csv"));
+    answerer->thenBox();
+    trigger("importCsv");
+    QVERIFY2(lastBox().contains("Сначала очистите базу данных"), qPrintable(lastBox()));
+    answerer->thenBox(QMessageBox::Yes);
+    trigger("deleteDB");
+    QCOMPARE(stored(), QStringList());
+    thenFile(file("inventory.csv"));
+    answerer->thenBox();
+    trigger("importCsv");
+    QCOMPARE(lastBox(), "Импортировано: строк дерева — 3, хостов — 2.");
+    QCOMPARE(stored(), before);
+    QCOMPARE(shownRows(), 3);
+    QCOMPARE(folders.last(), dir->path()); // the folder of the last file, for the session
+
+    thenFile(file("copy.db"));
+    answerer->thenBox();
+    trigger("backupDb");
+    QCOMPARE(lastBox(), "Резервная копия записана в файл " + file("copy.db"));
+    thenFile(file("copy.db"));
+    answerer->thenBox(QMessageBox::Yes); // Qt's dialog asks before replacing the file
+    answerer->thenBox();
+    trigger("backupDb");
+    QCOMPARE(lastBox(), "Резервная копия записана в файл " + file("copy.db"));
+    QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.2.0/24'"));
+    QVERIFY(probe->exec("DELETE FROM hosts WHERE subnet = '10.1.2.0/24'"));
+    hosts = std::make_unique<hostsWindow>("10.1.2.0/24");
+    hosts->show();
+
+    thenFile(dir->dbPath());
+    answerer->thenBox();
+    trigger("restoreDb");
+    QVERIFY2(lastBox().contains("Это и есть открытая база данных"), qPrintable(lastBox()));
+    thenFile(file("copy.db"));
+    answerer->then([](QWidget* w) { QTest::keyClick(w, Qt::Key_Return); }); // No is the default
+    trigger("restoreDb");
+    QCOMPARE(stored().size(), 3);
+    thenFile(file("copy.db"));
+    answerer->thenBox(QMessageBox::Yes);
+    answerer->thenBox();
+    trigger("restoreDb");
+    QVERIFY2(answerer->boxes.at(answerer->boxes.size() - 2)
+                 .text.contains("Сейчас в базе: строк дерева — 2, хостов — 1.\nВ копии: строк дерева — 3, хостов — 2."),
+        qPrintable(answerer->boxes.at(answerer->boxes.size() - 2).text));
+    QCOMPARE(stored(), before);
+    QCOMPARE(shownRows(), 3);
+    auto* shown = hosts->findChild<QTableView*>("tableView")->model();
+    QCOMPARE(shown->rowCount(), 1);
+    QCOMPARE(shown->index(0, 1).data().toString(), QString("+7 900"));
+}
+
+// A colleague's semicolon list: the preview names what is new, changed and refused; Cancel writes
+// nothing; Импортировать writes and the table shows the stored hosts. The table goes out as CSV.
+void TestDataTransfer::hostListImportAndExport()
+{
+    QVERIFY(probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('192.168.1.0/24', '192.168.1.5', 'старое'), "
+                        "('192.168.1.0/24', '192.168.1.6', 'остаётся')"));
+    QFile list(file("colleague.csv"));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write("IP-адрес;Примечание\r\n192.168.1.10;принтер\r\n192.168.1.5;новое\r\n192.168.1.6;\r\n"
+               "192.168.2.1;чужой\r\n192.168.1.255;\r\n");
+    list.close();
+    hosts = std::make_unique<hostsWindow>("192.168.1.0/24");
+    hosts->show();
+    QVERIFY(QTest::qWaitForWindowExposed(hosts.get()));
+    const QStringList before = stored();
+    QStringList summaries;
+    for (const char* button : { "Cancel", "pbImportRows" }) {
+        thenFile(file("colleague.csv"));
+        answerer->then([&summaries, button](QWidget* w) {
+            QCOMPARE(w->objectName(), QString("importWindow"));
+            auto* refused = w->findChild<QTableWidget*>("refusedTable");
+            summaries << w->findChild<QLabel*>("summary")->text() + "\n" + refused->item(0, 0)->text() + ": "
+                    + refused->item(0, 2)->text() + "\n" + refused->item(1, 0)->text();
+            QPushButton* press = w->findChild<QPushButton*>(button);
+            if (!press) // the standard Cancel button has no object name
+                for (QPushButton* b : w->findChildren<QPushButton*>())
+                    if (b->objectName().isEmpty() && b->isEnabled())
+                        press = b;
+            QTest::mouseClick(press, Qt::LeftButton);
+        });
+        clickButton(hosts.get(), "pbImport");
+        QTRY_COMPARE(answerer->pending(), 0);
+        if (QString(button) == "Cancel")
+            QCOMPARE(stored(), before);
+    }
+    const QString summary = "Новых адресов: 1\nСохранённых адресов с новым примечанием: 1\nБез изменений: 1\n"
+                            "Отклонено строк: 2\n5: Хост с адресом 192.168.2.1 не входит в подсеть 192.168.1.0/24\n6";
+    QCOMPARE(summaries, QStringList({ summary, summary }));
+    QCOMPARE(stored(),
+        QStringList({ "192.168.1.0/24|192.168.1.5|новое", "192.168.1.0/24|192.168.1.6|остаётся",
+            "192.168.1.0/24|192.168.1.10|принтер" }));
+    QCOMPARE(hosts->findChild<QTableView*>("tableView")->model()->rowCount(), 3);
+
+    thenFile(file("out.csv"));
+    answerer->thenBox();
+    clickButton(hosts.get(), "pbExport");
+    QTRY_COMPARE(answerer->pending(), 0);
+    QFile out(file("out.csv"));
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(out.readAll()),
+        QString("\uFEFFIP-адрес "
+                "хоста;Примечание\r\n192.168.1.5;новое\r\n192.168.1.6;остаётся\r\n192.168.1.10;принтер\r\n"));
+}
+
+QTEST_MAIN(TestDataTransfer)
+#include "test_data_transfer.moc"

@@ -1,0 +1,136 @@
+// The main window's commands that move data in and out: CSV of the whole inventory, backup, restore.
+#include "tree/ZarvinWindow.h"
+
+#include "db/DB.h"
+#include "db/backup.h"
+#include "gui/fileDialog.h"
+#include "gui/messages.h"
+#include "hosts/hostsWindow.h"
+#include "tree/inventoryCsv.h"
+#include "ui_zarvinSubnetsGui.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QFile>
+#include <QStandardItemModel>
+
+namespace {
+
+const QString csvFilter = QStringLiteral("Файлы CSV (*.csv);;Все файлы (*)");
+const QString dbFilter = QStringLiteral("Базы данных SQLite (*.db *.sqlite *.sqlite3);;Все файлы (*)");
+
+// Reading and writing a large file takes a moment; the cursor says so.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+QString rowCounts(qint64 subnets, qint64 hosts)
+{
+    return QStringLiteral("строк дерева — %1, хостов — %2").arg(subnets).arg(hosts);
+}
+
+} // namespace
+
+void ZarvinWindow::exportInventory()
+{
+    const QString path = fileDialog::saveFile(
+        this, QStringLiteral("Экспорт в CSV"), csvFilter, QStringLiteral("zarvin-subnets.csv"), QStringLiteral("csv"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    {
+        BusyCursor busy;
+        error = inventoryCsv::exportTo(*db, path);
+    }
+    if (!error.isEmpty())
+        return messages::error(
+            this, QStringLiteral("Не удалось записать файл ") + path + QStringLiteral(":\n") + error);
+    messages::information(
+        this, QStringLiteral("Экспорт в CSV"), QStringLiteral("База данных выгружена в файл ") + path);
+}
+
+void ZarvinWindow::importInventory()
+{
+    const QString refusal = inventoryCsv::refusalUnlessEmpty(*db);
+    if (!refusal.isEmpty())
+        return messages::error(this, refusal);
+    const QString path = fileDialog::openFile(this, QStringLiteral("Импорт из CSV"), csvFilter);
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return messages::error(
+            this, QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(":\n") + file.errorString());
+    inventoryCsv::Loaded loaded;
+    QString error;
+    {
+        BusyCursor busy;
+        loaded = inventoryCsv::read(file);
+        error = loaded.plan ? inventoryCsv::write(*db, *loaded.plan) : loaded.error;
+    }
+    if (!error.isEmpty())
+        return messages::error(this,
+            QStringLiteral("Файл ") + path + QStringLiteral(" не импортирован, база данных не изменилась.\n") + error);
+    load_data();
+    update_menu_buttons();
+    QString done = QStringLiteral("Импортировано: ") + rowCounts(loaded.plan->subnets.size(), loaded.plan->hosts.size())
+        + QStringLiteral(".");
+    if (loaded.plan->repeatedHosts > 0)
+        done += QStringLiteral("\nАдреса, повторённые в файле: %1; записана последняя строка каждого.")
+                    .arg(loaded.plan->repeatedHosts);
+    messages::information(this, QStringLiteral("Импорт из CSV"), done);
+}
+
+void ZarvinWindow::backupDatabase()
+{
+    const QString suggested = QStringLiteral("subnets-%1.db").arg(QDate::currentDate().toString(Qt::ISODate));
+    const QString path
+        = fileDialog::saveFile(this, QStringLiteral("Резервная копия"), dbFilter, suggested, QStringLiteral("db"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    {
+        BusyCursor busy;
+        error = backup::makeCopy(*db, path);
+    }
+    if (!error.isEmpty())
+        return messages::error(this, QStringLiteral("Резервная копия не записана.\n") + error);
+    messages::information(
+        this, QStringLiteral("Резервная копия"), QStringLiteral("Резервная копия записана в файл ") + path);
+}
+
+void ZarvinWindow::restoreDatabase()
+{
+    const QString path = fileDialog::openFile(this, QStringLiteral("Восстановить из копии"), dbFilter);
+    if (path.isEmpty())
+        return;
+    const backup::Inspection copy = backup::inspect(*db, path);
+    if (!copy.error.isEmpty())
+        return messages::error(
+            this, QStringLiteral("Из файла ") + path + QStringLiteral(" восстановить нельзя.\n") + copy.error);
+    const QString text = QStringLiteral("Всё содержимое базы данных будет заменено содержимым копии.\n")
+        + QStringLiteral("Сейчас в базе: ") + rowCounts(copy.subnetsNow, copy.hostsNow) + QStringLiteral(".\nВ копии: ")
+        + rowCounts(copy.subnetsInCopy, copy.hostsInCopy)
+        + QStringLiteral(".\nОткрытые окна учёта хостов будут перезагружены из базы, несохранённые строки в них "
+                         "пропадут.\n\nВосстановить из копии?");
+    if (!messages::question(this, QStringLiteral("Восстановить из копии"), text, true))
+        return;
+    QString error;
+    {
+        BusyCursor busy;
+        error = backup::restore(*db, path);
+    }
+    if (!error.isEmpty())
+        return messages::error(
+            this, QStringLiteral("Восстановление не выполнено, база данных не изменилась.\n") + error);
+    load_data();
+    update_menu_buttons();
+    if (model->rowCount() == 0)
+        ui->createOrg->setEnabled(true);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* hosts = qobject_cast<hostsWindow*>(w))
+            hosts->viewRecords(hosts->subnet());
+    messages::information(
+        this, QStringLiteral("Восстановить из копии"), QStringLiteral("База данных восстановлена из файла ") + path);
+}

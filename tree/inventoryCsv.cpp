@@ -1,0 +1,324 @@
+#include "tree/inventoryCsv.h"
+
+#include "db/DB.h"
+#include "db/statementBatch.h"
+#include "hosts/hostCheck.h"
+#include "net/ipv4.h"
+
+#include <QHash>
+#include <QSaveFile>
+#include <QSqlError>
+
+#include <algorithm>
+#include <numeric>
+
+namespace inventoryCsv {
+
+namespace {
+
+const QChar separator = QLatin1Char(';');
+enum Column { Record, Name, Subnet, Parent, Host, Note, ColumnCount };
+const QString subnetRecord = QStringLiteral("subnet");
+const QString hostRecord = QStringLiteral("host");
+
+QString lineError(int line, const QString& text)
+{
+    return QStringLiteral("Строка %1: ").arg(line) + text;
+}
+
+// Where each column of header() stands in the file's header row; the first missing one otherwise.
+std::optional<QVector<int>> columnsOf(const QStringList& cells, QString& error)
+{
+    QVector<int> at;
+    for (const QString& name : header()) {
+        int found = -1;
+        for (int i = 0; i < cells.size() && found < 0; ++i)
+            if (cells.at(i).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+                found = i;
+        if (found < 0) {
+            error = QStringLiteral("В первой строке файла нет столбца «") + name
+                + QStringLiteral("». Первая строка должна быть заголовком: ") + header().join(separator);
+            return std::nullopt;
+        }
+        at << found;
+    }
+    return at;
+}
+
+// The checks that need the whole file, once every record has been read.
+class Checker {
+public:
+    QString addRecord(int line, const QStringList& cells, const QVector<int>& at);
+    QString finish(Plan& plan);
+
+private:
+    QString addSubnet(const SubnetRow& row);
+    QString addHost(const HostRow& row);
+    QString checkParents() const;
+    QString checkSiblings() const;
+    int depthOf(const QString& subnet) const;
+
+    QVector<SubnetRow> subnets;
+    QHash<QString, int> subnetIndex; // subnet text -> index in subnets
+    QHash<QString, net::Network> networkOf;
+    QVector<HostRow> hosts;
+    QHash<QString, int> hostIndex; // address -> index in hosts
+    int repeated = 0;
+    int organisationLine = 0;
+};
+
+QString Checker::addRecord(int line, const QStringList& cells, const QVector<int>& at)
+{
+    const auto cell = [&](Column c) { return cells.value(at.at(c)); };
+    const QString kind = cell(Record).trimmed();
+    if (kind == subnetRecord)
+        return addSubnet({ line, cell(Name), cell(Subnet), cell(Parent) });
+    if (kind == hostRecord)
+        return addHost({ line, cell(Subnet), cell(Host), cell(Note) });
+    return lineError(line,
+        QStringLiteral("в столбце record должно быть ") + subnetRecord + QStringLiteral(" или ") + hostRecord
+            + QStringLiteral(", а не «") + kind + QStringLiteral("»."));
+}
+
+QString Checker::addSubnet(const SubnetRow& row)
+{
+    const auto network = net::parseNetwork(row.subnet);
+    if (!network || !row.subnet.contains(QLatin1Char('/')) || net::toText(*network) != row.subnet)
+        return lineError(row.line,
+            QStringLiteral("«") + row.subnet
+                + QStringLiteral(
+                    "» — не подсеть в записи адрес/маска с нулевыми битами хоста (например 10.1.0.0/16)."));
+    if (subnetIndex.contains(row.subnet))
+        return lineError(row.line,
+            QStringLiteral("подсеть ") + row.subnet
+                + QStringLiteral(" уже записана в строке %1.").arg(subnets.at(subnetIndex.value(row.subnet)).line));
+    if (row.parent.isEmpty() && organisationLine)
+        return lineError(row.line,
+            QStringLiteral("вторая организация (первая — в строке %1); организация может быть только одна.")
+                .arg(organisationLine));
+    if (row.parent.isEmpty())
+        organisationLine = row.line;
+    subnetIndex.insert(row.subnet, subnets.size());
+    networkOf.insert(row.subnet, *network);
+    subnets << row;
+    return {};
+}
+
+QString Checker::addHost(const HostRow& row)
+{
+    const auto known = hostIndex.constFind(row.host);
+    if (known != hostIndex.constEnd()) {
+        hosts[*known] = row; // the later record wins, in the place of the first, as a save does
+        ++repeated;
+        return {};
+    }
+    hostIndex.insert(row.host, hosts.size());
+    hosts << row;
+    return {};
+}
+
+QString Checker::checkParents() const
+{
+    for (const SubnetRow& row : subnets) {
+        if (row.parent.isEmpty())
+            continue;
+        if (!subnetIndex.contains(row.parent))
+            return lineError(row.line,
+                QStringLiteral("родительской подсети «") + row.parent
+                    + QStringLiteral("» нет среди строк subnet этого файла."));
+        if (!net::contains(networkOf.value(row.parent), networkOf.value(row.subnet)))
+            return lineError(row.line,
+                QStringLiteral("подсеть ") + row.subnet + QStringLiteral(" не входит в подсеть родителя ") + row.parent
+                    + QStringLiteral("."));
+    }
+    return {};
+}
+
+QString Checker::checkSiblings() const
+{
+    QVector<const SubnetRow*> sorted;
+    for (const SubnetRow& row : subnets)
+        sorted << &row;
+    std::sort(sorted.begin(), sorted.end(), [this](const SubnetRow* a, const SubnetRow* b) {
+        return std::make_pair(a->parent, networkOf.value(a->subnet).address)
+            < std::make_pair(b->parent, networkOf.value(b->subnet).address);
+    });
+    for (int i = 1; i < sorted.size(); ++i) {
+        const SubnetRow& a = *sorted.at(i - 1);
+        const SubnetRow& b = *sorted.at(i);
+        if (a.parent == b.parent && net::overlaps(networkOf.value(a.subnet), networkOf.value(b.subnet)))
+            return lineError(std::max(a.line, b.line),
+                QStringLiteral("подсети ") + a.subnet + QStringLiteral(" и ") + b.subnet
+                    + QStringLiteral(" одного родителя пересекаются."));
+    }
+    return {};
+}
+
+int Checker::depthOf(const QString& subnet) const
+{
+    int depth = 0;
+    // Parents are strictly wider (checked), so the walk ends at the organisation.
+    for (QString s = subnet; !s.isEmpty(); s = subnets.at(subnetIndex.value(s)).parent)
+        ++depth;
+    return depth;
+}
+
+QString Checker::finish(Plan& plan)
+{
+    if (subnets.isEmpty() && hosts.isEmpty())
+        return QStringLiteral("В файле нет ни одной записи, кроме заголовка.");
+    QString error = checkParents();
+    if (error.isEmpty())
+        error = checkSiblings();
+    for (int i = 0; i < hosts.size() && error.isEmpty(); ++i) {
+        const HostRow& h = hosts.at(i);
+        if (!subnetIndex.contains(h.subnet)) {
+            error = lineError(h.line,
+                QStringLiteral("подсети «") + h.subnet + QStringLiteral("» хоста ") + h.host
+                    + QStringLiteral(" нет среди строк subnet этого файла."));
+            break;
+        }
+        const hostCheck::Verdict verdict = hostCheck::check(h.host, h.subnet);
+        if (verdict.kind == hostCheck::Verdict::Refuse)
+            error = lineError(h.line, verdict.message + QStringLiteral("."));
+        else if (verdict.kind == hostCheck::Verdict::Clear)
+            error = lineError(h.line, QStringLiteral("«") + h.host + QStringLiteral("» — не IPv4-адрес."));
+    }
+    if (!error.isEmpty())
+        return error;
+    QVector<int> depth;
+    for (const SubnetRow& row : subnets)
+        depth << depthOf(row.subnet);
+    QVector<int> order(subnets.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return depth.at(a) < depth.at(b); });
+    for (int i : order)
+        plan.subnets << subnets.at(i);
+    plan.hosts = hosts;
+    plan.repeatedHosts = repeated;
+    return {};
+}
+
+} // namespace
+
+QStringList header()
+{
+    return { QStringLiteral("record"), QStringLiteral("name"), QStringLiteral("subnet"),
+        QStringLiteral("parent_subnet"), QStringLiteral("host"), QStringLiteral("note") };
+}
+
+QString exportTo(DB& db, const QString& path)
+{
+    // One read transaction: the tree and the hosts of the same moment.
+    SqlResult subnets, hosts;
+    db.transaction([&] {
+        subnets = db.run(QStringLiteral("SELECT id, name, subnet, parent_id, parent_subnet FROM subnets"));
+        hosts = db.run(QStringLiteral("SELECT subnet, host, note FROM hosts"));
+        return Status();
+    });
+    if (!subnets.ok() || !hosts.ok())
+        return subnets.ok() ? hosts.errorText : subnets.errorText;
+    QHash<qint64, QString> subnetOfId;
+    for (const QVariantList& r : subnets.rows)
+        subnetOfId.insert(r.at(0).toLongLong(), r.at(2).toString());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    file.write(csv::byteOrderMark() + csv::record(header(), separator));
+    for (const QVariantList& r : subnets.rows) {
+        // The tree link is parent_id; the stored parent text stands in when that row is gone.
+        const QString parent
+            = r.at(3).isNull() ? QString() : subnetOfId.value(r.at(3).toLongLong(), r.at(4).toString());
+        file.write(csv::record({ subnetRecord, r.at(1).toString(), r.at(2).toString(), parent, {}, {} }, separator));
+    }
+    for (const QVariantList& r : hosts.rows)
+        file.write(
+            csv::record({ hostRecord, {}, r.at(0).toString(), {}, r.at(1).toString(), r.at(2).toString() }, separator));
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+Loaded read(QIODevice& device, csv::Limits limits)
+{
+    csv::Reader reader(device, QChar(), limits);
+    QStringList cells;
+    if (!reader.next(cells))
+        return { std::nullopt, reader.error().isEmpty() ? QStringLiteral("Файл пуст.") : reader.error() };
+    QString error;
+    const auto at = columnsOf(cells, error);
+    if (!at)
+        return { std::nullopt, error };
+    Checker checker;
+    while (reader.next(cells)) {
+        error = checker.addRecord(reader.line(), cells, *at);
+        if (!error.isEmpty())
+            return { std::nullopt, error };
+    }
+    if (!reader.error().isEmpty())
+        return { std::nullopt, reader.error() };
+    Plan plan;
+    error = checker.finish(plan);
+    if (!error.isEmpty())
+        return { std::nullopt, error };
+    return { plan, {} };
+}
+
+QString refusalUnlessEmpty(DB& db)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT (SELECT COUNT(*) FROM subnets) + (SELECT COUNT(*) FROM hosts)"));
+    if (!r.ok())
+        return r.errorText;
+    if (r.rows.value(0).value(0).toLongLong() == 0)
+        return {};
+    return QStringLiteral("Импорт возможен только в пустую базу данных, а в этой уже есть записи.\n"
+                          "Сначала очистите базу данных (Структура → Удалить базу данных) или сохраните "
+                          "её резервную копию.");
+}
+
+namespace {
+
+// The statements of the tree and host commands, prepared once for the whole file.
+QString writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
+{
+    StatementBatch organisation(
+        db, QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)"));
+    StatementBatch branch(
+        db, QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)"));
+    QHash<QString, QVariant> idOf;
+    for (const SubnetRow& row : subnets) {
+        StatementBatch& insert = row.parent.isEmpty() ? organisation : branch;
+        const bool ok = row.parent.isEmpty() ? insert.run({ row.subnet, QVariant(), QVariant(), row.name })
+                                             : insert.run({ row.name, row.subnet, idOf.value(row.parent), row.parent });
+        if (!ok)
+            return insert.errorText();
+        idOf.insert(row.subnet, insert.lastInsertId());
+    }
+    return {};
+}
+
+QString writeHosts(DB& db, const QVector<HostRow>& hosts)
+{
+    StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
+    for (const HostRow& row : hosts)
+        if (!insert.run({ row.subnet, row.host, row.note }))
+            return insert.errorText();
+    return {};
+}
+
+} // namespace
+
+QString write(DB& db, const Plan& plan)
+{
+    const Status written = db.transaction([&] {
+        QString error = refusalUnlessEmpty(db);
+        if (error.isEmpty())
+            error = writeSubnets(db, plan.subnets);
+        if (error.isEmpty())
+            error = writeHosts(db, plan.hosts);
+        return error.isEmpty() ? Status() : Status::failure(error);
+    });
+    return written.errorText;
+}
+
+} // namespace inventoryCsv

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "db/csv.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <optional>
+
+class DB;
+class QIODevice;
+
+// The whole inventory as one CSV file: a header, then one record per tree row ("subnet") and
+// per host row ("host"). The columns are those of header(); a tree row leaves host and note
+// empty, a host row leaves name and parent_subnet empty.
+namespace inventoryCsv {
+
+QStringList header(); // record, name, subnet, parent_subnet, host, note
+
+struct SubnetRow {
+    int line = 0;
+    QString name;
+    QString subnet;
+    QString parent; // empty for the organisation
+};
+
+struct HostRow {
+    int line = 0;
+    QString subnet;
+    QString host;
+    QString note;
+};
+
+// A file that passed every check, ready to write: parents before their branches.
+struct Plan {
+    QVector<SubnetRow> subnets;
+    QVector<HostRow> hosts;
+    int repeatedHosts = 0; // host records dropped because a later one had the same address
+};
+
+struct Loaded {
+    std::optional<Plan> plan;
+    QString error; // Russian, names the line; empty when plan is set
+};
+
+// Writes every tree row and every host row, in stored order, to `path` (replaced only once
+// the whole file is written). Empty on success, else the reason.
+QString exportTo(DB& db, const QString& path);
+
+// Reads and checks the whole file; nothing is written.
+Loaded read(QIODevice& device, csv::Limits limits = {});
+
+// Empty when both tables are empty; else the refusal to show (or the database's error).
+QString refusalUnlessEmpty(DB& db);
+
+// Writes the plan into the empty database in one transaction: all of it, or nothing.
+// Empty on success, else the reason.
+QString write(DB& db, const Plan& plan);
+
+} // namespace inventoryCsv
