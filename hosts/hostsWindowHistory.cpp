@@ -3,6 +3,7 @@
 #include "hosts/hostsWindow.h"
 
 #include "db/DB.h"
+#include "gui/desktop.h"
 #include "gui/messages.h"
 #include "hosts/compareWindow.h"
 #include "hosts/hostItemModel.h"
@@ -27,8 +28,12 @@ void hostsWindow::scanEnded(const ScanOutcome& outcome)
 
 void hostsWindow::openComparison()
 {
-    if (!comparison)
+    if (!comparison) {
         comparison = new compareWindow(*db, windowSubnet, this);
+        comparison->refresh();
+        comparison->resize(comparison->sizeHint().expandedTo(QSize(900, 520)));
+        centre(comparison);
+    }
     comparison->refresh();
     comparison->show();
     comparison->raise();

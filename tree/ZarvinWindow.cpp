@@ -90,6 +90,7 @@ void ZarvinWindow::decorateActions()
     ui->hosts->setIcon(icon(QStyle::SP_ComputerIcon));
     ui->calculate->setIcon(icon(QStyle::SP_FileDialogInfoView));
     ui->close->setIcon(icon(QStyle::SP_DialogCloseButton));
+    ui->find->setIcon(icon(QStyle::SP_FileDialogContentsView));
 }
 
 void ZarvinWindow::showDbError(const QString& text)
