@@ -139,7 +139,7 @@ Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::L
     csv::Reader reader(device, QChar(), limits);
     QStringList cells;
     if (!reader.next(cells))
-        return Status::failure(reader.error().isEmpty() ? QStringLiteral("Файл пуст.") : reader.error());
+        return reader.status().ok() ? Status::failure(QStringLiteral("Файл пуст.")) : reader.status();
     const int addressAt = columnOf(cells, addressTitles());
     const int noteAt = columnOf(cells, noteTitles());
     if (addressAt < 0 || noteAt < 0)
@@ -147,8 +147,8 @@ Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::L
                                              : missingColumn(QStringLiteral("примечания"), noteTitles()));
     Preview out;
     const QVector<Candidate> candidates = collect(reader, addressAt, noteAt, subnet, out.refused);
-    if (!reader.error().isEmpty())
-        return Status::failure(reader.error());
+    if (!reader.status().ok())
+        return reader.status();
     if (candidates.isEmpty() && out.refused.isEmpty())
         return Status::failure(QStringLiteral("В файле нет ни одной строки с адресом, кроме заголовка."));
     if (const Status compared = compareWithStored(db, subnet, candidates, out); !compared.ok())

@@ -243,7 +243,7 @@ Result<Plan> read(QIODevice& device, csv::Limits limits)
     csv::Reader reader(device, QChar(), limits);
     QStringList cells;
     if (!reader.next(cells))
-        return Status::failure(reader.error().isEmpty() ? QStringLiteral("Файл пуст.") : reader.error());
+        return reader.status().ok() ? Status::failure(QStringLiteral("Файл пуст.")) : reader.status();
     const Result<QVector<int>> at = columnsOf(cells);
     if (!at.ok())
         return Status(at);
@@ -251,8 +251,8 @@ Result<Plan> read(QIODevice& device, csv::Limits limits)
     while (reader.next(cells))
         if (const Status added = checker.addRecord(reader.line(), cells, at.value); !added.ok())
             return added;
-    if (!reader.error().isEmpty())
-        return Status::failure(reader.error());
+    if (!reader.status().ok())
+        return reader.status();
     return checker.finish();
 }
 
