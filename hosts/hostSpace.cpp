@@ -69,14 +69,13 @@ std::optional<net::Address> lowestIn(
 
 } // namespace
 
-FreeHost lowestFreeHost(DB& db, const net::Network& network, const QStringList& inTable)
+Result<std::optional<net::Address>> lowestFreeHost(DB& db, const net::Network& network, const QStringList& inTable)
 {
     QVector<net::Address> table;
     for (const QString& text : inTable)
         if (const auto a = net::parseAddress(text))
             table << *a;
     const net::HostRange hosts = net::hostAddresses(network);
-    FreeHost result;
     StoredCount storedCount(db);
     // Block by block of 256 addresses, in address order. A block whose every host address is
     // stored is skipped on a count over the index; only the first block with room is read.
@@ -86,23 +85,19 @@ FreeHost lowestFreeHost(DB& db, const net::Network& network, const QStringList& 
         if (part.count == 0)
             continue;
         const Result<quint64> stored = storedCount(part);
-        if (!stored.ok()) {
-            result.status = Status(stored);
-            return result;
-        }
+        if (!stored.ok())
+            return Status(stored);
         if (stored.value >= part.count)
             continue;
         const auto range = net::textRange(net::Network { part.first & 0xffffff00u, 24 });
-        result.status = db.run(
+        const SqlResult rows = db.run(
             QStringLiteral("SELECT host FROM hosts WHERE host >= ? AND host < ?"), { range.first, range.second });
-        if (!result.status.ok())
-            return result;
-        result.address = lowestIn(result.status, part, table);
-        result.status.rows.clear();
-        if (result.address)
-            return result;
+        if (!rows.ok())
+            return Status(rows);
+        if (const std::optional<net::Address> free = lowestIn(rows, part, table))
+            return free;
     }
-    return result;
+    return std::optional<net::Address>();
 }
 
 } // namespace hostSpace

@@ -99,12 +99,12 @@ void addSubnetsWindow::suggest()
     if (!parent)
         return;
     const int prefix = net::prefixPart(masks->currentText()).mid(1).toInt();
-    const addressPlan::Networks branches = addressPlan::branchesOf(*db, *parentSubnet);
-    if (!branches.status.ok()) {
-        messages::error(this, branches.status.errorText);
+    const Result<addressPlan::Networks> branches = addressPlan::branchesOf(*db, *parentSubnet);
+    if (!branches.ok()) {
+        messages::error(this, branches.errorText);
         return;
     }
-    const auto free = addressPlan::suggestBranch(*parent, prefix, branches.networks);
+    const auto free = addressPlan::suggestBranch(*parent, prefix, branches.value);
     if (!free) {
         messages::warning(this, QStringLiteral("Внимание!"),
             QStringLiteral("В подсети ") + *parentSubnet + QStringLiteral(" нет свободной подсети с маской /")
