@@ -26,7 +26,7 @@ class MainWindow;
 enum class AddOutcome {
     Added,
     DuplicateSubnet, // the insert broke the uniqueness of the subnet; nothing was added
-    Refused, // nothing added, and the user has been told why (or the dialog already did)
+    Refused, // nothing added, and the user has been told why
 };
 
 // The main window: the organisation tree and the commands on it.
