@@ -91,9 +91,8 @@ int runApplication(QSettings& install)
 {
     installRussianTranslation();
     QApplication::setWindowIcon(QIcon(QStringLiteral("/usr/share/icons/hicolor/256x256/apps/zarvin-kelmora-gui")));
-    const QString problem = prepareDataDir();
-    if (!problem.isEmpty())
-        return reportStartFailure(problem);
+    if (const Status prepared = prepareDataDir(); !prepared.ok())
+        return reportStartFailure(prepared.errorText);
     const Result<QWidget*> first = openFirstWindow(install);
     if (!first.ok())
         return reportStartFailure(first.errorText);

@@ -88,13 +88,13 @@ int main(int argc, char** argv)
     timedRecord(db, everyAddress(stored, 3, 30)); // every third answered once: "Молчат" get times
     timedRecord(db, everyAddress(stored, 2, 1)); // every second answers now
     Span t;
-    const auto scan = scanHistory::lastScan(db, stored);
-    const auto lists = scanHistory::compare(db, *scan);
+    const auto scan = scanHistory::lastScan(db, stored).value;
+    const auto lists = scanHistory::compare(db, *scan).value;
     const double wall = t.seconds(), cpu = t.cpu();
     std::printf("history: compare the last scan with 65534 stored hosts of a /16: %.3f s, CPU %.3f s (goal < 0.3 s)\n",
         wall, cpu);
-    std::printf("history:   lists: new %d, silent %d, answering %d\n", lists->fresh.size(), lists->silent.size(),
-        lists->answering.size());
+    std::printf("history:   lists: new %d, silent %d, answering %d\n", lists.fresh.size(), lists.silent.size(),
+        lists.answering.size());
     t.restart();
     {
         compareWindow window(db, stored, nullptr);
@@ -105,7 +105,7 @@ int main(int argc, char** argv)
             t.seconds(), t.cpu(), t.cpu() / cpu);
     }
     t.restart();
-    const auto seen = scanHistory::sightings(db, 0x0a010000u, 0x0a01ffffu);
+    const auto seen = scanHistory::sightings(db, 0x0a010000u, 0x0a01ffffu).value;
     std::printf(
         "history: last-seen lookup over a /16 (the hosts window's tooltips): %.3f s, CPU %.3f s, %d addresses\n",
         t.seconds(), t.cpu(), seen.size());

@@ -111,11 +111,11 @@ void plan(DB& db)
     measure("status bar: a leaf /24", 20, 20, [&db] { addressPlan::usageOf(db, QStringLiteral("10.99.98.0/24")); });
     measure("Подобрать: /24 in a /16 with 99 branches", 50, 20, [&db] {
         const auto parent = *net::parseNetwork(QStringLiteral("10.1.0.0/16"));
-        addressPlan::suggestBranch(parent, 24, addressPlan::branchesOf(db, QStringLiteral("10.1.0.0/16")).networks);
+        addressPlan::suggestBranch(parent, 24, addressPlan::branchesOf(db, QStringLiteral("10.1.0.0/16")).value);
     });
     std::optional<net::Address> free;
     measure("Свободный адрес: /16 with 65,534 stored hosts (none left)", 50, 20, [&db, &free] {
-        free = hostSpace::lowestFreeHost(db, *net::parseNetwork(QStringLiteral("10.1.0.0/16")), {}).address;
+        free = hostSpace::lowestFreeHost(db, *net::parseNetwork(QStringLiteral("10.1.0.0/16")), {}).value;
     });
     if (free)
         std::printf("  WRONG: offered %s in a full /16\n", qPrintable(net::toText(*free)));
@@ -139,7 +139,7 @@ int main(int argc, char** argv)
     const auto org = *net::parseNetwork(QStringLiteral("10.0.0.0/8"));
     int blocks = 0;
     measure("free space of an organisation with 10,000 branches", 100, 20,
-        [&] { blocks = addressPlan::freeSpaceOf(wide, org, QStringLiteral("10.0.0.0/8")).networks.size(); });
+        [&] { blocks = addressPlan::freeSpaceOf(wide, org, QStringLiteral("10.0.0.0/8")).value.size(); });
     std::printf("  %d free blocks\n", blocks);
     return 0;
 }

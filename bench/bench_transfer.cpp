@@ -71,16 +71,17 @@ int main(int argc, char** argv)
     seed(db);
     const QString csv = dir.filePath(QStringLiteral("inventory.csv"));
     QString error;
-    report("export: 10,000 tree rows + 65,534 hosts", timed([&] { error += inventoryCsv::exportTo(db, csv); }), 1);
+    report("export: 10,000 tree rows + 65,534 hosts",
+        timed([&] { error += inventoryCsv::exportTo(db, csv).errorText; }), 1);
     report("backup of that database (VACUUM INTO + check)",
-        timed([&] { error += backup::makeCopy(db, dir.filePath(QStringLiteral("copy.db"))); }), 1);
+        timed([&] { error += backup::makeCopy(db, dir.filePath(QStringLiteral("copy.db"))).errorText; }), 1);
     QBuffer list;
     list.setData(hostList());
     list.open(QIODevice::ReadOnly);
     report("preview of a 65,534-line host CSV (all stored)", timed([&] {
         const auto loaded = hostListCsv::preview(db, bigBranch, list);
-        error += loaded.error;
-        if (loaded.preview && loaded.preview->changed.size() != 65534)
+        error += loaded.errorText;
+        if (loaded.ok() && loaded.value.changed.size() != 65534)
             error += QStringLiteral("preview miscounted");
     }),
         1);
@@ -89,7 +90,7 @@ int main(int argc, char** argv)
         QFile file(csv);
         file.open(QIODevice::ReadOnly);
         const auto loaded = inventoryCsv::read(file);
-        error += loaded.plan ? inventoryCsv::write(db, *loaded.plan) : loaded.error;
+        error += loaded.ok() ? inventoryCsv::write(db, loaded.value).errorText : loaded.errorText;
     }),
         2);
     const qint64 rows = db.run(QStringLiteral("SELECT (SELECT COUNT(*) FROM subnets) + (SELECT COUNT(*) FROM hosts)"))

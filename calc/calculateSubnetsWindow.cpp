@@ -1,6 +1,7 @@
 #include "calc/calculateSubnetsWindow.h"
 
 #include "calc/subnetFacts.h"
+#include "gui/messages.h"
 #include "net/ipv4.h"
 
 #include <QComboBox>
@@ -8,7 +9,6 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegExpValidator>
 
@@ -98,8 +98,7 @@ void calculateSubnetsWindow::calculateSabnet()
     const auto facts = subnetFacts::calculate(second->text(), masks->currentText());
     clearLabel();
     if (!facts) {
-        QMessageBox::critical(
-            this, QStringLiteral("Ошибка"), subnetFacts::refusalText(second->text(), masks->currentText()));
+        messages::error(this, subnetFacts::refusalText(second->text(), masks->currentText()));
         return;
     }
     const std::array<QString, 6> texts

@@ -65,6 +65,13 @@ Status failure(const QSqlError& error)
 
 } // namespace
 
+Status statusOf(const QSqlError& error)
+{
+    // Never ok: a statement that did not run fails even when Qt recorded no error.
+    const int code = primaryCode(error);
+    return Status::failure(error.text(), code == sqlite::Ok ? sqlite::Error : code);
+}
+
 DB::DB(const QString& file)
     : connectionName(QStringLiteral("zarvin-db-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
 {

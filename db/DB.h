@@ -12,6 +12,11 @@
 // file compacted (when it is free and writable). Every owner builds its own; the connection is
 // removed when the object goes. Building one never throws: a file that cannot be opened,
 // checked or prepared leaves status() failed, and every statement then fails with that text.
+class QSqlError;
+
+// A failed Qt SQL operation as a Status: its text and the SQLite primary result code (never ok).
+Status statusOf(const QSqlError& error);
+
 class DB {
 public:
     explicit DB(const QString& file = QString()); // empty: the data directory's subnets.db

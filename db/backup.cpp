@@ -51,19 +51,17 @@ public:
         QSqlDatabase::database(name, false).close();
         QSqlDatabase::removeDatabase(name);
     }
-    // The first column of every row; an error text in `error` when the statement fails.
-    QStringList column(const QString& sql, QString& error) const
+    // The first column of every row.
+    Result<QStringList> column(const QString& sql) const
     {
         QStringList out;
         QSqlQuery q(QSqlDatabase::database(name, false));
-        if (!opened || !q.exec(sql)) {
-            error = q.lastError().text();
-            return out;
-        }
+        if (!opened || !q.exec(sql))
+            return statusOf(q.lastError());
         while (q.next())
             out << q.value(0).toString();
         if (q.lastError().isValid())
-            error = q.lastError().text();
+            return statusOf(q.lastError());
         return out;
     }
     bool opened = false;
@@ -72,15 +70,14 @@ private:
     QString name;
 };
 
-// Empty when the file reads as a sound SQLite database; else the reason.
-QString integrityOf(const QString& file)
+// Ok when the file reads as a sound SQLite database; else it fails with the reason.
+Status integrityOf(const QString& file)
 {
-    QString error;
-    const QStringList verdict = Probe(file).column(QStringLiteral("PRAGMA integrity_check"), error);
-    if (!error.isEmpty())
-        return error;
-    if (verdict != QStringList { QStringLiteral("ok") })
-        return verdict.mid(0, 5).join(QLatin1Char('\n'));
+    const Result<QStringList> verdict = Probe(file).column(QStringLiteral("PRAGMA integrity_check"));
+    if (!verdict.ok())
+        return verdict;
+    if (verdict.value != QStringList { QStringLiteral("ok") })
+        return Status::failure(verdict.value.mid(0, 5).join(QLatin1Char('\n')));
     return {};
 }
 
@@ -89,13 +86,13 @@ QString integrityOf(const QString& file)
 namespace {
 
 // Names of the columns of `table` in the file the probe reads, in their order.
-QStringList columnsOf(const Probe& probe, const QString& table, QString& error)
+Result<QStringList> columnsOf(const Probe& probe, const QString& table)
 {
-    return probe.column(QStringLiteral("SELECT name FROM pragma_table_info(%1)").arg(quoted(table)), error);
+    return probe.column(QStringLiteral("SELECT name FROM pragma_table_info(%1)").arg(quoted(table)));
 }
 
-// Empty when the copy has the program's two tables with their columns; else the reason.
-QString checkTables(const QString& source)
+// Ok when the copy has the program's two tables with their columns; else it fails with the reason.
+Status checkTables(const QString& source)
 {
     const Probe probe(source);
     const QStringList expected[] = { { QStringLiteral("id"), QStringLiteral("subnet"), QStringLiteral("parent_id"),
@@ -103,79 +100,83 @@ QString checkTables(const QString& source)
         { QStringLiteral("id"), QStringLiteral("subnet"), QStringLiteral("host"), QStringLiteral("note") } };
     const QString tables[] = { QStringLiteral("subnets"), QStringLiteral("hosts") };
     for (int i = 0; i < 2; ++i) {
-        QString error;
-        const QStringList columns = columnsOf(probe, tables[i], error);
-        if (!error.isEmpty())
-            return error;
-        if (columns.isEmpty())
-            return QStringLiteral("В файле нет таблицы ") + tables[i]
-                + QStringLiteral(": это не база данных этой программы.");
-        if (columns != expected[i])
-            return QStringLiteral("Таблица ") + tables[i] + QStringLiteral(" в файле имеет столбцы ")
-                + columns.join(QStringLiteral(", ")) + QStringLiteral(", а должна: ")
-                + expected[i].join(QStringLiteral(", ")) + QStringLiteral(".");
+        const Result<QStringList> columns = columnsOf(probe, tables[i]);
+        if (!columns.ok())
+            return columns;
+        if (columns.value.isEmpty())
+            return Status::failure(QStringLiteral("В файле нет таблицы ") + tables[i]
+                + QStringLiteral(": это не база данных этой программы."));
+        if (columns.value != expected[i])
+            return Status::failure(QStringLiteral("Таблица ") + tables[i] + QStringLiteral(" в файле имеет столбцы ")
+                + columns.value.join(QStringLiteral(", ")) + QStringLiteral(", а должна: ")
+                + expected[i].join(QStringLiteral(", ")) + QStringLiteral("."));
     }
     return {};
 }
 
-// Empty when `source` may be restored into the database of `db`; else the reason.
-QString refusalOf(DB& db, const QString& source)
+// Ok when `source` may be restored into the database of `db`; else it fails with the reason.
+Status refusalOf(DB& db, const QString& source)
 {
     const QFileInfo info(source);
     if (!info.isFile() || !info.isReadable())
-        return QStringLiteral("Файл не найден или не читается.");
+        return Status::failure(QStringLiteral("Файл не найден или не читается."));
     if (sameFile(source, db.fileName()))
-        return QStringLiteral("Это и есть открытая база данных, а не её копия.");
-    if (const QString damage = integrityOf(source); !damage.isEmpty())
-        return QStringLiteral("Файл не является исправной базой данных SQLite: ") + damage;
+        return Status::failure(QStringLiteral("Это и есть открытая база данных, а не её копия."));
+    if (const Status damage = integrityOf(source); !damage.ok())
+        return Status::failure(
+            QStringLiteral("Файл не является исправной базой данных SQLite: ") + damage.errorText, damage.code);
     return checkTables(source);
 }
 
 } // namespace
 
-QString makeCopy(DB& db, const QString& target)
+Status makeCopy(DB& db, const QString& target)
 {
     const QString live = db.fileName();
     if (sameFile(target, live) || QFileInfo(target).absoluteFilePath() == QFileInfo(live).absoluteFilePath())
-        return QStringLiteral("Копию нельзя записать поверх самой базы данных: выберите другой файл.");
+        return Status::failure(QStringLiteral("Копию нельзя записать поверх самой базы данных: выберите другой файл."));
     // VACUUM INTO writes only into a new or empty file: an empty one beside the target, renamed at the end.
     QTemporaryFile temporary(QFileInfo(target).absolutePath() + QStringLiteral("/.zarvin-copy-XXXXXX"));
     if (!temporary.open())
-        return QStringLiteral("Не удалось создать файл в папке ") + QFileInfo(target).absolutePath()
-            + QStringLiteral(": ") + temporary.errorString();
+        return Status::failure(QStringLiteral("Не удалось создать файл в папке ") + QFileInfo(target).absolutePath()
+            + QStringLiteral(": ") + temporary.errorString());
     temporary.close();
     const SqlResult vacuum = db.run(QStringLiteral("VACUUM INTO ?"), { temporary.fileName() });
     if (!vacuum.ok())
-        return QStringLiteral("Не удалось записать копию: ") + vacuum.errorText;
-    QString damage = integrityOf(temporary.fileName());
-    if (damage.isEmpty())
+        return Status::failure(QStringLiteral("Не удалось записать копию: ") + vacuum.errorText, vacuum.code);
+    Status damage = integrityOf(temporary.fileName());
+    if (damage.ok())
         damage = checkTables(temporary.fileName()); // an empty file passes the integrity check
-    if (!damage.isEmpty())
-        return QStringLiteral("Записанная копия не прошла проверку: ") + damage;
+    if (!damage.ok())
+        return Status::failure(QStringLiteral("Записанная копия не прошла проверку: ") + damage.errorText, damage.code);
     // The temporary file is private to its owner; the copy is as readable as the database itself.
     QFile::setPermissions(temporary.fileName(), QFileInfo(live).permissions());
     if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        return QStringLiteral("Не удалось переименовать копию в ") + target + QStringLiteral(": ") + reason;
+        return Status::failure(
+            QStringLiteral("Не удалось переименовать копию в ") + target + QStringLiteral(": ") + reason);
     }
     temporary.setAutoRemove(false);
     return {};
 }
 
-Inspection inspect(DB& db, const QString& source)
+Result<Inspection> inspect(DB& db, const QString& source)
 {
-    Inspection out;
-    out.error = refusalOf(db, source);
-    if (!out.error.isEmpty())
-        return out;
+    if (const Status refusal = refusalOf(db, source); !refusal.ok())
+        return refusal;
     const Probe copy(source);
-    QString error;
-    out.subnetsInCopy = copy.column(QStringLiteral("SELECT COUNT(*) FROM subnets"), error).value(0).toLongLong();
-    out.hostsInCopy = copy.column(QStringLiteral("SELECT COUNT(*) FROM hosts"), error).value(0).toLongLong();
+    const Result<QStringList> subnets = copy.column(QStringLiteral("SELECT COUNT(*) FROM subnets"));
+    const Result<QStringList> hosts = copy.column(QStringLiteral("SELECT COUNT(*) FROM hosts"));
+    if (!subnets.ok() || !hosts.ok())
+        return Status(subnets.ok() ? hosts : subnets);
     const SqlResult now = db.run(QStringLiteral("SELECT (SELECT COUNT(*) FROM subnets), (SELECT COUNT(*) FROM hosts)"));
+    if (!now.ok())
+        return Status(now);
+    Inspection out;
+    out.subnetsInCopy = subnets.value.value(0).toLongLong();
+    out.hostsInCopy = hosts.value.value(0).toLongLong();
     out.subnetsNow = now.rows.value(0).value(0).toLongLong();
     out.hostsNow = now.rows.value(0).value(1).toLongLong();
-    out.error = error.isEmpty() ? now.errorText : error;
     return out;
 }
 
@@ -217,35 +218,33 @@ SqlResult replaceTable(DB& db, const QString& table)
     return db.run(QStringLiteral("INSERT INTO main.%1 (%2) SELECT %2 FROM %3.%1").arg(quoted(table), list, copySchema));
 }
 
-QString replaceContent(DB& db)
+Status replaceContent(DB& db)
 {
     const QStringList tables = sharedTables(db);
     if (!tables.contains(QStringLiteral("subnets")) || !tables.contains(QStringLiteral("hosts")))
-        return QStringLiteral("В копии нет таблиц subnets и hosts с нужными столбцами.");
-    return db
-        .transaction([&] {
-            SqlResult r;
-            for (int i = 0; i < tables.size() && r.ok(); ++i)
-                r = replaceTable(db, tables.at(i));
-            return Status(r);
-        })
-        .errorText;
+        return Status::failure(QStringLiteral("В копии нет таблиц subnets и hosts с нужными столбцами."));
+    return db.transaction([&] {
+        SqlResult r;
+        for (int i = 0; i < tables.size() && r.ok(); ++i)
+            r = replaceTable(db, tables.at(i));
+        return Status(r);
+    });
 }
 
 } // namespace
 
-QString restore(DB& db, const QString& source)
+Status restore(DB& db, const QString& source)
 {
     // Checked again: attaching the live file itself would empty it.
-    if (const QString refusal = refusalOf(db, source); !refusal.isEmpty())
+    if (const Status refusal = refusalOf(db, source); !refusal.ok())
         return refusal;
     // Attaching cannot happen inside a transaction, so it comes first and goes last.
     const SqlResult attached = db.run(QStringLiteral("ATTACH DATABASE ? AS ") + copySchema, { source });
     if (!attached.ok())
-        return attached.errorText;
-    const QString error = replaceContent(db);
+        return Status(attached);
+    const Status replaced = replaceContent(db);
     db.run(QStringLiteral("DETACH DATABASE ") + copySchema);
-    return error;
+    return replaced;
 }
 
 } // namespace backup

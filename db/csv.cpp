@@ -94,8 +94,8 @@ Reader::~Reader() = default;
 
 bool Reader::fail(const QString& text)
 {
-    if (fault.isEmpty())
-        fault = text;
+    if (fault.ok())
+        fault = Status::failure(text);
     atEnd = true;
     return false;
 }
@@ -236,7 +236,7 @@ bool Reader::readRecord(QStringList& cells, bool& blank)
     }
     blank = cells.isEmpty() && cell.isEmpty() && !wasQuoted;
     cells << unguard(cell);
-    return fault.isEmpty();
+    return fault.ok();
 }
 
 } // namespace csv

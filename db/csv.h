@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/sqlResult.h"
+
 #include <QByteArray>
 #include <QChar>
 #include <QString>
@@ -42,9 +44,9 @@ public:
     explicit Reader(QIODevice& device, QChar separator = QChar(), Limits limits = {});
     ~Reader();
 
-    // False at the end of the file or on a fault (then error() is not empty).
+    // False at the end of the file or on a fault (then status() has failed).
     bool next(QStringList& cells);
-    QString error() const { return fault; }
+    const Status& status() const { return fault; }
     int line() const { return recordLine; } // the line the last record began on, from 1
     QChar separator() const { return sep; }
 
@@ -68,7 +70,7 @@ private:
     int physicalLine = 1;
     int recordLine = 0;
     int records = 0;
-    QString fault;
+    Status fault;
 };
 
 } // namespace csv

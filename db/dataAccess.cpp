@@ -71,20 +71,20 @@ QString databaseText(const QString& file)
 
 } // namespace
 
-QString prepareDataDir()
+Status prepareDataDir()
 {
     const QString dir = dataDir();
     if (!QDir().mkpath(dir))
-        return QStringLiteral("Каталог данных ") + dir
+        return Status::failure(QStringLiteral("Каталог данных ") + dir
             + QStringLiteral(" не существует, и создать его не удалось.\n\nУстановите программу (пакет "
-                             "zarvin-subnets) или укажите другой каталог в переменной ZARVIN_SUBNETS_DIR.");
+                             "zarvin-subnets) или укажите другой каталог в переменной ZARVIN_SUBNETS_DIR."));
     if (!mayUse(dir, W_OK | X_OK))
-        return directoryText(dir);
+        return Status::failure(directoryText(dir));
     const QString file = databaseFilePath();
     if (QFileInfo::exists(file) && !mayUse(file, R_OK | W_OK))
-        return databaseText(file);
+        return Status::failure(databaseText(file));
     QFile fresh(file);
     if (fresh.open(QIODevice::WriteOnly | QIODevice::NewOnly)) // never follows a planted link
         fresh.close();
-    return QString();
+    return {};
 }

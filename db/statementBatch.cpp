@@ -7,7 +7,8 @@
 StatementBatch::StatementBatch(DB& db, const QString& sql)
     : query(db.newQuery())
 {
-    ok = query.prepare(sql);
+    if (!query.prepare(sql))
+        failed = statusOf(query.lastError());
 }
 
 StatementBatch::~StatementBatch()
@@ -15,20 +16,16 @@ StatementBatch::~StatementBatch()
     query.finish();
 }
 
-bool StatementBatch::run(const QVariantList& values)
+Status StatementBatch::run(const QVariantList& values)
 {
-    if (!ok)
-        return false;
+    if (!failed.ok())
+        return failed;
     for (int i = 0; i < values.size(); ++i) {
         const QVariant& value = values.at(i);
         query.bindValue(
             i, value.type() == QVariant::String && value.toString().isNull() ? QVariant(QStringLiteral("")) : value);
     }
-    ok = query.exec();
-    return ok;
-}
-
-QString StatementBatch::errorText() const
-{
-    return query.lastError().text();
+    if (!query.exec())
+        failed = statusOf(query.lastError());
+    return failed;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/sqlResult.h"
+
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
@@ -14,12 +16,11 @@ public:
     ~StatementBatch();
 
     // Binds the values in order (a null text as the empty text, as DB::run does) and runs the
-    // statement; false once any run has failed.
-    bool run(const QVariantList& values);
-    QString errorText() const;
+    // statement; once any run has failed, every later one reports that failure.
+    Status run(const QVariantList& values);
     QVariant lastInsertId() const { return query.lastInsertId(); }
 
 private:
     QSqlQuery query;
-    bool ok = false;
+    Status failed;
 };

@@ -142,19 +142,19 @@ compareWindow::List compareWindow::addList(const char* name, const QString& titl
 
 void compareWindow::refresh()
 {
-    SqlResult error;
-    const auto scan = scanHistory::lastScan(db, subnet, &error);
-    std::optional<scanHistory::Comparison> lists;
-    if (scan)
-        lists = scanHistory::compare(db, *scan, &error);
-    if (!error.ok()) {
-        messages::error(this, QStringLiteral("Не удалось прочитать историю сканирований: ") + error.errorText);
+    const Result<std::optional<scanHistory::ScanRecord>> last = scanHistory::lastScan(db, subnet);
+    const std::optional<scanHistory::ScanRecord>& scan = last.value;
+    const Result<scanHistory::Comparison> lists
+        = scan ? scanHistory::compare(db, *scan) : Result<scanHistory::Comparison>(scanHistory::Comparison());
+    const Status read = last.ok() ? Status(lists) : Status(last);
+    if (!read.ok()) {
+        messages::error(this, QStringLiteral("Не удалось прочитать историю сканирований: ") + read.errorText);
         return;
     }
     scanLabel->setText(scan
             ? scanHistory::scanTitle(*scan)
             : QStringLiteral("Подсеть ") + subnet + QStringLiteral(" не сканировалась: сверять не с чем"));
-    showLists(lists.value_or(scanHistory::Comparison()));
+    showLists(lists.value);
 }
 
 void compareWindow::showLists(const scanHistory::Comparison& lists)

@@ -78,11 +78,11 @@ QVector<Candidate> collect(
 }
 
 // Sorts the candidates into new, changed and unchanged by what is stored.
-QString compareWithStored(DB& db, const QString& subnet, const QVector<Candidate>& candidates, Preview& out)
+Status compareWithStored(DB& db, const QString& subnet, const QVector<Candidate>& candidates, Preview& out)
 {
     const SqlResult stored = db.run(QStringLiteral("SELECT host, subnet, note FROM hosts"));
     if (!stored.ok())
-        return stored.errorText;
+        return Status(stored);
     QHash<QString, QPair<QString, QString>> storedHost; // address -> subnet, note
     for (const QVariantList& r : stored.rows)
         storedHost.insert(r.at(0).toString(), { r.at(1).toString(), r.at(2).toString() });
@@ -120,62 +120,57 @@ QStringList noteTitles()
         QStringLiteral("note"), QStringLiteral("comment"), QStringLiteral("description") };
 }
 
-QString exportTo(const QVector<HostNote>& rows, const QString& path)
+Status exportTo(const QVector<HostNote>& rows, const QString& path)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
+        return Status::failure(file.errorString());
     file.write(csv::byteOrderMark() + csv::record(header(), separator));
     for (const HostNote& row : rows)
         if (!row.first.isEmpty() || !row.second.isEmpty())
             file.write(csv::record({ row.first, row.second }, separator));
     if (!file.commit())
-        return file.errorString();
+        return Status::failure(file.errorString());
     return {};
 }
 
-Loaded preview(DB& db, const QString& subnet, QIODevice& device, csv::Limits limits)
+Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::Limits limits)
 {
     csv::Reader reader(device, QChar(), limits);
     QStringList cells;
     if (!reader.next(cells))
-        return { std::nullopt, reader.error().isEmpty() ? QStringLiteral("Файл пуст.") : reader.error() };
+        return reader.status().ok() ? Status::failure(QStringLiteral("Файл пуст.")) : reader.status();
     const int addressAt = columnOf(cells, addressTitles());
     const int noteAt = columnOf(cells, noteTitles());
     if (addressAt < 0 || noteAt < 0)
-        return { std::nullopt,
-            addressAt < 0 ? missingColumn(QStringLiteral("адреса"), addressTitles())
-                          : missingColumn(QStringLiteral("примечания"), noteTitles()) };
+        return Status::failure(addressAt < 0 ? missingColumn(QStringLiteral("адреса"), addressTitles())
+                                             : missingColumn(QStringLiteral("примечания"), noteTitles()));
     Preview out;
     const QVector<Candidate> candidates = collect(reader, addressAt, noteAt, subnet, out.refused);
-    if (!reader.error().isEmpty())
-        return { std::nullopt, reader.error() };
+    if (!reader.status().ok())
+        return reader.status();
     if (candidates.isEmpty() && out.refused.isEmpty())
-        return { std::nullopt, QStringLiteral("В файле нет ни одной строки с адресом, кроме заголовка.") };
-    const QString failed = compareWithStored(db, subnet, candidates, out);
-    if (!failed.isEmpty())
-        return { std::nullopt, failed };
+        return Status::failure(QStringLiteral("В файле нет ни одной строки с адресом, кроме заголовка."));
+    if (const Status compared = compareWithStored(db, subnet, candidates, out); !compared.ok())
+        return compared;
     std::stable_sort(
         out.refused.begin(), out.refused.end(), [](const Refused& a, const Refused& b) { return a.line < b.line; });
-    return { out, {} };
+    return out;
 }
 
-QString write(DB& db, const QString& subnet, const Preview& preview)
+Status write(DB& db, const QString& subnet, const Preview& preview)
 {
-    const Status written = db.transaction([&] {
-        QString error;
+    return db.transaction([&] {
+        Status written;
         // The save's own statements, prepared once for the whole list.
         StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
         StatementBatch update(db, QStringLiteral("UPDATE hosts SET note=? WHERE host=?"));
-        for (int i = 0; i < preview.fresh.size() && error.isEmpty(); ++i)
-            if (!insert.run({ subnet, preview.fresh.at(i).first, preview.fresh.at(i).second }))
-                error = insert.errorText();
-        for (int i = 0; i < preview.changed.size() && error.isEmpty(); ++i)
-            if (!update.run({ preview.changed.at(i).second, preview.changed.at(i).first }))
-                error = update.errorText();
-        return error.isEmpty() ? Status() : Status::failure(error);
+        for (int i = 0; i < preview.fresh.size() && written.ok(); ++i)
+            written = insert.run({ subnet, preview.fresh.at(i).first, preview.fresh.at(i).second });
+        for (int i = 0; i < preview.changed.size() && written.ok(); ++i)
+            written = update.run({ preview.changed.at(i).second, preview.changed.at(i).first });
+        return written;
     });
-    return written.errorText;
 }
 
 } // namespace hostListCsv

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "db/csv.h"
+#include "db/sqlResult.h"
 
 #include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVector>
-
-#include <optional>
 
 class DB;
 class QIODevice;
@@ -23,8 +22,8 @@ QStringList addressTitles();
 QStringList noteTitles();
 
 // Writes the rows (address, note) to `path`, replaced only once the whole file is written.
-// Rows with both cells empty carry nothing and are left out. Empty on success, else the reason.
-QString exportTo(const QVector<HostNote>& rows, const QString& path);
+// Rows with both cells empty carry nothing and are left out.
+Status exportTo(const QVector<HostNote>& rows, const QString& path);
 
 struct Refused {
     int line = 0;
@@ -40,17 +39,12 @@ struct Preview {
     QVector<Refused> refused; // in line order
 };
 
-struct Loaded {
-    std::optional<Preview> preview;
-    QString error; // a fault of the whole file, Russian; empty when preview is set
-};
-
 // Reads the file (comma or semicolon, from the header row), checks every address against the
 // window subnet as an edited cell is checked, and compares with what is stored. Writes nothing.
-Loaded preview(DB& db, const QString& subnet, QIODevice& device, csv::Limits limits = {});
+// Fails on a fault of the whole file (in Russian) or of the database.
+Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::Limits limits = {});
 
 // Inserts the fresh rows and updates the changed notes in one transaction: all, or nothing.
-// Empty on success, else the reason.
-QString write(DB& db, const QString& subnet, const Preview& preview);
+Status write(DB& db, const QString& subnet, const Preview& preview);
 
 } // namespace hostListCsv

@@ -35,8 +35,7 @@ public:
                                                 "AND CAST(CAST(substr(host, ?) AS INTEGER) AS TEXT) = substr(host, ?) "
                                                 "AND CAST(substr(host, ?) AS INTEGER) BETWEEN ? AND ?"));
     }
-    // None when the statement failed; `error` then tells why.
-    std::optional<quint64> operator()(const net::HostRange& part)
+    Result<quint64> operator()(const net::HostRange& part)
     {
         const auto range = net::textRange(net::Network { part.first & 0xffffff00u, 24 });
         const int octetAt = range.first.size() + 1;
@@ -44,14 +43,12 @@ public:
             quint64(part.first & 0xff) + part.count - 1 };
         for (int i = 0; i < values.size(); ++i)
             query.bindValue(i, values.at(i));
-        std::optional<quint64> n;
-        if (prepared && query.exec() && query.next())
-            n = query.value(0).toULongLong();
-        error = query.lastError().text();
+        const bool counted = prepared && query.exec() && query.next();
+        const Result<quint64> n
+            = counted ? Result<quint64>(query.value(0).toULongLong()) : Result<quint64>(statusOf(query.lastError()));
         query.finish();
         return n;
     }
-    QString error;
 
 private:
     QSqlQuery query;
@@ -72,14 +69,13 @@ std::optional<net::Address> lowestIn(
 
 } // namespace
 
-FreeHost lowestFreeHost(DB& db, const net::Network& network, const QStringList& inTable)
+Result<std::optional<net::Address>> lowestFreeHost(DB& db, const net::Network& network, const QStringList& inTable)
 {
     QVector<net::Address> table;
     for (const QString& text : inTable)
         if (const auto a = net::parseAddress(text))
             table << *a;
     const net::HostRange hosts = net::hostAddresses(network);
-    FreeHost result;
     StoredCount storedCount(db);
     // Block by block of 256 addresses, in address order. A block whose every host address is
     // stored is skipped on a count over the index; only the first block with room is read.
@@ -88,25 +84,20 @@ FreeHost lowestFreeHost(DB& db, const net::Network& network, const QStringList& 
         const net::HostRange part = clip(hosts, start, std::min<quint64>(start + 255, last));
         if (part.count == 0)
             continue;
-        const auto stored = storedCount(part);
-        if (!stored) {
-            result.status.code = sqlite::Error;
-            result.status.errorText = storedCount.error;
-            return result;
-        }
-        if (*stored >= part.count)
+        const Result<quint64> stored = storedCount(part);
+        if (!stored.ok())
+            return Status(stored);
+        if (stored.value >= part.count)
             continue;
         const auto range = net::textRange(net::Network { part.first & 0xffffff00u, 24 });
-        result.status = db.run(
+        const SqlResult rows = db.run(
             QStringLiteral("SELECT host FROM hosts WHERE host >= ? AND host < ?"), { range.first, range.second });
-        if (!result.status.ok())
-            return result;
-        result.address = lowestIn(result.status, part, table);
-        result.status.rows.clear();
-        if (result.address)
-            return result;
+        if (!rows.ok())
+            return Status(rows);
+        if (const std::optional<net::Address> free = lowestIn(rows, part, table))
+            return free;
     }
-    return result;
+    return std::optional<net::Address>();
 }
 
 } // namespace hostSpace

@@ -12,13 +12,9 @@ class DB;
 // Which host addresses of a network are still free in the whole inventory.
 namespace hostSpace {
 
-struct FreeHost {
-    std::optional<net::Address> address; // none when every host address is taken
-    SqlResult status;
-};
-
 // The lowest host address of `network` (as net::hostAddresses counts them) that no host list
 // stores, under whatever subnet, and that is not among `inTable` (texts not yet saved).
-FreeHost lowestFreeHost(DB& db, const net::Network& network, const QStringList& inTable);
+// None when every host address is taken.
+Result<std::optional<net::Address>> lowestFreeHost(DB& db, const net::Network& network, const QStringList& inTable);
 
 } // namespace hostSpace

@@ -30,10 +30,10 @@ void hostsWindow::exportCsv()
         const QStandardItem* note = model->item(r, 1);
         rows << hostListCsv::HostNote { address ? address->text() : QString(), note ? note->text() : QString() };
     }
-    const QString error = hostListCsv::exportTo(rows, path);
-    if (!error.isEmpty())
+    const Status written = hostListCsv::exportTo(rows, path);
+    if (!written.ok())
         return messages::error(
-            this, QStringLiteral("Не удалось записать файл ") + path + QStringLiteral(":\n") + error);
+            this, QStringLiteral("Не удалось записать файл ") + path + QStringLiteral(":\n") + written.errorText);
     messages::information(this, QStringLiteral("Экспорт CSV"), QStringLiteral("Список хостов записан в файл ") + path);
 }
 
@@ -46,15 +46,16 @@ void hostsWindow::importCsv()
     if (!file.open(QIODevice::ReadOnly))
         return messages::error(
             this, QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(":\n") + file.errorString());
-    const hostListCsv::Loaded loaded = hostListCsv::preview(*db, windowSubnet, file);
-    if (!loaded.preview)
+    const Result<hostListCsv::Preview> loaded = hostListCsv::preview(*db, windowSubnet, file);
+    if (!loaded.ok())
         return messages::error(
-            this, QStringLiteral("Файл ") + path + QStringLiteral(" не импортирован.\n") + loaded.error);
-    importWindow preview(*loaded.preview, windowSubnet, model->rowCount() > 0, this);
+            this, QStringLiteral("Файл ") + path + QStringLiteral(" не импортирован.\n") + loaded.errorText);
+    importWindow preview(loaded.value, windowSubnet, model->rowCount() > 0, this);
     if (preview.exec() != QDialog::Accepted)
         return;
-    const QString error = hostListCsv::write(*db, windowSubnet, *loaded.preview);
-    if (!error.isEmpty())
-        return messages::error(this, QStringLiteral("Импорт не выполнен, база данных не изменилась.\n") + error);
+    const Status written = hostListCsv::write(*db, windowSubnet, loaded.value);
+    if (!written.ok())
+        return messages::error(
+            this, QStringLiteral("Импорт не выполнен, база данных не изменилась.\n") + written.errorText);
     viewRecords(windowSubnet);
 }

@@ -12,7 +12,6 @@
 
 #include <QHeaderView>
 #include <QMenu>
-#include <QMessageBox>
 #include <QStandardItemModel>
 
 hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
@@ -131,20 +130,20 @@ void hostsWindow::checkAddress(int row)
     model->setData(cell, QStringLiteral(""));
     if (verdict.kind == hostCheck::Verdict::Refuse)
         // Kept as is: the hosts window titles its refusals "Ошибка!", unlike the tree's "Ошибка".
-        QMessageBox::critical(nullptr, QStringLiteral("Ошибка!"), verdict.message);
+        messages::critical(nullptr, QStringLiteral("Ошибка!"), verdict.message);
 }
 
 bool hostsWindow::succeeded(const SqlResult& result)
 {
     if (result.ok())
         return true;
-    QMessageBox::critical(this, QStringLiteral("Ошибка"), result.errorText);
+    messages::error(this, result.errorText);
     return false;
 }
 
 void hostsWindow::saveData(const QString& subnet)
 {
-    QMessageBox::warning(nullptr, QStringLiteral("Внимание!"),
+    messages::warning(nullptr, QStringLiteral("Внимание!"),
         // Kept as is: "Примечание" capitalised, as the column it names.
         QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание"));
     if (!subnetStillStored(subnet))
@@ -154,7 +153,7 @@ void hostsWindow::saveData(const QString& subnet)
         if (!address)
             continue;
         if (address->text().isEmpty()) {
-            QMessageBox::critical(
+            messages::critical(
                 nullptr, QStringLiteral("Ошибка!"), QStringLiteral("Ячейка IP-адреса должна быть заполнена"));
             continue;
         }
@@ -193,10 +192,9 @@ void hostsWindow::viewRecords(const QString& subnet)
 
 void hostsWindow::deleteAll()
 {
-    if (QMessageBox::question(this, QStringLiteral("Удалить таблицу"),
+    if (!messages::question(this, QStringLiteral("Удалить таблицу"),
             // Kept as is: the question speaks of the table though it empties one subnet's list.
-            QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"), QMessageBox::Yes | QMessageBox::No)
-        != QMessageBox::Yes)
+            QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"), false))
         return;
     if (!succeeded(hostTable::deleteSubnet(*db, windowSubnet)))
         return;
@@ -207,9 +205,8 @@ void hostsWindow::deleteAll()
 
 void hostsWindow::deleteRecords(const QString& subnet)
 {
-    if (QMessageBox::question(this, QStringLiteral("Удалить строки"),
-            QStringLiteral("Вы действительно хотите удалить выбранные строки?"), QMessageBox::Yes | QMessageBox::No)
-        != QMessageBox::Yes)
+    if (!messages::question(this, QStringLiteral("Удалить строки"),
+            QStringLiteral("Вы действительно хотите удалить выбранные строки?"), false))
         return;
     const QModelIndexList rows = hosts->tableView->selectionModel()->selectedRows();
     for (const QModelIndex& row : rows)

@@ -19,7 +19,6 @@ class QCloseEvent;
 class RegExpDelegate;
 class SubnetProber;
 class compareWindow;
-class scanSubnetWindow;
 struct SqlResult;
 struct Status;
 namespace Ui {
@@ -124,5 +123,4 @@ private:
     std::unique_ptr<DB> db;
     QStandardItemModel* model = nullptr;
     QMenu* menu = nullptr;
-    scanSubnetWindow* newWindow = nullptr;
 };

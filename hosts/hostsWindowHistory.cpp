@@ -58,14 +58,14 @@ void hostsWindow::refreshHints()
             low = qMin(low, *address);
             high = qMax(high, *address);
         }
-    SqlResult error;
-    const auto seen
-        = low <= high ? scanHistory::sightings(*db, low, high, &error) : QHash<quint32, scanHistory::Sighting>();
-    const QVector<quint32> unlisted
-        = lastAnswered.isEmpty() ? QVector<quint32>() : scanHistory::unlisted(*db, lastAnswered, &error);
-    if (!error.ok())
+    using Sightings = QHash<quint32, scanHistory::Sighting>;
+    const Result<Sightings> seen
+        = low <= high ? scanHistory::sightings(*db, low, high) : Result<Sightings>(Sightings());
+    const Result<QVector<quint32>> unlisted = lastAnswered.isEmpty() ? Result<QVector<quint32>>(QVector<quint32>())
+                                                                     : scanHistory::unlisted(*db, lastAnswered);
+    if (!seen.ok() || !unlisted.ok())
         return; // keep what was shown rather than claim that nothing ever answered
-    table->setHints(seen, QSet<quint32>(unlisted.cbegin(), unlisted.cend()));
+    table->setHints(seen.value, QSet<quint32>(unlisted.value.cbegin(), unlisted.value.cend()));
     hosts->tableView->viewport()->update();
     // A save or a delete moves addresses between the lists as much as a new scan does.
     if (comparison)

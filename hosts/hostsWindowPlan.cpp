@@ -18,17 +18,17 @@ void hostsWindow::addFreeAddress()
     QStringList inTable;
     for (int row = 0; row < model->rowCount(); ++row)
         inTable << model->index(row, 0).data().toString();
-    const hostSpace::FreeHost free = hostSpace::lowestFreeHost(*db, *network, inTable);
-    if (!free.status.ok()) {
-        messages::error(this, free.status.errorText);
+    const Result<std::optional<net::Address>> free = hostSpace::lowestFreeHost(*db, *network, inTable);
+    if (!free.ok()) {
+        messages::error(this, free.errorText);
         return;
     }
-    if (!free.address) {
+    if (!free.value) {
         messages::warning(this, QStringLiteral("Внимание!"),
             QStringLiteral("В подсети ") + windowSubnet + QStringLiteral(" не осталось свободных адресов"));
         return;
     }
-    model->appendRow({ new QStandardItem(net::toText(*free.address)), new QStandardItem(QStringLiteral("")) });
+    model->appendRow({ new QStandardItem(net::toText(*free.value)), new QStandardItem(QStringLiteral("")) });
     hosts->tableView->selectRow(model->rowCount() - 1);
     hosts->tableView->scrollTo(model->index(model->rowCount() - 1, 0));
 }

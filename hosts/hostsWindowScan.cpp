@@ -18,16 +18,15 @@ void hostsWindow::scanWindow()
 {
     if (scanRunning)
         return;
-    delete newWindow;
-    newWindow = new scanSubnetWindow();
-    connect(this, &QObject::destroyed, newWindow, &QObject::deleteLater);
-    newWindow->setWindowTitle(QStringLiteral("Параметры сканирования"));
+    // A box of its own, as before (no parent): it opens centred on the screen, not on this window.
+    scanSubnetWindow dialog;
+    dialog.setWindowTitle(QStringLiteral("Параметры сканирования"));
     // Kept as is: a maximum narrower than the minimum; Qt applies the minimum, so it opens 320 by 166.
-    newWindow->setMinimumSize(320, 166);
-    newWindow->setMaximumSize(316, 166);
-    if (newWindow->exec() != QDialog::Accepted)
+    dialog.setMinimumSize(320, 166);
+    dialog.setMaximumSize(316, 166);
+    if (dialog.exec() != QDialog::Accepted)
         return;
-    const std::optional<ScanRequest> request = newWindow->scanParameter();
+    const std::optional<ScanRequest> request = dialog.scanParameter();
     if (!request)
         return;
     // A scan that cannot run, or that the user declines, leaves the table, the bar and the label.

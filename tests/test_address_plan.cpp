@@ -307,10 +307,10 @@ void TestAddressPlan::freeHostLooksAtEveryList()
     for (const char* h : { "10.1.2.1", "10.1.2.3", "10.1.20.2" })
         QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.9.0.0/16', ?, '')", { QString(h) }));
     DB db;
-    const hostSpace::FreeHost free = hostSpace::lowestFreeHost(db, nw("10.1.2.0/24"), { "10.1.2.2", "" });
-    QVERIFY(free.status.ok());
-    QCOMPARE(net::toText(*free.address), QString("10.1.2.4"));
-    QCOMPARE(net::toText(*hostSpace::lowestFreeHost(db, nw("10.1.20.0/24"), {}).address), QString("10.1.20.1"));
+    const auto free = hostSpace::lowestFreeHost(db, nw("10.1.2.0/24"), { "10.1.2.2", "" });
+    QVERIFY(free.ok());
+    QCOMPARE(net::toText(*free.value), QString("10.1.2.4"));
+    QCOMPARE(net::toText(*hostSpace::lowestFreeHost(db, nw("10.1.20.0/24"), {}).value), QString("10.1.20.1"));
 }
 
 QTEST_GUILESS_MAIN(TestAddressPlan)

@@ -123,7 +123,7 @@ void TestBackup::copyWhileAnotherConnectionWrites()
     QVector<int> seen;
     for (int i = 0; i < 5; ++i) {
         QTRY_VERIFY(committed > (i + 1) * 20);
-        QCOMPARE(backup::makeCopy(*db, path("copy.db")), QString());
+        QCOMPARE(backup::makeCopy(*db, path("copy.db")).errorText, QString());
         DbProbe copy(path("copy.db"));
         const auto counts = copy.rows("SELECT (SELECT COUNT(*) FROM subnets), (SELECT COUNT(*) FROM hosts), "
                                       "(SELECT integrity_check FROM pragma_integrity_check)");
@@ -140,10 +140,10 @@ void TestBackup::copyWhileAnotherConnectionWrites()
 void TestBackup::copyRefusals()
 {
     const QByteArray before = bytesOf(dir->dbPath());
-    QVERIFY(backup::makeCopy(*db, dir->dbPath()).contains("поверх самой базы данных"));
-    QVERIFY(backup::makeCopy(*db, dir->path() + "/./subnets.db").contains("поверх самой базы данных"));
-    QVERIFY(backup::makeCopy(*db, "/proc/zarvin-copy.db").contains("Не удалось создать файл в папке /proc"));
-    QVERIFY(backup::makeCopy(*db, path("missing/copy.db")).contains("Не удалось создать файл в папке"));
+    QVERIFY(backup::makeCopy(*db, dir->dbPath()).errorText.contains("поверх самой базы данных"));
+    QVERIFY(backup::makeCopy(*db, dir->path() + "/./subnets.db").errorText.contains("поверх самой базы данных"));
+    QVERIFY(backup::makeCopy(*db, "/proc/zarvin-copy.db").errorText.contains("Не удалось создать файл в папке /proc"));
+    QVERIFY(backup::makeCopy(*db, path("missing/copy.db")).errorText.contains("Не удалось создать файл в папке"));
     QCOMPARE(bytesOf(dir->dbPath()), before);
 }
 
@@ -156,7 +156,7 @@ void TestBackup::restoreReplacesSharedTables()
     QVERIFY(live.exec("CREATE TABLE live_only (x text)"));
     QVERIFY(live.exec("INSERT INTO live_only VALUES ('stays')"));
     QVERIFY(live.exec("INSERT INTO scan_history (host, at) VALUES ('10.1.0.5', 'before')"));
-    QCOMPARE(backup::makeCopy(*db, path("copy.db")), QString());
+    QCOMPARE(backup::makeCopy(*db, path("copy.db")).errorText, QString());
     const QStringList copied = dump(path("copy.db"));
     QVERIFY(live.exec("DELETE FROM subnets WHERE subnet = '10.1.0.0/16'"));
     QVERIFY(live.exec("UPDATE hosts SET note = 'changed'"));
@@ -164,13 +164,13 @@ void TestBackup::restoreReplacesSharedTables()
     QVERIFY(
         live.exec("CREATE TRIGGER refuse BEFORE INSERT ON hosts BEGIN SELECT RAISE(ABORT, 'refused by trigger'); END"));
     const QStringList changed = dump(dir->dbPath());
-    QVERIFY(backup::restore(*db, path("copy.db")).contains("refused by trigger"));
+    QVERIFY(backup::restore(*db, path("copy.db")).errorText.contains("refused by trigger"));
     QCOMPARE(dump(dir->dbPath()), changed);
     QVERIFY(live.exec("DROP TRIGGER refuse"));
-    const backup::Inspection counts = backup::inspect(*db, path("copy.db"));
+    const backup::Inspection counts = backup::inspect(*db, path("copy.db")).value;
     QCOMPARE(QVector<qint64>({ counts.subnetsNow, counts.hostsNow, counts.subnetsInCopy, counts.hostsInCopy }),
         QVector<qint64>({ 1, 1, 2, 1 }));
-    QCOMPARE(backup::restore(*db, path("copy.db")), QString());
+    QCOMPARE(backup::restore(*db, path("copy.db")).errorText, QString());
     QCOMPARE(dump(dir->dbPath()), copied);
     QCOMPARE(live.rows("SELECT at FROM scan_history"), QVector<QVariantList>({ { "before" } }));
     QCOMPARE(live.rows("SELECT x FROM live_only"), QVector<QVariantList>({ { "stays" } }));
@@ -213,7 +213,7 @@ void TestBackup::badCopiesRefused()
                           { QString("10.1.1.%1").arg(i), QString(500, 'n') })
                         .ok());
         QVERIFY(db->run("COMMIT").ok());
-        QCOMPARE(backup::makeCopy(*db, source), QString());
+        QCOMPARE(backup::makeCopy(*db, source).errorText, QString());
         QFile f(source);
         QVERIFY(f.resize(f.size() / 2));
     } else if (kind == "text") {
@@ -229,9 +229,9 @@ void TestBackup::badCopiesRefused()
                 "CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE, comment text)" });
     const QStringList before = dump(dir->dbPath());
     const QByteArray bytes = bytesOf(dir->dbPath());
-    const QString inspected = backup::inspect(*db, source).error;
+    const QString inspected = backup::inspect(*db, source).errorText;
     QVERIFY2(inspected.contains(error), qPrintable(inspected));
-    QCOMPARE(backup::restore(*db, source), inspected);
+    QCOMPARE(backup::restore(*db, source).errorText, inspected);
     QCOMPARE(bytesOf(dir->dbPath()), bytes);
     QCOMPARE(dump(dir->dbPath()), before);
 }

@@ -54,7 +54,7 @@ QString readError(const QByteArray& bytes)
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    return inventoryCsv::read(buffer).error;
+    return inventoryCsv::read(buffer).errorText;
 }
 
 // The tree as name|subnet|parent's subnet through parent_id|parent_subnet, and the hosts, in id order.
@@ -127,7 +127,7 @@ void TestCsvFiles::hostileTextsRoundTrip()
                            "('10.0.0.0/8', '10.0.0.1', 'x')",
             { text }));
         before = dump(probe);
-        QCOMPARE(inventoryCsv::exportTo(db, file), QString());
+        QCOMPARE(inventoryCsv::exportTo(db, file).errorText, QString());
         QVERIFY(probe.exec("DELETE FROM subnets") && probe.exec("DELETE FROM hosts"));
     }
     QFile in(file);
@@ -142,9 +142,9 @@ void TestCsvFiles::hostileTextsRoundTrip()
     QVERIFY(cell.isEmpty() || !csv::isFormulaStart(QLatin1Char(cell.at(0))));
     in.seek(0);
     const auto loaded = inventoryCsv::read(in);
-    QVERIFY2(loaded.plan, qPrintable(loaded.error));
+    QVERIFY2(loaded.ok(), qPrintable(loaded.errorText));
     DB db;
-    QCOMPARE(inventoryCsv::write(db, *loaded.plan), QString());
+    QVERIFY(inventoryCsv::write(db, loaded.value).ok());
     DbProbe probe(dir->dbPath());
     QCOMPARE(dump(probe), before);
 }
@@ -203,11 +203,11 @@ void TestCsvFiles::hugeFilesStopEarly()
 {
     EndlessFile longLine(header + "subnet;", "aaaaaaaaaa", 10'000'000);
     auto loaded = inventoryCsv::read(longLine);
-    QVERIFY2(loaded.error.contains("Строка 2 длиннее 1048576 знаков"), qPrintable(loaded.error));
+    QVERIFY2(loaded.errorText.contains("Строка 2 длиннее 1048576 знаков"), qPrintable(loaded.errorText));
     QVERIFY(longLine.bytesServed < 3 * (1 << 20));
     EndlessFile manyLines(header + "subnet;Орг;10.0.0.0/8;;;\r\n", "host;;10.0.0.0/8;;10.0.0.1;\r\n", 1'000'000);
     loaded = inventoryCsv::read(manyLines);
-    QVERIFY2(loaded.error.contains("больше 500000 записей"), qPrintable(loaded.error));
+    QVERIFY2(loaded.errorText.contains("больше 500000 записей"), qPrintable(loaded.errorText));
     QVERIFY(manyLines.bytesServed < 20'000'000);
 }
 
@@ -221,19 +221,19 @@ void TestCsvFiles::importIsAllOrNothing()
           "host;;10.0.0.0/8;;10.0.0.1;last\r\n");
     file.open(QIODevice::ReadOnly);
     const auto loaded = inventoryCsv::read(file);
-    QVERIFY2(loaded.plan, qPrintable(loaded.error));
-    QCOMPARE(loaded.plan->repeatedHosts, 1);
+    QVERIFY2(loaded.ok(), qPrintable(loaded.errorText));
+    QCOMPARE(loaded.value.repeatedHosts, 1);
     DB db;
     DbProbe probe(dir->dbPath());
     QVERIFY(probe.exec("CREATE TRIGGER refuse BEFORE INSERT ON hosts WHEN NEW.host = '10.0.0.2' "
                        "BEGIN SELECT RAISE(ABORT, 'refused by trigger'); END"));
-    QVERIFY(inventoryCsv::write(db, *loaded.plan).contains("refused by trigger"));
+    QVERIFY(inventoryCsv::write(db, loaded.value).errorText.contains("refused by trigger"));
     QCOMPARE(dump(probe), QStringList());
     QVERIFY(probe.exec("DROP TRIGGER refuse"));
-    QCOMPARE(inventoryCsv::write(db, *loaded.plan), QString());
+    QVERIFY(inventoryCsv::write(db, loaded.value).ok());
     QCOMPARE(dump(probe), QStringList({ "Орг|10.0.0.0/8|||1", "10.0.0.0/8|10.0.0.1|last", "10.0.0.0/8|10.0.0.2|" }));
-    QVERIFY(inventoryCsv::refusalUnlessEmpty(db).contains("Сначала очистите базу данных"));
-    QVERIFY(inventoryCsv::write(db, *loaded.plan).contains("только в пустую базу"));
+    QVERIFY(inventoryCsv::refusalUnlessEmpty(db).errorText.contains("Сначала очистите базу данных"));
+    QVERIFY(inventoryCsv::write(db, loaded.value).errorText.contains("только в пустую базу"));
     QCOMPARE(dump(probe).size(), 3);
 }
 
@@ -283,8 +283,8 @@ void TestCsvFiles::hostListPreview()
     file.setData(bytes);
     file.open(QIODevice::ReadOnly);
     const auto loaded = hostListCsv::preview(db, "192.168.1.0/24", file);
-    QString got = loaded.error;
-    if (loaded.preview) {
+    QString got = loaded.errorText;
+    if (loaded.ok()) {
         const auto pairs = [](const QVector<hostListCsv::HostNote>& rows) {
             QStringList out;
             for (const auto& r : rows)
@@ -292,14 +292,14 @@ void TestCsvFiles::hostListPreview()
             return out.join(", ");
         };
         QStringList refused;
-        for (const auto& r : loaded.preview->refused)
+        for (const auto& r : loaded.value.refused)
             refused << QString::number(r.line) + ':' + r.reason;
-        got = QStringList { pairs(loaded.preview->fresh), pairs(loaded.preview->changed),
-            QString::number(loaded.preview->unchanged), refused.join("; ") }
+        got = QStringList { pairs(loaded.value.fresh), pairs(loaded.value.changed),
+            QString::number(loaded.value.unchanged), refused.join("; ") }
                   .join(" | ");
-        QCOMPARE(hostListCsv::write(db, "192.168.1.0/24", *loaded.preview), QString());
+        QVERIFY(hostListCsv::write(db, "192.168.1.0/24", loaded.value).ok());
     }
-    QVERIFY2(got == outcome || (!loaded.preview && got.contains(outcome)), qPrintable(got));
+    QVERIFY2(got == outcome || (!loaded.ok() && got.contains(outcome)), qPrintable(got));
     QStringList now;
     for (const auto& r : probe.rows("SELECT subnet, host, note FROM hosts ORDER BY id"))
         now << QStringList { r[0].toString(), r[1].toString(), r[2].toString() }.join('|');

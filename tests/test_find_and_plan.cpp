@@ -248,8 +248,8 @@ void TestFindAndPlan::suggest()
     }
     // What it offers passes the dialog's own rules.
     const auto added = dialog.add(QString("10.0.0.0/8"));
-    QVERIFY(added);
-    QCOMPARE(added->value(1), result + "/" + QString::number(prefix));
+    QVERIFY(added.ok());
+    QCOMPARE(added.value.value(1), result + "/" + QString::number(prefix));
 }
 
 // Each click of "Свободный адрес" in the window of `subnet`, after `typed` was typed into a row: the

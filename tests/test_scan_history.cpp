@@ -251,9 +251,10 @@ void TestScanHistory::oldFileGetsTables()
     waited.start();
     QVERIFY(historySchema::prepare(db).ok());
     QVERIFY2(waited.elapsed() < 2000, "a read lock must not hold the window for the busy time-out");
-    SqlResult error;
-    QVERIFY(!scanHistory::lastScan(db, subnet, &error) && error.ok());
-    QVERIFY(scanHistory::sightings(db, 0, 0xffffffffu, &error).isEmpty() && error.ok());
+    const auto last = scanHistory::lastScan(db, subnet);
+    QVERIFY(last.ok() && !last.value);
+    const auto seen = scanHistory::sightings(db, 0, 0xffffffffu);
+    QVERIFY(seen.ok() && seen.value.isEmpty());
     QCOMPARE(scanHistory::lastScanText(db, subnet), "Подсеть " + subnet + " не сканировалась");
     QVERIFY(other.exec("COMMIT"));
     QCOMPARE(other.rows(count).value(0).value(0).toInt(), 0);

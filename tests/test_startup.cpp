@@ -84,7 +84,7 @@ QByteArray arrange(const QString& situation)
 
 QString programPath()
 {
-    return QCoreApplication::applicationDirPath() + "/../zarvin-subnets";
+    return QString::fromUtf8(ZARVIN_PROGRAM);
 }
 
 QProcessEnvironment programEnvironment(const QString& platform)

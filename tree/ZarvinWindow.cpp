@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QMenu>
-#include <QMessageBox>
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QStyle>
@@ -95,7 +94,7 @@ void ZarvinWindow::decorateActions()
 
 void ZarvinWindow::showDbError(const QString& text)
 {
-    QMessageBox::critical(this, QStringLiteral("Ошибка"), text);
+    messages::error(this, text);
 }
 
 std::optional<QString> ZarvinWindow::firstSelectedSubnet() const
@@ -129,46 +128,39 @@ void ZarvinWindow::load_data()
     ui->tree->expandAll();
 }
 
-std::optional<qint64> ZarvinWindow::get_item_id(const QString& parentSubnet)
+Result<std::optional<qint64>> ZarvinWindow::get_item_id(const QString& parentSubnet)
 {
     const SqlResult r = subnetTable::idOfSubnet(*db, parentSubnet);
-    if (!r.ok()) {
-        showDbError(r.errorText);
-        return std::nullopt;
-    }
+    if (!r.ok())
+        return Status(r);
     if (r.rows.isEmpty())
-        return std::nullopt;
-    return r.rows.first().value(0).toLongLong();
+        return std::optional<qint64>();
+    return std::optional<qint64>(r.rows.first().value(0).toLongLong());
 }
 
-bool ZarvinWindow::add_child(const std::optional<QStringList>& outputData)
+AddOutcome ZarvinWindow::add_child(const Result<QStringList>& outputData)
 {
     if (ui->tree->selectionModel()->selectedIndexes().isEmpty() || !currentSubnet()) {
-        QMessageBox::warning(this, QStringLiteral("Ошибка"),
+        messages::warning(this, QStringLiteral("Ошибка"),
             QStringLiteral("Сначала выберите элемент для добавления дочернего элемента."));
-        return true;
+        return AddOutcome::Refused;
     }
-    if (!outputData || outputData->size() < 3)
-        return true;
-    const QString& parentSubnet = outputData->at(2);
-    bool parentGone = false;
-    const SqlResult r
-        = subnetTable::insertBranchUnder(*db, outputData->at(0), outputData->at(1), parentSubnet, &parentGone);
-    if (r.isConstraint())
-        return false;
-    if (parentGone) {
+    if (!outputData.ok() || outputData.value.size() < 3)
+        return AddOutcome::Refused;
+    const QStringList& row = outputData.value;
+    const Result<bool> inserted = subnetTable::insertBranchUnder(*db, row.at(0), row.at(1), row.at(2));
+    if (inserted.isConstraint())
+        return AddOutcome::DuplicateSubnet;
+    if (!inserted.ok()) {
+        showDbError(inserted.errorText);
+        return AddOutcome::Refused;
+    }
+    if (!inserted.value)
         messages::error(nullptr,
-            QStringLiteral("Подсеть ") + parentSubnet
+            QStringLiteral("Подсеть ") + row.at(2)
                 + QStringLiteral(" больше не существует (ее удалили в другом окне или программе): филиал не добавлен"));
-        load_data();
-        return true;
-    }
-    if (!r.ok()) {
-        showDbError(r.errorText);
-        return true;
-    }
     load_data();
-    return true;
+    return inserted.value ? AddOutcome::Added : AddOutcome::Refused;
 }
 
 void ZarvinWindow::update_menu_buttons()

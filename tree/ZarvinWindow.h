@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 #include <QVector>
 
@@ -11,6 +12,7 @@
 class DB;
 struct SqlResult;
 struct Status;
+template <class T> struct Result;
 class QLabel;
 class QMenu;
 class findWindow;
@@ -19,6 +21,13 @@ class QStandardItemModel;
 namespace Ui {
 class MainWindow;
 }
+
+// How adding a tree row ended: more than ok or not, since a duplicate subnet is told in its own box.
+enum class AddOutcome {
+    Added,
+    DuplicateSubnet, // the insert broke the uniqueness of the subnet; nothing was added
+    Refused, // nothing added, and the user has been told why
+};
 
 // The main window: the organisation tree and the commands on it.
 // Opens a database of its own: check dbStatus() before showing it.
@@ -70,12 +79,12 @@ public slots:
     void restoreDatabase();
 
 public:
-    // A branch triple (name, subnet, parent subnet), or none when the dialog refused it.
-    // Returns false when the insert broke the uniqueness of the subnet.
-    bool add_child(const std::optional<QStringList>& outputData);
-    std::optional<qint64> get_item_id(const QString& parentSubnet);
-    // An organisation pair (name, subnet), or none. Same result as add_child.
-    bool createOrg(const std::optional<QStringList>& outputData);
+    // The dialog's branch triple (name, subnet, parent subnet), or its refusal, already shown.
+    AddOutcome add_child(const Result<QStringList>& outputData);
+    // The id of the row with this subnet; none when no row has it.
+    Result<std::optional<qint64>> get_item_id(const QString& parentSubnet);
+    // The dialog's organisation pair (name, subnet), or its refusal, already shown.
+    AddOutcome createOrg(const Result<QStringList>& outputData);
     // The current row as (id, name, subnet, parent_subnet): no rows without a current row.
     SqlResult defaultData();
     // An edit pair (name, subnet): renames the row with that subnet.

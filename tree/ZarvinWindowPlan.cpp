@@ -93,14 +93,14 @@ void ZarvinWindow::showRowStatus()
         return;
     }
     QStandardItem* cell = model->itemFromIndex(current.sibling(current.row(), 1));
-    const addressPlan::Text usage = addressPlan::usageOf(*db, cell->text());
-    if (!usage.status.ok()) {
+    const Result<QString> usage = addressPlan::usageOf(*db, cell->text());
+    if (!usage.ok()) {
         // A status line is no command of the user's: no box, but no stale figures either.
-        rowStatus->setText(QStringLiteral("Заполненность не прочитана: ") + usage.status.errorText);
+        rowStatus->setText(QStringLiteral("Заполненность не прочитана: ") + usage.errorText);
         return;
     }
-    rowStatus->setText(usage.text + QStringLiteral(" · ") + scanHistory::lastScanText(*db, cell->text()));
-    cell->setToolTip(usage.text);
+    rowStatus->setText(usage.value + QStringLiteral(" · ") + scanHistory::lastScanText(*db, cell->text()));
+    cell->setToolTip(usage.value);
 }
 
 void ZarvinWindow::showFreeSpace()
@@ -109,12 +109,12 @@ void ZarvinWindow::showFreeSpace()
     const auto network = subnet ? net::parseNetwork(*subnet) : std::nullopt;
     if (!network)
         return;
-    const addressPlan::Networks free = addressPlan::freeSpaceOf(*db, *network, *subnet);
-    if (!free.status.ok()) {
-        showDbError(free.status.errorText);
+    const Result<addressPlan::Networks> free = addressPlan::freeSpaceOf(*db, *network, *subnet);
+    if (!free.ok()) {
+        showDbError(free.errorText);
         return;
     }
-    auto* window = new freeSpaceWindow(*network, free.networks, this);
+    auto* window = new freeSpaceWindow(*network, free.value, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     centre(window);
     window->show();

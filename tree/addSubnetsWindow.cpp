@@ -10,19 +10,9 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegExp>
 #include <QRegExpValidator>
-
-namespace {
-
-void refuse(const QString& text)
-{
-    QMessageBox::critical(nullptr, QStringLiteral("Ошибка"), text);
-}
-
-} // namespace
 
 addSubnetsWindow::addSubnetsWindow(const std::optional<QString>& value, QWidget* parent)
     : QDialog(parent)
@@ -66,39 +56,30 @@ const Status& addSubnetsWindow::dbStatus() const
 
 addSubnetsWindow::~addSubnetsWindow() = default;
 
-std::optional<QStringList> addSubnetsWindow::add(const std::optional<QString>& value)
+Result<QStringList> addSubnetsWindow::add(const std::optional<QString>& value)
 {
     const QString entry = second->text() + net::prefixPart(masks->currentText());
     const auto typed = net::parseAddressWithPrefix(entry);
-    if (!typed) {
-        // Kept as is: a hyphen between blanks where a dash would stand, as in every message users know.
-        refuse(entry + QStringLiteral(" - это не подсеть и не IP-адрес!"));
-        return std::nullopt;
-    }
+    // Kept as is: a hyphen between blanks where a dash would stand, as in every message users know.
+    if (!typed)
+        return Status::failure(entry + QStringLiteral(" - это не подсеть и не IP-адрес!"));
     const net::Network network = net::networkOf(typed->address, typed->prefix);
     if (!value)
         return QStringList { first->text(), net::toText(network) };
     return addBranch(first->text(), network, *value);
 }
 
-std::optional<QStringList> addSubnetsWindow::addBranch(
-    const QString& name, const net::Network& network, const QString& parent)
+Result<QStringList> addSubnetsWindow::addBranch(const QString& name, const net::Network& network, const QString& parent)
 {
     const QString networkText = net::toText(network);
     const auto parentNetwork = net::parseNetwork(parent);
-    if (!parentNetwork || !net::contains(*parentNetwork, network)) {
-        refuse(networkText + QStringLiteral(" не принадлежит подсети ") + parent);
-        return std::nullopt;
-    }
+    if (!parentNetwork || !net::contains(*parentNetwork, network))
+        return Status::failure(networkText + QStringLiteral(" не принадлежит подсети ") + parent);
     const SqlResult branches = subnetTable::branchSubnets(*db, parent);
-    if (!branches.ok()) {
-        refuse(branches.errorText);
-        return std::nullopt;
-    }
-    if (checkSubnet(branches.rows, network)) {
-        refuse(networkText + QStringLiteral(" входит в существующую подсеть"));
-        return std::nullopt;
-    }
+    if (!branches.ok())
+        return Status(branches);
+    if (checkSubnet(branches.rows, network))
+        return Status::failure(networkText + QStringLiteral(" входит в существующую подсеть"));
     return QStringList { name, networkText, parent };
 }
 
@@ -118,12 +99,12 @@ void addSubnetsWindow::suggest()
     if (!parent)
         return;
     const int prefix = net::prefixPart(masks->currentText()).mid(1).toInt();
-    const addressPlan::Networks branches = addressPlan::branchesOf(*db, *parentSubnet);
-    if (!branches.status.ok()) {
-        messages::error(this, branches.status.errorText);
+    const Result<addressPlan::Networks> branches = addressPlan::branchesOf(*db, *parentSubnet);
+    if (!branches.ok()) {
+        messages::error(this, branches.errorText);
         return;
     }
-    const auto free = addressPlan::suggestBranch(*parent, prefix, branches.networks);
+    const auto free = addressPlan::suggestBranch(*parent, prefix, branches.value);
     if (!free) {
         messages::warning(this, QStringLiteral("Внимание!"),
             QStringLiteral("В подсети ") + *parentSubnet + QStringLiteral(" нет свободной подсети с маской /")

@@ -13,6 +13,7 @@
 
 class DB;
 struct Status;
+template <class T> struct Result;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -30,9 +31,9 @@ public:
     const Status& dbStatus() const;
 
     // After an accepted exec(), with the constructor's value: (name, subnet) for an
-    // organisation, (name, subnet, parent subnet) for a branch, or none once a refusal
-    // has been shown.
-    std::optional<QStringList> add(const std::optional<QString>& value);
+    // organisation, (name, subnet, parent subnet) for a branch; else the refusal for the
+    // opener to show in an error box.
+    Result<QStringList> add(const std::optional<QString>& value);
 
     // Does `currentValue` overlap the network in the first field of any row?
     static bool checkSubnet(const QVector<QVariantList>& result, const net::Network& currentValue);
@@ -47,7 +48,7 @@ public slots:
     void suggest();
 
 private:
-    std::optional<QStringList> addBranch(const QString& name, const net::Network& network, const QString& parent);
+    Result<QStringList> addBranch(const QString& name, const net::Network& network, const QString& parent);
 
     std::unique_ptr<DB> db;
     std::optional<QString> parentSubnet;

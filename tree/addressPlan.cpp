@@ -48,40 +48,38 @@ QString usageText(qint64 storedHosts, const net::Network& network, const QVector
         + percentText(covered, net::addressCount(network.prefix));
 }
 
-Networks branchesOf(DB& db, const QString& subnet)
+Result<Networks> branchesOf(DB& db, const QString& subnet)
 {
-    Networks result;
-    result.status = subnetTable::branchSubnets(db, subnet);
-    for (const QVariantList& row : qAsConst(result.status.rows))
+    const SqlResult rows = subnetTable::branchSubnets(db, subnet);
+    if (!rows.ok())
+        return Status(rows);
+    Networks branches;
+    for (const QVariantList& row : rows.rows)
         if (const auto n = net::parseNetwork(row.value(0).toString()))
-            result.networks << *n;
-    result.status.rows.clear();
-    return result;
+            branches << *n;
+    return branches;
 }
 
-Text usageOf(DB& db, const QString& subnet)
+Result<QString> usageOf(DB& db, const QString& subnet)
 {
-    Text result;
     const auto network = net::parseNetwork(subnet);
     if (!network)
-        return result;
-    result.status = db.run(QStringLiteral("SELECT COUNT(*) FROM hosts WHERE subnet=?"), { subnet });
-    if (!result.status.ok())
-        return result;
-    const qint64 stored = result.status.rows.value(0).value(0).toLongLong();
-    const Networks branches = branchesOf(db, subnet);
-    result.status = branches.status;
-    if (result.status.ok())
-        result.text = usageText(stored, *network, branches.networks);
-    return result;
+        return QString();
+    const SqlResult count = db.run(QStringLiteral("SELECT COUNT(*) FROM hosts WHERE subnet=?"), { subnet });
+    if (!count.ok())
+        return Status(count);
+    const Result<Networks> branches = branchesOf(db, subnet);
+    if (!branches.ok())
+        return Status(branches);
+    return usageText(count.rows.value(0).value(0).toLongLong(), *network, branches.value);
 }
 
-Networks freeSpaceOf(DB& db, const net::Network& network, const QString& subnet)
+Result<Networks> freeSpaceOf(DB& db, const net::Network& network, const QString& subnet)
 {
-    Networks result = branchesOf(db, subnet);
-    if (result.status.ok())
-        result.networks = net::freeBlocks(network, result.networks);
-    return result;
+    const Result<Networks> branches = branchesOf(db, subnet);
+    if (!branches.ok())
+        return branches;
+    return net::freeBlocks(network, branches.value);
 }
 
 std::optional<net::Network> suggestBranch(const net::Network& parent, int prefix, const QVector<net::Network>& branches)

@@ -20,21 +20,15 @@ QString usageText(qint64 storedHosts, const net::Network& network, const QVector
 // A share in percent with one decimal and a decimal comma: "14,6 %".
 QString percentText(quint64 part, quint64 whole);
 
-struct Text {
-    QString text; // empty when the subnet is not a network text
-    SqlResult status;
-};
-// The usage text of the tree row with this subnet, read from its host list and its branches.
-Text usageOf(DB& db, const QString& subnet);
+// The usage text of the tree row with this subnet, read from its host list and its branches;
+// empty when the subnet is not a network text.
+Result<QString> usageOf(DB& db, const QString& subnet);
 
-struct Networks {
-    QVector<net::Network> networks;
-    SqlResult status;
-};
+using Networks = QVector<net::Network>;
 // The direct branches of the row with this subnet (the ones the nesting rules compare with).
-Networks branchesOf(DB& db, const QString& subnet);
+Result<Networks> branchesOf(DB& db, const QString& subnet);
 // The free space of the row with this subnet: its network less its branches, fewest blocks.
-Networks freeSpaceOf(DB& db, const net::Network& network, const QString& subnet);
+Result<Networks> freeSpaceOf(DB& db, const net::Network& network, const QString& subnet);
 
 // The lowest network of `prefix` inside `parent` that overlaps none of `branches`; never the parent's
 // own network, which as a branch would repeat the parent's subnet.

@@ -38,23 +38,22 @@ void ZarvinWindow::exportInventory()
         this, QStringLiteral("Экспорт в CSV"), csvFilter, QStringLiteral("zarvin-subnets.csv"), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
-    QString error;
+    Status written;
     {
         BusyCursor busy;
-        error = inventoryCsv::exportTo(*db, path);
+        written = inventoryCsv::exportTo(*db, path);
     }
-    if (!error.isEmpty())
+    if (!written.ok())
         return messages::error(
-            this, QStringLiteral("Не удалось записать файл ") + path + QStringLiteral(":\n") + error);
+            this, QStringLiteral("Не удалось записать файл ") + path + QStringLiteral(":\n") + written.errorText);
     messages::information(
         this, QStringLiteral("Экспорт в CSV"), QStringLiteral("База данных выгружена в файл ") + path);
 }
 
 void ZarvinWindow::importInventory()
 {
-    const QString refusal = inventoryCsv::refusalUnlessEmpty(*db);
-    if (!refusal.isEmpty())
-        return messages::error(this, refusal);
+    if (const Status empty = inventoryCsv::refusalUnlessEmpty(*db); !empty.ok())
+        return messages::error(this, empty.errorText);
     const QString path = fileDialog::openFile(this, QStringLiteral("Импорт из CSV"), csvFilter);
     if (path.isEmpty())
         return;
@@ -62,23 +61,24 @@ void ZarvinWindow::importInventory()
     if (!file.open(QIODevice::ReadOnly))
         return messages::error(
             this, QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(":\n") + file.errorString());
-    inventoryCsv::Loaded loaded;
-    QString error;
+    Result<inventoryCsv::Plan> plan = Status();
+    Status written;
     {
         BusyCursor busy;
-        loaded = inventoryCsv::read(file);
-        error = loaded.plan ? inventoryCsv::write(*db, *loaded.plan) : loaded.error;
+        plan = inventoryCsv::read(file);
+        written = plan.ok() ? inventoryCsv::write(*db, plan.value) : Status(plan);
     }
-    if (!error.isEmpty())
+    if (!written.ok())
         return messages::error(this,
-            QStringLiteral("Файл ") + path + QStringLiteral(" не импортирован, база данных не изменилась.\n") + error);
+            QStringLiteral("Файл ") + path + QStringLiteral(" не импортирован, база данных не изменилась.\n")
+                + written.errorText);
     load_data();
     update_menu_buttons();
-    QString done = QStringLiteral("Импортировано: ") + rowCounts(loaded.plan->subnets.size(), loaded.plan->hosts.size())
+    QString done = QStringLiteral("Импортировано: ") + rowCounts(plan.value.subnets.size(), plan.value.hosts.size())
         + QStringLiteral(".");
-    if (loaded.plan->repeatedHosts > 0)
+    if (plan.value.repeatedHosts > 0)
         done += QStringLiteral("\nАдреса, повторённые в файле: %1; записана последняя строка каждого.")
-                    .arg(loaded.plan->repeatedHosts);
+                    .arg(plan.value.repeatedHosts);
     messages::information(this, QStringLiteral("Импорт из CSV"), done);
 }
 
@@ -89,13 +89,13 @@ void ZarvinWindow::backupDatabase()
         = fileDialog::saveFile(this, QStringLiteral("Резервная копия"), dbFilter, suggested, QStringLiteral("db"));
     if (path.isEmpty())
         return;
-    QString error;
+    Status copied;
     {
         BusyCursor busy;
-        error = backup::makeCopy(*db, path);
+        copied = backup::makeCopy(*db, path);
     }
-    if (!error.isEmpty())
-        return messages::error(this, QStringLiteral("Резервная копия не записана.\n") + error);
+    if (!copied.ok())
+        return messages::error(this, QStringLiteral("Резервная копия не записана.\n") + copied.errorText);
     messages::information(
         this, QStringLiteral("Резервная копия"), QStringLiteral("Резервная копия записана в файл ") + path);
 }
@@ -105,10 +105,11 @@ void ZarvinWindow::restoreDatabase()
     const QString path = fileDialog::openFile(this, QStringLiteral("Восстановить из копии"), dbFilter);
     if (path.isEmpty())
         return;
-    const backup::Inspection copy = backup::inspect(*db, path);
-    if (!copy.error.isEmpty())
+    const Result<backup::Inspection> inspected = backup::inspect(*db, path);
+    if (!inspected.ok())
         return messages::error(
-            this, QStringLiteral("Из файла ") + path + QStringLiteral(" восстановить нельзя.\n") + copy.error);
+            this, QStringLiteral("Из файла ") + path + QStringLiteral(" восстановить нельзя.\n") + inspected.errorText);
+    const backup::Inspection& copy = inspected.value;
     const QString text = QStringLiteral("Всё содержимое базы данных будет заменено содержимым копии.\n")
         + QStringLiteral("Сейчас в базе: ") + rowCounts(copy.subnetsNow, copy.hostsNow) + QStringLiteral(".\nВ копии: ")
         + rowCounts(copy.subnetsInCopy, copy.hostsInCopy)
@@ -116,14 +117,14 @@ void ZarvinWindow::restoreDatabase()
                          "пропадут.\n\nВосстановить из копии?");
     if (!messages::question(this, QStringLiteral("Восстановить из копии"), text, true))
         return;
-    QString error;
+    Status restored;
     {
         BusyCursor busy;
-        error = backup::restore(*db, path);
+        restored = backup::restore(*db, path);
     }
-    if (!error.isEmpty())
+    if (!restored.ok())
         return messages::error(
-            this, QStringLiteral("Восстановление не выполнено, база данных не изменилась.\n") + error);
+            this, QStringLiteral("Восстановление не выполнено, база данных не изменилась.\n") + restored.errorText);
     load_data();
     update_menu_buttons();
     if (model->rowCount() == 0)

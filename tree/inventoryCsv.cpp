@@ -21,13 +21,13 @@ enum Column { Record, Name, Subnet, Parent, Host, Note, ColumnCount };
 const QString subnetRecord = QStringLiteral("subnet");
 const QString hostRecord = QStringLiteral("host");
 
-QString lineError(int line, const QString& text)
+Status lineError(int line, const QString& text)
 {
-    return QStringLiteral("Строка %1: ").arg(line) + text;
+    return Status::failure(QStringLiteral("Строка %1: ").arg(line) + text);
 }
 
 // Where each column of header() stands in the file's header row; the first missing one otherwise.
-std::optional<QVector<int>> columnsOf(const QStringList& cells, QString& error)
+Result<QVector<int>> columnsOf(const QStringList& cells)
 {
     QVector<int> at;
     for (const QString& name : header()) {
@@ -35,11 +35,9 @@ std::optional<QVector<int>> columnsOf(const QStringList& cells, QString& error)
         for (int i = 0; i < cells.size() && found < 0; ++i)
             if (cells.at(i).trimmed().compare(name, Qt::CaseInsensitive) == 0)
                 found = i;
-        if (found < 0) {
-            error = QStringLiteral("В первой строке файла нет столбца «") + name
-                + QStringLiteral("». Первая строка должна быть заголовком: ") + header().join(separator);
-            return std::nullopt;
-        }
+        if (found < 0)
+            return Status::failure(QStringLiteral("В первой строке файла нет столбца «") + name
+                + QStringLiteral("». Первая строка должна быть заголовком: ") + header().join(separator));
         at << found;
     }
     return at;
@@ -48,14 +46,14 @@ std::optional<QVector<int>> columnsOf(const QStringList& cells, QString& error)
 // The checks that need the whole file, once every record has been read.
 class Checker {
 public:
-    QString addRecord(int line, const QStringList& cells, const QVector<int>& at);
-    QString finish(Plan& plan);
+    Status addRecord(int line, const QStringList& cells, const QVector<int>& at);
+    Result<Plan> finish();
 
 private:
-    QString addSubnet(const SubnetRow& row);
-    QString addHost(const HostRow& row);
-    QString checkParents() const;
-    QString checkSiblings() const;
+    Status addSubnet(const SubnetRow& row);
+    Status addHost(const HostRow& row);
+    Status checkParents() const;
+    Status checkSiblings() const;
     int depthOf(const QString& subnet) const;
 
     QVector<SubnetRow> subnets;
@@ -67,7 +65,7 @@ private:
     int organisationLine = 0;
 };
 
-QString Checker::addRecord(int line, const QStringList& cells, const QVector<int>& at)
+Status Checker::addRecord(int line, const QStringList& cells, const QVector<int>& at)
 {
     const auto cell = [&](Column c) { return cells.value(at.at(c)); };
     const QString kind = cell(Record).trimmed();
@@ -80,7 +78,7 @@ QString Checker::addRecord(int line, const QStringList& cells, const QVector<int
             + QStringLiteral(", а не «") + kind + QStringLiteral("»."));
 }
 
-QString Checker::addSubnet(const SubnetRow& row)
+Status Checker::addSubnet(const SubnetRow& row)
 {
     const auto network = net::parseNetwork(row.subnet);
     if (!network || !row.subnet.contains(QLatin1Char('/')) || net::toText(*network) != row.subnet)
@@ -104,7 +102,7 @@ QString Checker::addSubnet(const SubnetRow& row)
     return {};
 }
 
-QString Checker::addHost(const HostRow& row)
+Status Checker::addHost(const HostRow& row)
 {
     const auto known = hostIndex.constFind(row.host);
     if (known != hostIndex.constEnd()) {
@@ -117,7 +115,7 @@ QString Checker::addHost(const HostRow& row)
     return {};
 }
 
-QString Checker::checkParents() const
+Status Checker::checkParents() const
 {
     for (const SubnetRow& row : subnets) {
         if (row.parent.isEmpty())
@@ -134,7 +132,7 @@ QString Checker::checkParents() const
     return {};
 }
 
-QString Checker::checkSiblings() const
+Status Checker::checkSiblings() const
 {
     QVector<const SubnetRow*> sorted;
     for (const SubnetRow& row : subnets)
@@ -163,29 +161,30 @@ int Checker::depthOf(const QString& subnet) const
     return depth;
 }
 
-QString Checker::finish(Plan& plan)
+Result<Plan> Checker::finish()
 {
     if (subnets.isEmpty() && hosts.isEmpty())
-        return QStringLiteral("В файле нет ни одной записи, кроме заголовка.");
-    QString error = checkParents();
-    if (error.isEmpty())
-        error = checkSiblings();
-    for (int i = 0; i < hosts.size() && error.isEmpty(); ++i) {
+        return Status::failure(QStringLiteral("В файле нет ни одной записи, кроме заголовка."));
+    Status checked = checkParents();
+    if (checked.ok())
+        checked = checkSiblings();
+    for (int i = 0; i < hosts.size() && checked.ok(); ++i) {
         const HostRow& h = hosts.at(i);
         if (!subnetIndex.contains(h.subnet)) {
-            error = lineError(h.line,
+            checked = lineError(h.line,
                 QStringLiteral("подсети «") + h.subnet + QStringLiteral("» хоста ") + h.host
                     + QStringLiteral(" нет среди строк subnet этого файла."));
             break;
         }
         const hostCheck::Verdict verdict = hostCheck::check(h.host, h.subnet);
         if (verdict.kind == hostCheck::Verdict::Refuse)
-            error = lineError(h.line, verdict.message + QStringLiteral("."));
+            checked = lineError(h.line, verdict.message + QStringLiteral("."));
         else if (verdict.kind == hostCheck::Verdict::Clear)
-            error = lineError(h.line, QStringLiteral("«") + h.host + QStringLiteral("» — не IPv4-адрес."));
+            checked = lineError(h.line, QStringLiteral("«") + h.host + QStringLiteral("» — не IPv4-адрес."));
     }
-    if (!error.isEmpty())
-        return error;
+    if (!checked.ok())
+        return checked;
+    Plan plan;
     QVector<int> depth;
     for (const SubnetRow& row : subnets)
         depth << depthOf(row.subnet);
@@ -196,7 +195,7 @@ QString Checker::finish(Plan& plan)
         plan.subnets << subnets.at(i);
     plan.hosts = hosts;
     plan.repeatedHosts = repeated;
-    return {};
+    return plan;
 }
 
 } // namespace
@@ -207,7 +206,7 @@ QStringList header()
         QStringLiteral("parent_subnet"), QStringLiteral("host"), QStringLiteral("note") };
 }
 
-QString exportTo(DB& db, const QString& path)
+Status exportTo(DB& db, const QString& path)
 {
     // One read transaction: the tree and the hosts of the same moment.
     SqlResult subnets, hosts;
@@ -217,13 +216,13 @@ QString exportTo(DB& db, const QString& path)
         return Status();
     });
     if (!subnets.ok() || !hosts.ok())
-        return subnets.ok() ? hosts.errorText : subnets.errorText;
+        return Status(subnets.ok() ? hosts : subnets);
     QHash<qint64, QString> subnetOfId;
     for (const QVariantList& r : subnets.rows)
         subnetOfId.insert(r.at(0).toLongLong(), r.at(2).toString());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
+        return Status::failure(file.errorString());
     file.write(csv::byteOrderMark() + csv::record(header(), separator));
     for (const QVariantList& r : subnets.rows) {
         // The tree link is parent_id; the stored parent text stands in when that row is gone.
@@ -235,51 +234,45 @@ QString exportTo(DB& db, const QString& path)
         file.write(
             csv::record({ hostRecord, {}, r.at(0).toString(), {}, r.at(1).toString(), r.at(2).toString() }, separator));
     if (!file.commit())
-        return file.errorString();
+        return Status::failure(file.errorString());
     return {};
 }
 
-Loaded read(QIODevice& device, csv::Limits limits)
+Result<Plan> read(QIODevice& device, csv::Limits limits)
 {
     csv::Reader reader(device, QChar(), limits);
     QStringList cells;
     if (!reader.next(cells))
-        return { std::nullopt, reader.error().isEmpty() ? QStringLiteral("Файл пуст.") : reader.error() };
-    QString error;
-    const auto at = columnsOf(cells, error);
-    if (!at)
-        return { std::nullopt, error };
+        return reader.status().ok() ? Status::failure(QStringLiteral("Файл пуст.")) : reader.status();
+    const Result<QVector<int>> at = columnsOf(cells);
+    if (!at.ok())
+        return Status(at);
     Checker checker;
-    while (reader.next(cells)) {
-        error = checker.addRecord(reader.line(), cells, *at);
-        if (!error.isEmpty())
-            return { std::nullopt, error };
-    }
-    if (!reader.error().isEmpty())
-        return { std::nullopt, reader.error() };
-    Plan plan;
-    error = checker.finish(plan);
-    if (!error.isEmpty())
-        return { std::nullopt, error };
-    return { plan, {} };
+    while (reader.next(cells))
+        if (const Status added = checker.addRecord(reader.line(), cells, at.value); !added.ok())
+            return added;
+    if (!reader.status().ok())
+        return reader.status();
+    return checker.finish();
 }
 
-QString refusalUnlessEmpty(DB& db)
+Status refusalUnlessEmpty(DB& db)
 {
     const SqlResult r = db.run(QStringLiteral("SELECT (SELECT COUNT(*) FROM subnets) + (SELECT COUNT(*) FROM hosts)"));
     if (!r.ok())
-        return r.errorText;
+        return Status(r);
     if (r.rows.value(0).value(0).toLongLong() == 0)
         return {};
-    return QStringLiteral("Импорт возможен только в пустую базу данных, а в этой уже есть записи.\n"
-                          "Сначала очистите базу данных (Структура → Удалить базу данных) или сохраните "
-                          "её резервную копию.");
+    return Status::failure(
+        QStringLiteral("Импорт возможен только в пустую базу данных, а в этой уже есть записи.\n"
+                       "Сначала очистите базу данных (Структура → Удалить базу данных) или сохраните "
+                       "её резервную копию."));
 }
 
 namespace {
 
 // The statements of the tree and host commands, prepared once for the whole file.
-QString writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
+Status writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
 {
     StatementBatch organisation(
         db, QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)"));
@@ -288,37 +281,37 @@ QString writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
     QHash<QString, QVariant> idOf;
     for (const SubnetRow& row : subnets) {
         StatementBatch& insert = row.parent.isEmpty() ? organisation : branch;
-        const bool ok = row.parent.isEmpty() ? insert.run({ row.subnet, QVariant(), QVariant(), row.name })
-                                             : insert.run({ row.name, row.subnet, idOf.value(row.parent), row.parent });
-        if (!ok)
-            return insert.errorText();
+        const Status inserted = row.parent.isEmpty()
+            ? insert.run({ row.subnet, QVariant(), QVariant(), row.name })
+            : insert.run({ row.name, row.subnet, idOf.value(row.parent), row.parent });
+        if (!inserted.ok())
+            return inserted;
         idOf.insert(row.subnet, insert.lastInsertId());
     }
     return {};
 }
 
-QString writeHosts(DB& db, const QVector<HostRow>& hosts)
+Status writeHosts(DB& db, const QVector<HostRow>& hosts)
 {
     StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
     for (const HostRow& row : hosts)
-        if (!insert.run({ row.subnet, row.host, row.note }))
-            return insert.errorText();
+        if (const Status inserted = insert.run({ row.subnet, row.host, row.note }); !inserted.ok())
+            return inserted;
     return {};
 }
 
 } // namespace
 
-QString write(DB& db, const Plan& plan)
+Status write(DB& db, const Plan& plan)
 {
-    const Status written = db.transaction([&] {
-        QString error = refusalUnlessEmpty(db);
-        if (error.isEmpty())
-            error = writeSubnets(db, plan.subnets);
-        if (error.isEmpty())
-            error = writeHosts(db, plan.hosts);
-        return error.isEmpty() ? Status() : Status::failure(error);
+    return db.transaction([&] {
+        Status written = refusalUnlessEmpty(db);
+        if (written.ok())
+            written = writeSubnets(db, plan.subnets);
+        if (written.ok())
+            written = writeHosts(db, plan.hosts);
+        return written;
     });
-    return written.errorText;
 }
 
 } // namespace inventoryCsv

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "db/csv.h"
+#include "db/sqlResult.h"
 
 #include <QString>
 #include <QStringList>
 #include <QVector>
-
-#include <optional>
 
 class DB;
 class QIODevice;
@@ -39,23 +38,17 @@ struct Plan {
     int repeatedHosts = 0; // host records dropped because a later one had the same address
 };
 
-struct Loaded {
-    std::optional<Plan> plan;
-    QString error; // Russian, names the line; empty when plan is set
-};
-
 // Writes every tree row and every host row, in stored order, to `path` (replaced only once
-// the whole file is written). Empty on success, else the reason.
-QString exportTo(DB& db, const QString& path);
+// the whole file is written).
+Status exportTo(DB& db, const QString& path);
 
-// Reads and checks the whole file; nothing is written.
-Loaded read(QIODevice& device, csv::Limits limits = {});
+// Reads and checks the whole file; nothing is written. A failure names the line, in Russian.
+Result<Plan> read(QIODevice& device, csv::Limits limits = {});
 
-// Empty when both tables are empty; else the refusal to show (or the database's error).
-QString refusalUnlessEmpty(DB& db);
+// Ok when both tables are empty; else fails with the refusal to show (or the database's error).
+Status refusalUnlessEmpty(DB& db);
 
 // Writes the plan into the empty database in one transaction: all of it, or nothing.
-// Empty on success, else the reason.
-QString write(DB& db, const Plan& plan);
+Status write(DB& db, const Plan& plan);
 
 } // namespace inventoryCsv

@@ -84,29 +84,34 @@ SqlResult deleteEverything(DB& db)
         {});
 }
 
-SqlResult insertFirstOrganisation(DB& db, const QString& name, const QString& subnet, bool* occupied)
+Result<bool> insertFirstOrganisation(DB& db, const QString& name, const QString& subnet)
 {
-    *occupied = false;
-    return inWriteTransaction(db, [&] {
+    bool occupied = false;
+    const SqlResult r = inWriteTransaction(db, [&] {
         const SqlResult any = db.run(QStringLiteral("SELECT 1 FROM subnets LIMIT 1"));
         if (!any.ok())
             return any;
-        *occupied = !any.rows.isEmpty();
-        return *occupied ? SqlResult {} : insertOrganisation(db, name, subnet);
+        occupied = !any.rows.isEmpty();
+        return occupied ? SqlResult {} : insertOrganisation(db, name, subnet);
     });
+    if (!r.ok())
+        return Result<bool>(r);
+    return !occupied;
 }
 
-SqlResult insertBranchUnder(
-    DB& db, const QString& name, const QString& subnet, const QString& parentSubnet, bool* parentGone)
+Result<bool> insertBranchUnder(DB& db, const QString& name, const QString& subnet, const QString& parentSubnet)
 {
-    *parentGone = false;
-    return inWriteTransaction(db, [&] {
+    bool parentGone = false;
+    const SqlResult r = inWriteTransaction(db, [&] {
         const SqlResult parent = idOfSubnet(db, parentSubnet);
         if (!parent.ok())
             return parent;
-        *parentGone = parent.rows.isEmpty();
-        return *parentGone ? SqlResult {} : insertBranch(db, name, subnet, parent.rows.first().value(0), parentSubnet);
+        parentGone = parent.rows.isEmpty();
+        return parentGone ? SqlResult {} : insertBranch(db, name, subnet, parent.rows.first().value(0), parentSubnet);
     });
+    if (!r.ok())
+        return Result<bool>(r);
+    return !parentGone;
 }
 
 } // namespace subnetTable

@@ -23,11 +23,10 @@ SqlResult rename(DB& db, const QString& name, const QString& subnet);
 // Each of these runs as one transaction: on failure nothing has changed.
 // Another program may have changed the file since this tree was drawn, so the checks that the
 // tree on screen suggests are made again in the transaction of the insert:
-// the organisation goes only into an empty table (`occupied` otherwise), the branch only under
-// a parent row that still exists (`parentGone` otherwise); nothing is inserted when refused.
-SqlResult insertFirstOrganisation(DB& db, const QString& name, const QString& subnet, bool* occupied);
-SqlResult insertBranchUnder(
-    DB& db, const QString& name, const QString& subnet, const QString& parentSubnet, bool* parentGone);
+// the organisation goes only into an empty table, the branch only under a parent row that still
+// exists. The value says whether the row went in: false when refused, and then nothing changed.
+Result<bool> insertFirstOrganisation(DB& db, const QString& name, const QString& subnet);
+Result<bool> insertBranchUnder(DB& db, const QString& name, const QString& subnet, const QString& parentSubnet);
 SqlResult deleteRowWithHosts(DB& db, const QString& subnet);
 SqlResult deleteEverything(DB& db);
 

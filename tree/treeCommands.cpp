@@ -8,7 +8,6 @@
 #include "tree/subnetTable.h"
 #include "ui_zarvinSubnetsGui.h"
 
-#include <QMessageBox>
 #include <QStandardItemModel>
 
 namespace {
@@ -36,51 +35,52 @@ void ZarvinWindow::addSubnet()
     dialog->setWindowTitle(organisation ? QStringLiteral("Создать организцию") : QStringLiteral("Добавить филиал"));
     if (dialog->exec() != QDialog::Accepted)
         return;
-    const std::optional<QStringList> result = dialog->add(value);
+    const Result<QStringList> result = dialog->add(value);
     dialog.reset();
-    const bool stored = organisation ? createOrg(result) : add_child(result);
-    if (!stored)
-        QMessageBox::critical(nullptr, QStringLiteral("Ошибка"),
-            QStringLiteral("Подсеть ") + result->value(1) + QStringLiteral(" уже существует!"));
+    if (!result.ok())
+        messages::error(nullptr, result.errorText);
+    // A refused branch still passes through add_child, whose selection check speaks after the refusal.
+    const AddOutcome outcome = organisation ? createOrg(result) : add_child(result);
+    if (outcome == AddOutcome::DuplicateSubnet)
+        messages::error(
+            nullptr, QStringLiteral("Подсеть ") + result.value.value(1) + QStringLiteral(" уже существует!"));
 }
 
-bool ZarvinWindow::createOrg(const std::optional<QStringList>& outputData)
+AddOutcome ZarvinWindow::createOrg(const Result<QStringList>& outputData)
 {
-    if (!outputData || outputData->size() < 2)
-        return true;
-    bool occupied = false;
-    const SqlResult r = subnetTable::insertFirstOrganisation(*db, outputData->at(0), outputData->at(1), &occupied);
-    if (r.isConstraint())
-        return false;
-    if (occupied) {
+    if (!outputData.ok() || outputData.value.size() < 2)
+        return AddOutcome::Refused;
+    const Result<bool> inserted
+        = subnetTable::insertFirstOrganisation(*db, outputData.value.at(0), outputData.value.at(1));
+    if (inserted.isConstraint())
+        return AddOutcome::DuplicateSubnet;
+    if (!inserted.ok()) {
+        showDbError(inserted.errorText);
+        return AddOutcome::Refused;
+    }
+    if (!inserted.value) {
         messages::error(nullptr,
             QStringLiteral("В базе данных уже есть организация (ее создали в другом окне или программе): "
                            "организация не добавлена"));
         load_data();
         update_menu_buttons();
-        return true;
-    }
-    if (!r.ok()) {
-        showDbError(r.errorText);
-        return true;
+        return AddOutcome::Refused;
     }
     ui->createOrg->setEnabled(false);
     ui->deleteDB->setEnabled(true);
     load_data();
-    return true;
+    return AddOutcome::Added;
 }
 
 void ZarvinWindow::delete_item()
 {
     const auto subnet = firstSelectedSubnet();
     if (!subnet) {
-        QMessageBox::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Сначала выберите элемент для удаления."));
+        messages::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Сначала выберите элемент для удаления."));
         return;
     }
-    const auto answer = QMessageBox::question(this, QStringLiteral("Внимание!"),
-        QStringLiteral("Вы уверены, что хотите удалить этот элемент?"), QMessageBox::Yes | QMessageBox::No,
-        QMessageBox::No);
-    if (answer != QMessageBox::Yes)
+    if (!messages::question(
+            this, QStringLiteral("Внимание!"), QStringLiteral("Вы уверены, что хотите удалить этот элемент?"), true))
         return;
     const SqlResult children = subnetTable::childrenOf(*db, *subnet);
     if (!children.ok()) {
@@ -88,7 +88,7 @@ void ZarvinWindow::delete_item()
         return;
     }
     if (!children.rows.isEmpty()) {
-        QMessageBox::warning(
+        messages::warning(
             // Kept as is: this one warning of the tree is titled "Ошибка!", with the mark.
             this, QStringLiteral("Ошибка!"), QStringLiteral("Сначала необходимо удалить дочерние элементы"));
         return;
@@ -105,10 +105,9 @@ void ZarvinWindow::delete_item()
 
 void ZarvinWindow::deleteDB()
 {
-    const auto answer = QMessageBox::question(this, QStringLiteral("Удалить таблицу"),
-        // Kept as is: the question speaks of the table though it empties the whole database.
-        QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"), QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes)
+    if (!messages::question(this, QStringLiteral("Удалить таблицу"),
+            // Kept as is: the question speaks of the table though it empties the whole database.
+            QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"), false))
         return;
     const SqlResult r = subnetTable::deleteEverything(*db);
     if (!r.ok()) {

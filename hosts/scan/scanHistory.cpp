@@ -50,13 +50,9 @@ QString jsonArray(const QVector<quint32>& numbers)
 }
 
 // Missing history tables are an empty history, not a failure.
-bool failed(const SqlResult& r, SqlResult* error)
+bool failed(const SqlResult& r)
 {
-    if (r.ok() || historySchema::isMissingTable(r))
-        return false;
-    if (error)
-        *error = r;
-    return true;
+    return !r.ok() && !historySchema::isMissingTable(r);
 }
 
 SqlResult recordRows(DB& db, const ScanOutcome& o)
@@ -100,13 +96,15 @@ SqlResult record(DB& db, const ScanOutcome& outcome)
     return db.transaction([&] { return Status(recordRows(db, outcome)); });
 }
 
-std::optional<ScanRecord> lastScan(DB& db, const QString& subnet, SqlResult* error)
+Result<std::optional<ScanRecord>> lastScan(DB& db, const QString& subnet)
 {
     const SqlResult r = db.run(QStringLiteral("SELECT id, subnet, method, port, started, ended, probed, answered "
                                               "FROM scans WHERE subnet = ? ORDER BY id DESC LIMIT 1"),
         { subnet });
-    if (failed(r, error) || r.rows.isEmpty())
-        return std::nullopt;
+    if (failed(r))
+        return Status(r);
+    if (r.rows.isEmpty())
+        return std::optional<ScanRecord>();
     const QVariantList& row = r.rows.first();
     ScanRecord s;
     s.id = row.value(0).toLongLong();
@@ -117,7 +115,7 @@ std::optional<ScanRecord> lastScan(DB& db, const QString& subnet, SqlResult* err
     s.ended = readTime(row.value(5));
     s.probed = row.value(6).toULongLong();
     s.answered = row.value(7).toULongLong();
-    return s;
+    return std::optional<ScanRecord>(s);
 }
 
 namespace {
@@ -125,10 +123,11 @@ namespace {
 // Bulk reads come back as one aggregated value, cast to a blob so that its UTF-8 reaches the
 // parser untouched: the SQL driver costs microseconds per row and per value, which for a /16
 // would be most of the time spent.
-QByteArray aggregate(DB& db, const QString& sql, const QVariantList& params, SqlResult* error, bool* ok)
+Result<QByteArray> aggregate(DB& db, const QString& sql, const QVariantList& params)
 {
     const SqlResult r = db.run(QStringLiteral("SELECT CAST((%1) AS BLOB)").arg(sql), params);
-    *ok = !failed(r, error);
+    if (failed(r))
+        return Status(r);
     return r.ok() ? r.rows.value(0).value(0).toByteArray() : QByteArray();
 }
 
@@ -184,19 +183,18 @@ QVector<Listed> listedOf(const QByteArray& json)
 }
 
 // Of `addresses`, those stored in some host list, with their notes, in address order.
-std::optional<QVector<Listed>> listedAnywhere(DB& db, const QVector<quint32>& addresses, SqlResult* error)
+Result<QVector<Listed>> listedAnywhere(DB& db, const QVector<quint32>& addresses)
 {
     if (addresses.isEmpty())
         return QVector<Listed>();
-    bool ok = false;
-    const QByteArray json = aggregate(db,
+    const Result<QByteArray> json = aggregate(db,
         QStringLiteral("SELECT json_group_array(json_array(h.host, h.note)) FROM json_each(?) j "
                        "JOIN hosts h ON h.host = %1")
             .arg(dotted(QStringLiteral("j.value"))),
-        { jsonArray(addresses) }, error, &ok);
-    if (!ok)
-        return std::nullopt;
-    return listedOf(json);
+        { jsonArray(addresses) });
+    if (!json.ok())
+        return Status(json);
+    return listedOf(json.value);
 }
 
 Comparison::Row rowOf(const Listed& l)
@@ -225,27 +223,28 @@ void merge(const QVector<quint32>& answered, const QVector<Listed>& listed, QVec
 }
 
 // Answered, not in the subnet's own list: in another subnet's list, or new.
-bool sortOut(DB& db, const QVector<quint32>& unmatched, QVector<Listed>& answering, Comparison& out, SqlResult* error)
+Status sortOut(DB& db, const QVector<quint32>& unmatched, QVector<Listed>& answering, Comparison& out)
 {
-    const auto elsewhere = listedAnywhere(db, unmatched, error);
-    if (!elsewhere)
-        return false;
+    const Result<QVector<Listed>> found = listedAnywhere(db, unmatched);
+    if (!found.ok())
+        return found;
+    const QVector<Listed>& elsewhere = found.value;
     int j = 0;
     for (const quint32 address : unmatched) {
-        while (j < elsewhere->size() && elsewhere->at(j).number < address)
+        while (j < elsewhere.size() && elsewhere.at(j).number < address)
             ++j;
-        if (j == elsewhere->size() || elsewhere->at(j).number != address)
+        if (j == elsewhere.size() || elsewhere.at(j).number != address)
             out.fresh << Comparison::Row { net::toText(address), QString(), std::nullopt };
     }
-    answering << *elsewhere;
+    answering << elsewhere;
     std::stable_sort(answering.begin(), answering.end(), byNumber);
     for (const Listed& l : answering)
         out.answering << rowOf(l);
-    return true;
+    return {};
 }
 
 // The silent rows, with the time each last answered.
-bool addSilent(DB& db, const QVector<Listed>& silent, Comparison& out, SqlResult* error)
+Status addSilent(DB& db, const QVector<Listed>& silent, Comparison& out)
 {
     quint32 low = 0xffffffffu, high = 0;
     for (const Listed& l : silent)
@@ -253,13 +252,11 @@ bool addSilent(DB& db, const QVector<Listed>& silent, Comparison& out, SqlResult
             low = qMin(low, quint32(l.number));
             high = qMax(high, quint32(l.number));
         }
-    SqlResult failure;
-    const QHash<quint32, Sighting> seen = low <= high ? sightings(db, low, high, &failure) : QHash<quint32, Sighting>();
-    if (!failure.ok()) {
-        if (error)
-            *error = failure;
-        return false;
-    }
+    const Result<QHash<quint32, Sighting>> read
+        = low <= high ? sightings(db, low, high) : Result<QHash<quint32, Sighting>>(QHash<quint32, Sighting>());
+    if (!read.ok())
+        return read;
+    const QHash<quint32, Sighting>& seen = read.value;
     out.silent.reserve(silent.size());
     for (const Listed& l : silent) {
         Comparison::Row row = rowOf(l);
@@ -268,42 +265,43 @@ bool addSilent(DB& db, const QVector<Listed>& silent, Comparison& out, SqlResult
             row.lastSeen = it->last;
         out.silent << row;
     }
-    return true;
+    return {};
 }
 
 } // namespace
 
-std::optional<Comparison> compare(DB& db, const ScanRecord& scan, SqlResult* error)
+Result<Comparison> compare(DB& db, const ScanRecord& scan)
 {
-    bool ok = false;
-    const QVector<quint32> answered = numbers(aggregate(
-        db, QStringLiteral("SELECT group_concat(address) FROM scan_answers WHERE scan = ?"), { scan.id }, error, &ok));
-    if (!ok)
-        return std::nullopt;
-    const QVector<Listed> listed = listedOf(
-        aggregate(db, QStringLiteral("SELECT json_group_array(json_array(host, note)) FROM hosts WHERE subnet = ?"),
-            { scan.subnet }, error, &ok));
-    if (!ok)
-        return std::nullopt;
+    const Result<QByteArray> answered
+        = aggregate(db, QStringLiteral("SELECT group_concat(address) FROM scan_answers WHERE scan = ?"), { scan.id });
+    if (!answered.ok())
+        return Status(answered);
+    const Result<QByteArray> listed = aggregate(db,
+        QStringLiteral("SELECT json_group_array(json_array(host, note)) FROM hosts WHERE subnet = ?"), { scan.subnet });
+    if (!listed.ok())
+        return Status(listed);
     QVector<quint32> unmatched;
     QVector<Listed> answering, silent;
-    merge(answered, listed, unmatched, answering, silent);
+    merge(numbers(answered.value), listedOf(listed.value), unmatched, answering, silent);
     Comparison out;
-    if (!sortOut(db, unmatched, answering, out, error) || !addSilent(db, silent, out, error))
-        return std::nullopt;
+    Status done = sortOut(db, unmatched, answering, out);
+    if (done.ok())
+        done = addSilent(db, silent, out);
+    if (!done.ok())
+        return done;
     return out;
 }
 
-QHash<quint32, Sighting> sightings(DB& db, quint32 first, quint32 last, SqlResult* error)
+Result<QHash<quint32, Sighting>> sightings(DB& db, quint32 first, quint32 last)
 {
     // One row per scan that last saw any of them, with its addresses as one text: a /16 comes
     // back in a handful of rows, and each time is parsed once.
     const SqlResult r = db.run(QStringLiteral("SELECT last_seen, last_method, last_port, group_concat(address) "
                                               "FROM sightings WHERE address BETWEEN ? AND ? GROUP BY 1, 2, 3"),
         { qint64(first), qint64(last) });
+    if (failed(r))
+        return Status(r);
     QHash<quint32, Sighting> out;
-    if (failed(r, error))
-        return out;
     for (const QVariantList& row : r.rows) {
         const Sighting seen { readTime(row.value(0)), row.value(1).toString(), quint16(row.value(2).toUInt()) };
         const QString addresses = row.value(3).toString();
@@ -313,15 +311,15 @@ QHash<quint32, Sighting> sightings(DB& db, quint32 first, quint32 last, SqlResul
     return out;
 }
 
-QVector<quint32> unlisted(DB& db, const QVector<quint32>& addresses, SqlResult* error)
+Result<QVector<quint32>> unlisted(DB& db, const QVector<quint32>& addresses)
 {
     const SqlResult r = db.run(QStringLiteral("SELECT value FROM json_each(?) WHERE NOT EXISTS "
                                               "(SELECT 1 FROM hosts WHERE host = %1)")
                                    .arg(dotted(QStringLiteral("value"))),
         { jsonArray(addresses) });
+    if (failed(r))
+        return Status(r);
     QVector<quint32> out;
-    if (failed(r, error))
-        return out;
     out.reserve(r.rows.size());
     for (const QVariantList& row : r.rows)
         out << row.value(0).toUInt();
@@ -356,10 +354,10 @@ QString scanTitle(const ScanRecord& scan)
 
 QString lastScanText(DB& db, const QString& subnet)
 {
-    SqlResult error;
-    const std::optional<ScanRecord> scan = lastScan(db, subnet, &error);
-    if (!error.ok())
-        return QStringLiteral("История сканирований недоступна: ") + error.errorText;
+    const Result<std::optional<ScanRecord>> last = lastScan(db, subnet);
+    if (!last.ok())
+        return QStringLiteral("История сканирований недоступна: ") + last.errorText;
+    const std::optional<ScanRecord>& scan = last.value;
     if (!scan)
         return QStringLiteral("Подсеть ") + subnet + QStringLiteral(" не сканировалась");
     return QStringLiteral("Подсеть %1 сканировалась %2 (%3): ответили %4 из %5")

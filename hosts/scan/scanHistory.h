@@ -47,14 +47,14 @@ struct Comparison {
 // Records the scan and its answers in one transaction: all of it, or nothing.
 SqlResult record(DB& db, const ScanOutcome& outcome);
 
-// The last recorded scan of `subnet` (by its text), or none.
-std::optional<ScanRecord> lastScan(DB& db, const QString& subnet, SqlResult* error = nullptr);
+// The last recorded scan of `subnet` (by its text), or none when it was never scanned.
+Result<std::optional<ScanRecord>> lastScan(DB& db, const QString& subnet);
 // The scan compared with the host lists: stored for its subnet, and stored anywhere.
-std::optional<Comparison> compare(DB& db, const ScanRecord& scan, SqlResult* error = nullptr);
+Result<Comparison> compare(DB& db, const ScanRecord& scan);
 // Every sighting of the addresses from `first` to `last`, both included.
-QHash<quint32, Sighting> sightings(DB& db, quint32 first, quint32 last, SqlResult* error = nullptr);
+Result<QHash<quint32, Sighting>> sightings(DB& db, quint32 first, quint32 last);
 // Those of `addresses` that no host list holds.
-QVector<quint32> unlisted(DB& db, const QVector<quint32>& addresses, SqlResult* error = nullptr);
+Result<QVector<quint32>> unlisted(DB& db, const QVector<quint32>& addresses);
 
 // Texts shown to the user, in local time.
 QString shownTime(const QDateTime& utc); // dd.MM.yyyy hh:mm
