@@ -1,5 +1,6 @@
 #include "db/DB.h"
 #include "hosts/hostsWindow.h"
+#include "tests/support/modelText.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 #include "tree/addSubnetsWindow.h"
@@ -18,23 +19,6 @@
 #include <memory>
 
 namespace {
-
-QStringList column(const QAbstractItemModel* model, int c)
-{
-    QStringList texts;
-    for (int r = 0; r < model->rowCount(); ++r)
-        texts << model->index(r, c).data().toString();
-    return texts;
-}
-
-QList<hostsWindow*> hostsWindows()
-{
-    QList<hostsWindow*> found;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* h = qobject_cast<hostsWindow*>(w); h && h->isVisible())
-            found << h;
-    return found;
-}
 
 // Replaces what the line edit holds, key by key.
 void retype(QLineEdit* edit, const QString& text)
@@ -90,7 +74,7 @@ void TestFindAndPlan::init()
 
 void TestFindAndPlan::cleanup()
 {
-    for (hostsWindow* w : hostsWindows())
+    for (hostsWindow* w : visibleWindows<hostsWindow>())
         delete w;
     main.reset();
     const QString problems = answers->problems();
@@ -125,17 +109,17 @@ void TestFindAndPlan::findAnAddressAndAText()
     auto* results = finder->findChild<QTreeView*>("findResults");
 
     typeText(text, "10.1.2.99");
-    QTRY_COMPARE(column(results->model(), 1), QStringList { "не записан; входит в 10.1.2.0/24 «Склад»" });
+    QTRY_COMPARE(columnTexts(results->model(), 1), QStringList { "не записан; входит в 10.1.2.0/24 «Склад»" });
     retype(text, "склад");
-    QTRY_COMPARE(column(results->model(), 0), QStringList({ "10.1.2.0/24", "10.1.2.37" }));
+    QTRY_COMPARE(columnTexts(results->model(), 0), QStringList({ "10.1.2.0/24", "10.1.2.37" }));
     QCOMPARE(finder->findChild<QLabel*>("findSummary")->text(), QString("Найдено: 2"));
 
     doubleClickCell(results, results->model()->index(1, 0));
-    QTRY_COMPARE(hostsWindows().size(), 1);
-    hostsWindow* hosts = hostsWindows().first();
+    QTRY_COMPARE(visibleWindows<hostsWindow>().size(), 1);
+    hostsWindow* hosts = visibleWindows<hostsWindow>().first();
     QCOMPARE(hosts->subnet(), QString("10.1.2.0/24"));
     auto* table = hosts->findChild<QTableView*>("tableView");
-    QCOMPARE(column(table->model(), 0), QStringList({ "10.1.2.37", "10.1.2.38" }));
+    QCOMPARE(columnTexts(table->model(), 0), QStringList({ "10.1.2.37", "10.1.2.38" }));
     const QModelIndexList selected = table->selectionModel()->selectedRows();
     QCOMPARE(selected.size(), 1);
     QCOMPARE(selected.first().data().toString(), QString("10.1.2.37"));
@@ -144,12 +128,12 @@ void TestFindAndPlan::findAnAddressAndAText()
 
     // A row result shows its row and opens nothing; Enter activates as a double click does.
     retype(text, "10.1.0.0/16");
-    QTRY_COMPARE(column(results->model(), 0), QStringList({ "10.0.0.0/8", "10.1.0.0/16", "10.1.2.0/24" }));
+    QTRY_COMPARE(columnTexts(results->model(), 0), QStringList({ "10.0.0.0/8", "10.1.0.0/16", "10.1.2.0/24" }));
     results->setFocus();
     results->setCurrentIndex(results->model()->index(0, 2));
     QTest::keyClick(results, Qt::Key_Return);
     QCOMPARE(main->currentSubnet(), std::optional<QString>("10.0.0.0/8"));
-    QCOMPARE(hostsWindows().size(), 1);
+    QCOMPARE(visibleWindows<hostsWindow>().size(), 1);
 }
 
 void TestFindAndPlan::searchFailureIsShown()
@@ -281,7 +265,7 @@ void TestFindAndPlan::freeAddress()
         clickButton(&window, "pbAddRow");
         QVERIFY(typeIntoCell(table, 0, 0, typed));
     }
-    QStringList rows = column(table->model(), 0);
+    QStringList rows = columnTexts(table->model(), 0);
     for (const QString& expected : clicks) {
         const bool refused = expected.contains(' ');
         if (refused)
@@ -294,7 +278,7 @@ void TestFindAndPlan::freeAddress()
             rows << expected;
             QCOMPARE(table->selectionModel()->selectedRows().value(0).row(), rows.size() - 1);
         }
-        QCOMPARE(column(table->model(), 0), rows);
+        QCOMPARE(columnTexts(table->model(), 0), rows);
     }
 }
 
