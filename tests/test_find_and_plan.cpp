@@ -185,10 +185,7 @@ void TestFindAndPlan::freeSpaceWindow()
     QVERIFY(window && window->isVisible());
     QCOMPARE(window->windowTitle(), QString("Свободные подсети 10.1.0.0/16"));
     auto* list = window->findChild<QTreeWidget*>("freeBlocks");
-    QStringList lines;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        lines << list->topLevelItem(i)->text(0) + " " + list->topLevelItem(i)->text(1);
-    QCOMPARE(lines,
+    QCOMPARE(rowTexts(list->model(), " "),
         QStringList({ "10.1.128.0/17 32768", "10.1.64.0/18 16384", "10.1.32.0/19 8192", "10.1.16.0/20 4096",
             "10.1.8.0/21 2048", "10.1.4.0/22 1024", "10.1.0.0/23 512", "10.1.3.0/24 256" }));
 }
