@@ -269,11 +269,16 @@ void TestHostsWindow::deleteRows()
 void TestHostsWindow::openedFromTheTree()
 {
     seed(lan, "192.168.1.10", "шлюз");
+    QVERIFY(probe->exec("UPDATE subnets SET parent_id = (SELECT id FROM subnets WHERE subnet = ?), parent_subnet = ? "
+                        "WHERE subnet = ?",
+        { upper, upper, lan })); // a branch, not a top row
     ZarvinWindow main;
     main.show();
     QVERIFY(QTest::qWaitForWindowExposed(&main));
     auto* tree = main.findChild<QTreeView*>(QStringLiteral("tree"));
-    const QModelIndex row = tree->model()->match(tree->model()->index(0, 1), Qt::DisplayRole, lan).value(0);
+    const QModelIndex row
+        = tree->model()->match(tree->model()->index(0, 1), Qt::DisplayRole, lan, 1, Qt::MatchRecursive).value(0);
+    QVERIFY(row.parent().isValid());
     const int connections = QSqlDatabase::connectionNames().size();
     QList<QPointer<hostsWindow>> opened;
     for (int i = 0; i < 2; ++i) {
