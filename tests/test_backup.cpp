@@ -30,16 +30,8 @@ QByteArray bytesOf(const QString& path)
 QStringList dump(const QString& file)
 {
     DbProbe probe(file);
-    QStringList out;
-    for (const char* sql : { "SELECT id, subnet, parent_id, parent_subnet, name FROM subnets ORDER BY id",
-             "SELECT id, subnet, host, note FROM hosts ORDER BY id" })
-        for (const auto& r : probe.rows(sql)) {
-            QStringList cells;
-            for (const QVariant& v : r)
-                cells << (v.isNull() ? "NULL" : v.toString());
-            out << cells.join('|');
-        }
-    return out;
+    return probe.lines("SELECT id, subnet, parent_id, parent_subnet, name FROM subnets ORDER BY id")
+        + probe.lines("SELECT id, subnet, host, note FROM hosts ORDER BY id");
 }
 
 // Another program's file, or this program's tables with the wrong columns.

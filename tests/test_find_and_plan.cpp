@@ -1,5 +1,6 @@
 #include "db/DB.h"
 #include "hosts/hostsWindow.h"
+#include "tests/support/modelText.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 #include "tree/addSubnetsWindow.h"
@@ -18,23 +19,6 @@
 #include <memory>
 
 namespace {
-
-QStringList column(const QAbstractItemModel* model, int c)
-{
-    QStringList texts;
-    for (int r = 0; r < model->rowCount(); ++r)
-        texts << model->index(r, c).data().toString();
-    return texts;
-}
-
-QList<hostsWindow*> hostsWindows()
-{
-    QList<hostsWindow*> found;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* h = qobject_cast<hostsWindow*>(w); h && h->isVisible())
-            found << h;
-    return found;
-}
 
 // Replaces what the line edit holds, key by key.
 void retype(QLineEdit* edit, const QString& text)
@@ -90,7 +74,7 @@ void TestFindAndPlan::init()
 
 void TestFindAndPlan::cleanup()
 {
-    for (hostsWindow* w : hostsWindows())
+    for (hostsWindow* w : visibleWindows<hostsWindow>())
         delete w;
     main.reset();
     const QString problems = answers->problems();
@@ -125,17 +109,17 @@ void TestFindAndPlan::findAnAddressAndAText()
     auto* results = finder->findChild<QTreeView*>("findResults");
 
     typeText(text, "10.1.2.99");
-    QTRY_COMPARE(column(results->model(), 1), QStringList { "не записан; входит в 10.1.2.0/24 «Склад»" });
+    QTRY_COMPARE(columnTexts(results->model(), 1), QStringList { "не записан; входит в 10.1.2.0/24 «Склад»" });
     retype(text, "склад");
-    QTRY_COMPARE(column(results->model(), 0), QStringList({ "10.1.2.0/24", "10.1.2.37" }));
+    QTRY_COMPARE(columnTexts(results->model(), 0), QStringList({ "10.1.2.0/24", "10.1.2.37" }));
     QCOMPARE(finder->findChild<QLabel*>("findSummary")->text(), QString("Найдено: 2"));
 
     doubleClickCell(results, results->model()->index(1, 0));
-    QTRY_COMPARE(hostsWindows().size(), 1);
-    hostsWindow* hosts = hostsWindows().first();
+    QTRY_COMPARE(visibleWindows<hostsWindow>().size(), 1);
+    hostsWindow* hosts = visibleWindows<hostsWindow>().first();
     QCOMPARE(hosts->subnet(), QString("10.1.2.0/24"));
     auto* table = hosts->findChild<QTableView*>("tableView");
-    QCOMPARE(column(table->model(), 0), QStringList({ "10.1.2.37", "10.1.2.38" }));
+    QCOMPARE(columnTexts(table->model(), 0), QStringList({ "10.1.2.37", "10.1.2.38" }));
     const QModelIndexList selected = table->selectionModel()->selectedRows();
     QCOMPARE(selected.size(), 1);
     QCOMPARE(selected.first().data().toString(), QString("10.1.2.37"));
@@ -144,12 +128,12 @@ void TestFindAndPlan::findAnAddressAndAText()
 
     // A row result shows its row and opens nothing; Enter activates as a double click does.
     retype(text, "10.1.0.0/16");
-    QTRY_COMPARE(column(results->model(), 0), QStringList({ "10.0.0.0/8", "10.1.0.0/16", "10.1.2.0/24" }));
+    QTRY_COMPARE(columnTexts(results->model(), 0), QStringList({ "10.0.0.0/8", "10.1.0.0/16", "10.1.2.0/24" }));
     results->setFocus();
     results->setCurrentIndex(results->model()->index(0, 2));
     QTest::keyClick(results, Qt::Key_Return);
     QCOMPARE(main->currentSubnet(), std::optional<QString>("10.0.0.0/8"));
-    QCOMPARE(hostsWindows().size(), 1);
+    QCOMPARE(visibleWindows<hostsWindow>().size(), 1);
 }
 
 void TestFindAndPlan::searchFailureIsShown()
@@ -201,31 +185,31 @@ void TestFindAndPlan::freeSpaceWindow()
     QVERIFY(window && window->isVisible());
     QCOMPARE(window->windowTitle(), QString("Свободные подсети 10.1.0.0/16"));
     auto* list = window->findChild<QTreeWidget*>("freeBlocks");
-    QStringList lines;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        lines << list->topLevelItem(i)->text(0) + " " + list->topLevelItem(i)->text(1);
-    QCOMPARE(lines,
+    QCOMPARE(rowTexts(list->model(), " "),
         QStringList({ "10.1.128.0/17 32768", "10.1.64.0/18 16384", "10.1.32.0/19 8192", "10.1.16.0/20 4096",
             "10.1.8.0/21 2048", "10.1.4.0/22 1024", "10.1.0.0/23 512", "10.1.3.0/24 256" }));
 }
 
-// The parent is the organisation 10.0.0.0/8 with `branches`; `result` is the address field afterwards,
-// or the warning's text (then the field keeps what was typed).
+// The parent is the organisation 10.0.0.0/8 with `branches`: the address offered in the field, or a
+// warning and the field keeps what was typed.
 void TestFindAndPlan::suggest_data()
 {
     QTest::addColumn<QStringList>("branches");
     QTest::addColumn<int>("prefix");
-    QTest::addColumn<QString>("result");
-    const QString none = "В подсети 10.0.0.0/8 нет свободной подсети с маской /";
-    QTest::newRow("gap between branches") << QStringList { "10.0.2.0/24", "10.0.0.0/24" } << 24 << "10.0.1.0";
-    QTest::newRow("parent's own network") << QStringList() << 8 << none + "8";
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("gap between branches")
+        << QStringList { "10.0.2.0/24", "10.0.0.0/24" } << 24 << "10.0.1.0" << QString();
+    QTest::newRow("parent's own network")
+        << QStringList() << 8 << QString() << "В подсети 10.0.0.0/8 нет свободной подсети с маской /8";
 }
 
 void TestFindAndPlan::suggest()
 {
     QFETCH(QStringList, branches);
     QFETCH(int, prefix);
-    QFETCH(QString, result);
+    QFETCH(QString, offered);
+    QFETCH(QString, warning);
     probe->exec("DELETE FROM subnets WHERE id > 1");
     for (const QString& b : branches)
         probe->exec(
@@ -236,42 +220,44 @@ void TestFindAndPlan::suggest()
     QTest::keyClicks(dialog.second, "10.9.9.9");
     for (int p = 32; p > prefix; --p)
         QTest::keyClick(dialog.masks, Qt::Key_Down);
-    const bool refused = result.contains(' ');
-    if (refused)
+    if (!warning.isNull())
         answers->thenBox();
     clickButton(&dialog, "pbSuggest");
-    QCOMPARE(dialog.second->text(), refused ? QString("10.9.9.9") : result);
-    if (refused) {
+    QCOMPARE(dialog.second->text(), warning.isNull() ? offered : QString("10.9.9.9"));
+    if (!warning.isNull()) {
         QCOMPARE(answers->boxes.value(0).icon, QMessageBox::Warning);
-        QCOMPARE(answers->boxes.value(0).text, result);
+        QCOMPARE(answers->boxes.value(0).text, warning);
         return;
     }
     // What it offers passes the dialog's own rules.
     const auto added = dialog.add(QString("10.0.0.0/8"));
     QVERIFY(added.ok());
-    QCOMPARE(added.value.value(1), result + "/" + QString::number(prefix));
+    QCOMPARE(added.value.value(1), offered + "/" + QString::number(prefix));
 }
 
-// Each click of "Свободный адрес" in the window of `subnet`, after `typed` was typed into a row: the
-// address of the row it appends, or the warning.
+// Clicks of "Свободный адрес" in the window of `subnet`, after `typed` was typed into a row: the
+// address of each row appended, then, when none is left, one more click and the warning.
 void TestFindAndPlan::freeAddress_data()
 {
     QTest::addColumn<QString>("subnet");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QStringList>("clicks");
-    const QString none = " не осталось свободных адресов";
+    QTest::addColumn<QStringList>("appended");
+    QTest::addColumn<QString>("warning");
     // Taken besides: 10.1.0.1 and 10.1.0.5 stored for the /16, 10.1.0.3 stored for another subnet.
-    QTest::newRow("/16 skips every list and the table") << "10.1.0.0/16"
-                                                        << "10.1.0.2" << QStringList { "10.1.0.4", "10.1.0.6" };
+    QTest::newRow("/16 skips every list and the table")
+        << "10.1.0.0/16"
+        << "10.1.0.2" << QStringList { "10.1.0.4", "10.1.0.6" } << QString();
     QTest::newRow("/30 then none") << "10.1.0.4/30"
-                                   << "" << QStringList { "10.1.0.6", "В подсети 10.1.0.4/30" + none };
+                                   << "" << QStringList { "10.1.0.6" }
+                                   << "В подсети 10.1.0.4/30 не осталось свободных адресов";
 }
 
 void TestFindAndPlan::freeAddress()
 {
     QFETCH(QString, subnet);
     QFETCH(QString, typed);
-    QFETCH(QStringList, clicks);
+    QFETCH(QStringList, appended);
+    QFETCH(QString, warning);
     probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.0.0/16', '10.1.0.1', ''), "
                 "('10.9.0.0/16', '10.1.0.3', '')");
     hostsWindow window(subnet);
@@ -281,21 +267,20 @@ void TestFindAndPlan::freeAddress()
         clickButton(&window, "pbAddRow");
         QVERIFY(typeIntoCell(table, 0, 0, typed));
     }
-    QStringList rows = column(table->model(), 0);
-    for (const QString& expected : clicks) {
-        const bool refused = expected.contains(' ');
-        if (refused)
-            answers->thenBox();
+    QStringList rows = columnTexts(table->model(), 0);
+    for (const QString& address : appended) {
         clickButton(&window, "pbFreeAddress");
-        if (refused) {
-            QCOMPARE(answers->boxes.value(0).icon, QMessageBox::Warning);
-            QCOMPARE(answers->boxes.value(0).text, expected);
-        } else {
-            rows << expected;
-            QCOMPARE(table->selectionModel()->selectedRows().value(0).row(), rows.size() - 1);
-        }
-        QCOMPARE(column(table->model(), 0), rows);
+        rows << address;
+        QCOMPARE(columnTexts(table->model(), 0), rows);
+        QCOMPARE(table->selectionModel()->selectedRows().value(0).row(), rows.size() - 1);
     }
+    if (warning.isNull())
+        return;
+    answers->thenBox();
+    clickButton(&window, "pbFreeAddress");
+    QCOMPARE(answers->boxes.value(0).icon, QMessageBox::Warning);
+    QCOMPARE(answers->boxes.value(0).text, warning);
+    QCOMPARE(columnTexts(table->model(), 0), rows);
 }
 
 QTEST_MAIN(TestFindAndPlan)

@@ -1,18 +1,22 @@
 #include "db/DB.h"
+#include "gui/desktop.h"
 #include "hosts/hostsWindow.h"
+#include "tests/support/modelText.h"
 #include "tests/support/readOnlyFile.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDialogButtonBox>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
+#include <QTreeView>
 
 #include <memory>
 
@@ -20,6 +24,10 @@ const QString lan = QStringLiteral("192.168.1.0/24");
 const QString upper = QStringLiteral("192.168.0.0/16");
 const QString scanned = QStringLiteral("127.0.0.0/29");
 const QString pointToPoint = QStringLiteral("127.0.0.2/31");
+const QString saveNotice = QStringLiteral(
+    "Warning Внимание!: Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание");
+const QString mustFill = QStringLiteral("Critical Ошибка!: Ячейка IP-адреса должна быть заполнена");
+const QString askAll = QStringLiteral("Question Удалить таблицу: Вы действительно хотите удалить ВСЮ таблицу?");
 
 class TestHostsWindow : public QObject {
     Q_OBJECT
@@ -29,8 +37,11 @@ private slots:
     void cleanup();
     void typedAddressIsChecked_data();
     void typedAddressIsChecked();
-    void saveLoadAndDeleteAllBesideAnotherWindow();
+    void firstSaveBesideAnotherWindow();
+    void laterSaveUpdatesAndLoadShowsStored();
+    void deleteAllAsksFirst();
     void deleteRows();
+    void openedFromTheTree();
     void contextMenuStates();
     void saveStopsWhenDatabaseStaysLocked();
     void scanThenSaveKeepsStoredNotes_data();
@@ -47,30 +58,20 @@ private:
     {
         model->appendRow({ new QStandardItem(host), new QStandardItem(note) });
     }
-    static QStringList column(QStandardItemModel* model, int c)
-    {
-        QStringList texts;
-        for (int r = 0; r < model->rowCount(); ++r)
-            texts << model->index(r, c).data().toString();
-        return texts;
-    }
     hostsWindow* open(const QString& subnet);
     void seed(const QString& subnet, const QString& host, const QVariant& note)
     {
         probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), { subnet, host, note });
     }
-    void expectBox(int i, QMessageBox::Icon icon, const QString& title, const QString& text);
-    // An ICMP scan from the button, to its completion box.
-    void scanByIcmp(hostsWindow* w)
+    // The lists as the first save leaves them.
+    void seedFirstSave()
     {
-        answers->then([](QWidget* dialog) {
-            QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
-        });
-        answers->thenBox();
-        clickButton(w, "pbScan");
-        QTRY_COMPARE_WITH_TIMEOUT(answers->pending(), 0, 20000);
+        seed(upper, "192.168.1.40", "new");
+        seed(QStringLiteral("10.0.0.0/24"), "10.0.0.11", "");
+        seed(lan, "192.168.1.10", "gateway");
+        seed(lan, "192.168.1.30", "");
     }
-    static int rowOf(QStandardItemModel* model, const QString& address) { return column(model, 0).indexOf(address); }
+    static int rowOf(QStandardItemModel* model, const QString& address) { return columnTexts(model).indexOf(address); }
 
     std::unique_ptr<TempDataDir> dir;
     std::unique_ptr<DbProbe> probe;
@@ -108,14 +109,6 @@ hostsWindow* TestHostsWindow::open(const QString& subnet)
     return window;
 }
 
-void TestHostsWindow::expectBox(int i, QMessageBox::Icon icon, const QString& title, const QString& text)
-{
-    const ModalAnswerer::Box box = answers->boxes.value(i); // all empty when there is none
-    QCOMPARE(box.icon, icon);
-    QCOMPARE(box.title, title);
-    QCOMPARE(box.text, text);
-}
-
 void TestHostsWindow::typedAddressIsChecked_data()
 {
     QTest::addColumn<QString>("typed");
@@ -147,12 +140,12 @@ void TestHostsWindow::typedAddressIsChecked()
     QCOMPARE(model->index(0, 0).data().toString(), cell);
     // The edit, then the clearing of a refused text; the nested check of the emptied cell sets nothing.
     QCOMPARE(changes.size(), cell.isEmpty() ? 2 : 1);
-    QCOMPARE(answers->boxes.size(), message.isEmpty() ? 0 : 1);
-    if (!message.isEmpty())
-        expectBox(0, QMessageBox::Critical, QStringLiteral("Ошибка!"), message);
+    QCOMPARE(boxTexts(*answers), message.isEmpty() ? QStringList() : QStringList { "Critical Ошибка!: " + message });
 }
 
-void TestHostsWindow::saveLoadAndDeleteAllBesideAnotherWindow()
+// Typed rows saved beside a window of another subnet: the empty ones refused, an address of the
+// parent subnet stored under it, a scanned row without a note item stored with ''.
+void TestHostsWindow::firstSaveBesideAnotherWindow()
 {
     seed(upper, "192.168.1.40", "old");
     hostsWindow* w = open(lan);
@@ -178,21 +171,22 @@ void TestHostsWindow::saveLoadAndDeleteAllBesideAnotherWindow()
         answers->thenBox();
     clickButton(w, "pbSave");
     QTRY_COMPARE(answers->pending(), 0);
-    QCOMPARE(answers->boxes.size(), 4); // the other window's notice first
-    for (int i : { 0, 1 })
-        expectBox(i, QMessageBox::Warning, QStringLiteral("Внимание!"),
-            QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание"));
-    for (int i : { 2, 3 })
-        expectBox(i, QMessageBox::Critical, QStringLiteral("Ошибка!"),
-            QStringLiteral("Ячейка IP-адреса должна быть заполнена"));
+    QCOMPARE(
+        boxTexts(*answers), QStringList({ saveNotice, saveNotice, mustFill, mustFill })); // the other window's first
     QCOMPARE(probe->rows(QStringLiteral("SELECT subnet, host, note, note IS NULL FROM hosts ORDER BY id")),
         QVector<QVariantList>({ { upper, "192.168.1.40", "new", 0 }, { "10.0.0.0/24", "10.0.0.11", "", 0 },
             { lan, "192.168.1.10", "gateway", 0 }, { lan, "192.168.1.30", "", 0 } })); // no note item: '', not NULL
     QCOMPARE(model->rowCount(), 6); // not reloaded
+}
 
-    // A second save updates in place; of two rows with one address the later note wins.
+// A second save updates in place, and of two rows with one address the later note wins; a load
+// shows the stored rows unchecked, but checks every later edit, a note edit included.
+void TestHostsWindow::laterSaveUpdatesAndLoadShowsStored()
+{
+    seedFirstSave();
     seed(lan, "10.9.9.9", QVariant()); // written by another program: outside, NULL note
-    model->removeRows(0, model->rowCount());
+    hostsWindow* w = open(lan);
+    QTableView* view = tableOf(w);
     const QStringList typed = { "192.168.1.50", "first", "192.168.1.10", "a2", "192.168.1.50", "second" };
     for (int row = 0; row < 3; ++row) {
         clickButton(w, "pbAddRow");
@@ -204,36 +198,41 @@ void TestHostsWindow::saveLoadAndDeleteAllBesideAnotherWindow()
     QTRY_COMPARE(answers->pending(), 0);
     clickButton(w, "pbAddRow"); // unsaved, dropped by the load
     clickButton(w, "pbLoad");
-    model = modelOf(w);
-    QCOMPARE(column(model, 0), QStringList({ "192.168.1.10", "192.168.1.30", "10.9.9.9", "192.168.1.50" }));
-    QCOMPARE(column(model, 1), QStringList({ "a2", "", "", "second" }));
+    QStandardItemModel* model = modelOf(w);
+    QCOMPARE(rowTexts(model), QStringList({ "192.168.1.10|a2", "192.168.1.30|", "10.9.9.9|", "192.168.1.50|second" }));
     QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("IP-адрес хоста"));
     QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Примечание"));
-    QCOMPARE(answers->boxes.size(), 5); // stored rows are shown unchecked
-    answers->thenBox(); // but every later edit is checked, a note edit included
+    answers->thenBox();
     QVERIFY(typeIntoCell(view, 2, 1, "moved"));
-    QCOMPARE(column(model, 0), QStringList({ "192.168.1.10", "192.168.1.30", "", "192.168.1.50" }));
-    QCOMPARE(
-        answers->boxes.value(5).text, QStringLiteral("Хост с адресом 10.9.9.9 не входит в подсеть 192.168.1.0/24"));
+    QCOMPARE(columnTexts(model), QStringList({ "192.168.1.10", "192.168.1.30", "", "192.168.1.50" }));
+    QCOMPARE(boxTexts(*answers), // none for the loaded rows
+        QStringList({ saveNotice, "Critical Ошибка!: Хост с адресом 10.9.9.9 не входит в подсеть 192.168.1.0/24" }));
+}
 
+// Asked first: No keeps the list; Yes deletes this subnet's hosts only, and the fresh model is checked too.
+void TestHostsWindow::deleteAllAsksFirst()
+{
+    seedFirstSave();
+    hostsWindow* w = open(lan);
+    clickButton(w, "pbLoad");
+    QStandardItemModel* model = modelOf(w);
     answers->thenBox(QMessageBox::No);
     clickButton(w, "pbDeleleAll");
     QTRY_COMPARE(answers->pending(), 0);
-    expectBox(6, QMessageBox::Question, QStringLiteral("Удалить таблицу"),
-        QStringLiteral("Вы действительно хотите удалить ВСЮ таблицу?"));
     QCOMPARE(modelOf(w), model);
-    QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts WHERE subnet=?"), { lan }).size(), 4);
+    QCOMPARE(columnTexts(model), QStringList({ "192.168.1.10", "192.168.1.30" }));
     answers->thenBox(QMessageBox::Yes);
     clickButton(w, "pbDeleleAll");
     QTRY_COMPARE(answers->pending(), 0);
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts ORDER BY id")),
         QVector<QVariantList>({ { "192.168.1.40" }, { "10.0.0.11" } }));
     QCOMPARE(modelOf(w)->rowCount(), 0);
-    clickButton(w, "pbAddRow"); // the fresh model is checked too
+    clickButton(w, "pbAddRow");
     answers->thenBox();
-    QVERIFY(typeIntoCell(view, 0, 0, "10.0.0.12"));
-    QCOMPARE(answers->boxes.size(), 9);
-    QCOMPARE(answers->boxes[8].text, QStringLiteral("Хост с адресом 10.0.0.12 не входит в подсеть 192.168.1.0/24"));
+    QVERIFY(typeIntoCell(tableOf(w), 0, 0, "10.0.0.12"));
+    QCOMPARE(boxTexts(*answers),
+        QStringList(
+            { askAll, askAll, "Critical Ошибка!: Хост с адресом 10.0.0.12 не входит в подсеть 192.168.1.0/24" }));
 }
 
 void TestHostsWindow::deleteRows()
@@ -248,10 +247,10 @@ void TestHostsWindow::deleteRows()
     answers->thenBox(QMessageBox::Yes);
     clickButton(w, "pbDeleteRows"); // nothing selected: deletes nothing, reloads
     QTRY_COMPARE(answers->pending(), 0);
-    expectBox(0, QMessageBox::Question, QStringLiteral("Удалить строки"),
-        QStringLiteral("Вы действительно хотите удалить выбранные строки?"));
+    QCOMPARE(boxTexts(*answers),
+        QStringList { "Question Удалить строки: Вы действительно хотите удалить выбранные строки?" });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), 4);
-    QCOMPARE(column(modelOf(w), 0), all.mid(0, 3));
+    QCOMPARE(columnTexts(modelOf(w)), all.mid(0, 3));
 
     appendHostRow(modelOf(w), all[3], "again");
     QTableView* view = tableOf(w);
@@ -262,26 +261,56 @@ void TestHostsWindow::deleteRows()
     clickButton(w, "pbDeleteRows");
     QTRY_COMPARE(answers->pending(), 0);
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")), QVector<QVariantList>({ { "192.168.1.2" } }));
-    QCOMPARE(column(modelOf(w), 0), QStringList({ "192.168.1.2" }));
+    QCOMPARE(columnTexts(modelOf(w)), QStringList({ "192.168.1.2" }));
+}
+
+// Opened from the tree by a double click: titled with its subnet, centred, with a connection of its
+// own that goes with it on close, and empty until loaded. The same subnet again: a window of its own.
+void TestHostsWindow::openedFromTheTree()
+{
+    seed(lan, "192.168.1.10", "шлюз");
+    QVERIFY(probe->exec("UPDATE subnets SET parent_id = (SELECT id FROM subnets WHERE subnet = ?), parent_subnet = ? "
+                        "WHERE subnet = ?",
+        { upper, upper, lan })); // a branch, not a top row
+    ZarvinWindow main;
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    auto* tree = main.findChild<QTreeView*>(QStringLiteral("tree"));
+    const QModelIndex row
+        = tree->model()->match(tree->model()->index(0, 1), Qt::DisplayRole, lan, 1, Qt::MatchRecursive).value(0);
+    QVERIFY(row.parent().isValid());
+    const int connections = QSqlDatabase::connectionNames().size();
+    QList<QPointer<hostsWindow>> opened;
+    for (int i = 0; i < 2; ++i) {
+        doubleClickCell(tree, row.sibling(row.row(), 0));
+        QTRY_COMPARE(visibleWindows<hostsWindow>().size(), i + 1);
+        for (hostsWindow* w : visibleWindows<hostsWindow>())
+            if (!opened.contains(w))
+                opened << w;
+    }
+    QCOMPARE(QSqlDatabase::connectionNames().size(), connections + 2);
+    hostsWindow* w = opened.at(0);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Учет хостов для подсети 192.168.1.0/24"));
+    QCOMPARE(w->pos(), centredPosition(desktopSize(), w->size(), 50));
+    QCOMPARE(modelOf(w)->rowCount(), 0);
+    clickButton(w, "pbLoad");
+    QCOMPARE(rowTexts(modelOf(w)), QStringList { "192.168.1.10|шлюз" });
+    for (hostsWindow* each : visibleWindows<hostsWindow>())
+        clickButton(each, "pbClose");
+    QTRY_VERIFY(!opened.at(0) && !opened.at(1)); // destroyed on close, with their connections
+    QCOMPARE(QSqlDatabase::connectionNames().size(), connections);
 }
 
 void TestHostsWindow::contextMenuStates()
 {
     hostsWindow* w = open(lan);
     QTableView* view = tableOf(w);
-    QVector<QStringList> texts, disabled;
+    QVector<QStringList> shown;
     // Right clicks at `at`, records the menu's entries and chooses "Добавить строку".
     const auto rightClick = [&](QPoint at) {
         answers->then([&](QWidget* popup) {
             auto* menu = qobject_cast<QMenu*>(popup);
-            QStringList t, off;
-            for (QAction* a : menu->actions()) {
-                t << (a->isSeparator() ? QString() : a->text());
-                if (!a->isSeparator() && !a->isEnabled())
-                    off << a->text();
-            }
-            texts << t;
-            disabled << off;
+            shown << menuEntries(menu);
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions()[1]).center());
         });
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
@@ -292,10 +321,13 @@ void TestHostsWindow::contextMenuStates()
     rightClick(QPoint(5, view->viewport()->height() - 5)); // below the rows
     clickCell(view, modelOf(w)->index(1, 0));
     rightClick(view->visualRect(modelOf(w)->index(1, 0)).center());
-    const QStringList entries = { "Сохранить", "Добавить строку", "", "Загрузить из БД", "Сканировать подсеть", "",
-        "Удалить  строку", "Удалить все хосты", "", "Закрыть" };
-    QCOMPARE(texts, QVector<QStringList>(3, entries));
-    QCOMPARE(disabled, QVector<QStringList>({ { "Сохранить", "Удалить  строку" }, { "Удалить  строку" }, {} }));
+    const auto entries = [](const QString& save, const QString& deleteRow) {
+        return QStringList { save, "Добавить строку", "---", "Загрузить из БД", "Сканировать подсеть", "---", deleteRow,
+            "Удалить все хосты", "---", "Закрыть" };
+    };
+    QCOMPARE(shown,
+        QVector<QStringList>({ entries("Сохранить [off]", "Удалить  строку [off]"),
+            entries("Сохранить", "Удалить  строку [off]"), entries("Сохранить", "Удалить  строку") }));
     QCOMPARE(modelOf(w)->rowCount(), 4);
 }
 
@@ -315,9 +347,8 @@ void TestHostsWindow::saveStopsWhenDatabaseStaysLocked()
     QTRY_COMPARE_WITH_TIMEOUT(answers->pending(), 0, 20000);
     probe->exec(QStringLiteral("ROLLBACK"));
     QCOMPARE(answers->boxes.size(), 2); // no box for the second empty row: the save stopped
-    QCOMPARE(answers->boxes[1].icon, QMessageBox::Critical);
-    QCOMPARE(answers->boxes[1].title, QStringLiteral("Ошибка"));
-    QVERIFY2(answers->boxes[1].text.contains(QStringLiteral("locked")), qPrintable(answers->boxes[1].text));
+    QVERIFY2(boxTexts(*answers)[1].startsWith("Critical Ошибка: ") && answers->boxes[1].text.contains("locked"),
+        qPrintable(answers->boxes[1].text));
     QCOMPARE(probe->rows(QStringLiteral("SELECT host, note FROM hosts")),
         QVector<QVariantList>({ { "192.168.1.10", "before" } }));
     QCOMPARE(model->rowCount(), 4);
@@ -355,7 +386,7 @@ void TestHostsWindow::scanThenSaveKeepsStoredNotes()
     seed(QStringLiteral("127.0.0.0/28"), "127.0.0.7", "untouched");
     hostsWindow* w = open(subnet);
     clickButton(w, "pbLoad");
-    scanByIcmp(w);
+    scanFromWindow(*answers, w);
     QStandardItemModel* model = modelOf(w);
     QCOMPARE(model->rowCount(), subnet == scanned ? 6 : 2);
     for (int i = 0; i < typed.size(); i += 2)
@@ -365,10 +396,7 @@ void TestHostsWindow::scanThenSaveKeepsStoredNotes()
     answers->thenBox();
     clickButton(w, "pbSave");
     QTRY_COMPARE(answers->pending(), 0);
-    QStringList rows;
-    for (const QVariantList& r : probe->rows(QStringLiteral("SELECT host || ' ' || note FROM hosts ORDER BY host")))
-        rows << r[0].toString();
-    QCOMPARE(rows, stored);
+    QCOMPARE(probe->lines(QStringLiteral("SELECT host || ' ' || note FROM hosts ORDER BY host")), stored);
     QCOMPARE(answers->boxes.size(), 2); // the completion and the save notice
 }
 
@@ -396,8 +424,8 @@ void TestHostsWindow::staleWindowSavesNothing()
     answers->thenBox();
     clickButton(w, "pbSave");
     QTRY_COMPARE(answers->pending(), 0);
-    expectBox(1, QMessageBox::Critical, QStringLiteral("Ошибка"),
-        QStringLiteral("Подсеть 192.168.1.0/24 удалена из базы данных (возможно, в другом окне): хосты не сохранены"));
+    QCOMPARE(boxTexts(*answers).value(1),
+        "Critical Ошибка: Подсеть 192.168.1.0/24 удалена из базы данных (возможно, в другом окне): хосты не сохранены");
     QCOMPARE(probe->rows(QStringLiteral("SELECT * FROM hosts")), before);
 }
 
@@ -433,8 +461,8 @@ void TestHostsWindow::fileInUseOrReadOnly()
     guard.reset();
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), readOnly ? 0 : 1);
     if (readOnly)
-        expectBox(1, QMessageBox::Critical, QStringLiteral("Ошибка"),
-            QStringLiteral("attempt to write a readonly database Unable to fetch row"));
+        QCOMPARE(
+            boxTexts(*answers).value(1), "Critical Ошибка: attempt to write a readonly database Unable to fetch row");
 }
 
 QTEST_MAIN(TestHostsWindow)

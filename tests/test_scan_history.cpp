@@ -5,6 +5,7 @@
 #include "hosts/hostsWindow.h"
 #include "hosts/scan/scanHistory.h"
 #include "tests/support/loopback.h"
+#include "tests/support/modelText.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 #include "tree/subnetTable.h"
@@ -29,35 +30,11 @@ namespace {
 
 const QString subnet = QStringLiteral("127.0.0.0/28");
 
-// Presses "Сканировать" and accepts the dialog: TCP on `port`, ICMP when `port` is null; then
-// answers as many message boxes.
-void scan(ModalAnswerer& answerer, QWidget* w, const QString& port = QString(), int boxes = 1)
-{
-    answerer.then([port](QWidget* dialog) {
-        if (!port.isNull()) {
-            QTest::keyClick(dialog->findChild<QRadioButton*>("rbTCP"), Qt::Key_Space);
-            QTest::keyClicks(dialog->findChild<QLineEdit*>("port"), port);
-        }
-        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
-    });
-    for (int i = 0; i < boxes; ++i)
-        answerer.thenBox();
-    QTest::mouseClick(w->findChild<QPushButton*>("pbScan"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(answerer.pending(), 0, 30000); // the scan ends with its last box
-}
-
 // A list of the comparison window as "title: row | row", cells joined by ";".
 QString list(QWidget* window, const char* name)
 {
     auto* view = window->findChild<QTableView*>(name);
-    QStringList rows;
-    for (int r = 0; r < view->model()->rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < view->model()->columnCount(); ++c)
-            cells << view->model()->index(r, c).data().toString();
-        rows << cells.join(';');
-    }
-    return qobject_cast<QGroupBox*>(view->parentWidget())->title() + ": " + rows.join(" | ");
+    return qobject_cast<QGroupBox*>(view->parentWidget())->title() + ": " + rowTexts(view->model(), ";").join(" | ");
 }
 
 // Tooltip, and "bold" when drawn bold, of the address cell holding `address`.
@@ -98,7 +75,8 @@ private slots:
     void init() { dir = std::make_unique<TempDataDir>(); }
     void cleanup() { dir.reset(); }
 
-    void compareAfterScans();
+    void icmpScanFillsTheComparison();
+    void tcpScanAfterIcmpShowsTheSilent();
     void nothingRecorded_data();
     void nothingRecorded();
     void sightingsMoveForward();
@@ -107,16 +85,8 @@ private slots:
     void shownInLocalTime();
 
 private:
-    std::unique_ptr<TempDataDir> dir;
-};
-
-// ICMP (all of loopback answers), then TCP against four listeners: the three lists follow each
-// scan, in numeric order, with the notes and the time a silent host last answered.
-void TestScanHistory::compareAfterScans()
-{
-    LoopbackListeners listeners;
-    QVERIFY(listeners.listen({ "127.0.0.2", "127.0.0.9", "127.0.0.10", "127.0.0.11" }));
-    const QString port = QString::number(listeners.port());
+    // Three hosts of the scanned subnet with notes, and one in a list of another subnet.
+    void seedHostLists()
     {
         DB schema;
         DbProbe seed(dir->dbPath());
@@ -125,12 +95,21 @@ void TestScanHistory::compareAfterScans()
                 { subnet, "127.0.0.10", "switch" }, { QString("127.0.0.8/30"), "127.0.0.9", "elsewhere" } })
             QVERIFY(seed.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", { list, host, note }));
     }
+
+    std::unique_ptr<TempDataDir> dir;
+};
+
+// The lists follow each scan, in numeric order, with the notes and the time a silent host last
+// answered. ICMP first: all of loopback answers.
+void TestScanHistory::icmpScanFillsTheComparison()
+{
+    seedHostLists();
     ModalAnswerer answerer;
     hostsWindow w(subnet);
     w.show();
     auto* compare = w.findChild<QPushButton*>("pbCompare");
     QVERIFY(!compare->isEnabled());
-    scan(answerer, &w);
+    scanFromWindow(answerer, &w);
     QVERIFY(compare->isEnabled());
     QCOMPARE(hint(&w, "127.0.0.1").section(',', 1), QString(" ICMP bold"));
     QCOMPARE(hint(&w, "127.0.0.2").section(',', 1), QString(" ICMP"));
@@ -141,10 +120,32 @@ void TestScanHistory::compareAfterScans()
     QCOMPARE(list(window, "listAnswering"),
         QString("Отвечают (4): 127.0.0.2;web | 127.0.0.3;printer | 127.0.0.9;elsewhere | 127.0.0.10;switch"));
     QVERIFY(list(window, "listNew").startsWith("Новые (10): 127.0.0.1 | 127.0.0.4 | "));
+    QCOMPARE(DbProbe(dir->dbPath()).rows("SELECT method, port, probed, answered FROM scans"),
+        QVector<QVariantList>({ { "ICMP", 0, 14, 14 } }));
+    QCOMPARE(answerer.problems(), QString());
+}
 
-    scan(answerer, &w, port);
-    DbProbe probe(dir->dbPath());
-    const QString icmpEnded = shown(probe.rows("SELECT ended FROM scans WHERE method = 'ICMP'").value(0).value(0));
+// Then TCP against four listeners, after an ICMP scan that all of the subnet answered; the
+// comparison window, open before the scan, follows it.
+void TestScanHistory::tcpScanAfterIcmpShowsTheSilent()
+{
+    LoopbackListeners listeners;
+    QVERIFY(listeners.listen({ "127.0.0.2", "127.0.0.9", "127.0.0.10", "127.0.0.11" }));
+    const QString port = QString::number(listeners.port());
+    seedHostLists();
+    QVector<quint32> all;
+    for (quint32 a = 0x7f000001; a <= 0x7f00000e; ++a)
+        all << a;
+    DB db;
+    QVERIFY(scanHistory::record(db, outcome("2026-12-06T10:00:00Z", "ICMP", 0, all)).ok());
+    ModalAnswerer answerer;
+    hostsWindow w(subnet);
+    w.show();
+    scanFromWindow(answerer, &w, "1"); // nothing listens: it only enables the button
+    QTest::mouseClick(w.findChild<QPushButton*>("pbCompare"), Qt::LeftButton);
+    auto* window = w.findChild<QWidget*>("compareWindow");
+    scanFromWindow(answerer, &w, port); // the open window follows
+    const QString icmpEnded = shown("2026-12-06T10:00:00.000Z");
     QCOMPARE(list(window, "listNew"), QString("Новые (1): 127.0.0.11"));
     QCOMPARE(list(window, "listSilent"), "Молчат (1): 127.0.0.3;printer;" + icmpEnded);
     QCOMPARE(list(window, "listAnswering"),
@@ -153,9 +154,9 @@ void TestScanHistory::compareAfterScans()
     QCOMPARE(hint(&w, "127.0.0.11").section(',', 1), " TCP " + port + " bold");
     QTest::mouseClick(window->findChild<QPushButton*>("pbCopySilent"), Qt::LeftButton);
     QCOMPARE(QGuiApplication::clipboard()->text(), "127.0.0.3\tprinter\t" + icmpEnded);
-
+    DbProbe probe(dir->dbPath());
     QCOMPARE(probe.rows("SELECT method, port, probed, answered FROM scans ORDER BY id"),
-        QVector<QVariantList>({ { "ICMP", 0, 14, 14 }, { "TCP", listeners.port(), 14, 4 } }));
+        QVector<QVariantList>({ { "ICMP", 0, 14, 14 }, { "TCP", 1, 14, 0 }, { "TCP", listeners.port(), 14, 4 } }));
     QCOMPARE(probe.rows("SELECT count(*) FROM scan_answers").value(0).value(0).toInt(), 4); // the last scan's only
     QCOMPARE(answerer.problems(), QString());
 }
@@ -169,18 +170,19 @@ void TestScanHistory::nothingRecorded_data()
     QTest::addColumn<int>("rows"); // in the host table afterwards
     QTest::newRow("refused: empty port") << "127.0.0.0/30"
                                          << "" << false
-                                         << QStringList { "Ошибка: Не указан порт для сканирования по TCP: "
+                                         << QStringList { "Critical Ошибка: Не указан порт для сканирования по TCP: "
                                                           "введите число от 1 до 65535" }
                                          << 1;
-    QTest::newRow("refused: host bits") << "127.0.0.1/30" << QString() << false
-                                        << QStringList { "Ошибка: Подсеть 127.0.0.1/30 не является сетью IPv4 в "
-                                                         "записи CIDR: сканирование невозможно" }
-                                        << 1;
+    QTest::newRow("refused: host bits")
+        << "127.0.0.1/30" << QString() << false
+        << QStringList { "Critical Ошибка: Подсеть 127.0.0.1/30 не является сетью IPv4 в "
+                         "записи CIDR: сканирование невозможно" }
+        << 1;
     QTest::newRow("recording fails: rows kept, nothing half written")
         << "127.0.0.0/30" << QString() << true
-        << QStringList { "Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk "
+        << QStringList { "Critical Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk "
                          "Unable to fetch row",
-               "Выполнено!: Сканирование завершено!" }
+               "Information Выполнено!: Сканирование завершено!" }
         << 2;
 }
 
@@ -200,11 +202,8 @@ void TestScanHistory::nothingRecorded()
             probe.exec("CREATE TRIGGER refuse BEFORE INSERT ON sightings BEGIN SELECT RAISE(ABORT, 'full disk'); END"));
     qobject_cast<QStandardItemModel*>(w.findChild<QTableView*>("tableView")->model())
         ->appendRow(new QStandardItem("127.0.0.2"));
-    scan(answerer, &w, port, boxes.size());
-    QStringList seen;
-    for (const ModalAnswerer::Box& box : answerer.boxes)
-        seen << box.title + ": " + box.text;
-    QCOMPARE(seen, boxes);
+    scanFromWindow(answerer, &w, port, boxes.size());
+    QCOMPARE(boxTexts(answerer), boxes);
     QCOMPARE(w.findChild<QTableView*>("tableView")->model()->rowCount(), rows);
     QCOMPARE(w.findChild<QPushButton*>("pbCompare")->isEnabled(), failing);
     for (const char* table : { "scans", "scan_answers", "sightings" })

@@ -2,6 +2,7 @@
 #include "db/DB.h"
 #include "hosts/hostsWindow.h"
 #include "tests/support/loopback.h"
+#include "tests/support/modelText.h"
 #include "tests/support/testSupport.h"
 
 #include <QDialogButtonBox>
@@ -19,54 +20,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
-
 namespace {
 
-// As boxes() shows them: 1 is the information icon, 3 the critical one.
-const QString done = QStringLiteral("1 Выполнено!: Сканирование завершено!");
+const QString done = QStringLiteral("Information Выполнено!: Сканирование завершено!");
 using Steps = QList<QVariantList>; // of the bar, as its valueChanged signal tells them
 
 QStringList addresses(QWidget* w)
 {
-    const QAbstractItemModel* table = w->findChild<QTableView*>("tableView")->model();
-    QStringList out;
-    for (int row = 0; row < table->rowCount(); ++row)
-        out << table->index(row, 0).data().toString();
-    return out;
+    return columnTexts(w->findChild<QTableView*>("tableView")->model());
 }
 
-// The boxes answered so far, as "icon title: text".
-QStringList boxes(const ModalAnswerer& answerer)
-{
-    QStringList out;
-    for (const ModalAnswerer::Box& box : answerer.boxes)
-        out << QStringLiteral("%1 %2: %3").arg(box.icon).arg(box.title, box.text);
-    return out;
-}
-
-// Presses "Сканировать" and accepts its dialog: TCP on `port` ("" included), ICMP when `port` is null;
-// then answers the box that follows.
-void scan(ModalAnswerer& answerer, QWidget* w, const QString& port = QString())
-{
-    answerer.then([port](QWidget* dialog) {
-        if (!port.isNull()) {
-            QTest::keyClick(dialog->findChild<QRadioButton*>("rbTCP"), Qt::Key_Space);
-            QTest::keyClicks(dialog->findChild<QLineEdit*>("port"), port);
-        }
-        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
-    });
-    answerer.thenBox(QMessageBox::Ok);
-    QTest::mouseClick(w->findChild<QPushButton*>("pbScan"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(answerer.pending(), 0, 30000);
-}
-
-// Children of this process not yet reaped, and its open sockets, as the kernel sees them.
-int childCount()
-{
-    QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(getpid()));
-    return file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split(' ', Qt::SkipEmptyParts).size() : -1;
-}
+// Open sockets of this process, as the kernel sees them.
 
 int socketCount()
 {
@@ -93,7 +57,9 @@ QString brokenPingDir(QTemporaryDir& dir)
 class TestScanWindow : public QObject {
     Q_OBJECT
 private slots:
-    void doneWhenRoad();
+    void icmpScanSavedWithEmptyNotes();
+    void scanDialogAndPortField();
+    void refusedOrCancelledScanKeepsTheLast();
     void tcpScan_data();
     void tcpScan();
     void pingCannotRun_data();
@@ -104,41 +70,38 @@ private slots:
     void windowGoneDuringScan();
 };
 
-// By ICMP, six rows saved with empty notes; by TCP, the listeners; an empty port refused; 8080 cancelled.
-void TestScanWindow::doneWhenRoad()
+// By ICMP, the six hosts of a /29; saved with empty notes, not NULL.
+void TestScanWindow::icmpScanSavedWithEmptyNotes()
 {
     TempDataDir dataDir;
     ModalAnswerer answerer;
-    LoopbackListeners listeners;
-    QVERIFY(listeners.listen({ "127.0.0.5", "127.0.0.2" }, { "127.0.0.1", "127.0.0.4" }));
-    const QString port = QString::number(listeners.port());
     DB {};
-    DbProbe(dataDir.dbPath()).exec("INSERT INTO subnets (subnet, name) VALUES ('127.0.0.0/29', 'Филиал')");
+    DbProbe probe(dataDir.dbPath());
+    probe.exec("INSERT INTO subnets (subnet, name) VALUES ('127.0.0.0/29', 'Филиал')");
     hostsWindow w(QStringLiteral("127.0.0.0/29"));
     w.show();
-    auto* label = w.findChild<QLabel*>("labelPort");
-    auto* bar = w.findChild<QProgressBar*>("progressBar");
-    scan(answerer, &w);
+    scanFromWindow(answerer, &w);
     QStringList found = addresses(&w);
     found.sort(); // in the order the probes ended
     QCOMPARE(found, (QStringList { "127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6" }));
-    QVERIFY(label->isHidden() && bar->isHidden());
+    QVERIFY(w.findChild<QLabel*>("labelPort")->isHidden() && w.findChild<QProgressBar*>("progressBar")->isHidden());
     answerer.thenBox(QMessageBox::Ok); // the save notice
     QTest::mouseClick(w.findChild<QPushButton*>("pbSave"), Qt::LeftButton);
-    const QString stored = QStringLiteral("SELECT count(*) FROM hosts WHERE subnet = '127.0.0.0/29' AND note = ''");
-    QCOMPARE(DbProbe(dataDir.dbPath()).rows(stored).value(0).value(0).toInt(), 6); // empty text, not NULL
+    QCOMPARE(probe.rows("SELECT count(*) FROM hosts WHERE subnet = '127.0.0.0/29' AND note = ''"),
+        QVector<QVariantList> { { 6 } });
+    QCOMPARE(boxTexts(answerer),
+        (QStringList { done,
+            "Warning Внимание!: Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание" }));
+    QCOMPARE(answerer.problems(), QString());
+}
 
-    scan(answerer, &w, port);
-    const QStringList listening { "127.0.0.2", "127.0.0.5" };
-    QCOMPARE(addresses(&w), listening);
-    const QString caption = QStringLiteral("Сканирование подсети по ") + port + QStringLiteral(" порту");
-    QCOMPARE(label->text(), caption);
-    QVERIFY(label->isVisible() && bar->isVisible());
-    QCOMPARE(bar->value(), 100);
-
-    // Refused (an empty port) or cancelled (its port field takes exactly 1 to 65535), a scan leaves the
-    // table, the label and the bar as they were.
-    scan(answerer, &w, QStringLiteral(""));
+// The dialog as it opens, and its port field: exactly 1 to 65535.
+void TestScanWindow::scanDialogAndPortField()
+{
+    TempDataDir dataDir;
+    ModalAnswerer answerer;
+    hostsWindow w(QStringLiteral("127.0.0.0/29"));
+    w.show();
     QStringList shown;
     answerer.then([&shown](QWidget* dialog) {
         const auto sizeText = [](QSize s) { return QStringLiteral("%1x%2").arg(s.width()).arg(s.height()); };
@@ -159,14 +122,41 @@ void TestScanWindow::doneWhenRoad()
     QCOMPARE(shown,
         (QStringList { "Параметры сканирования", "Сканировать по ICMP\n(дождитесь уведомления о завершени)",
             "320x166 316x166 320x166", "Порт: ", "80", "65535", "", "6553", "6", "8080" }));
-    QCOMPARE(addresses(&w), listening);
-    QCOMPARE(label->text(), caption);
-    QCOMPARE(bar->value(), 100);
-    QCOMPARE(boxes(answerer),
-        (QStringList { done,
-            "2 Внимание!: Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание", done,
-            "3 Ошибка: Не указан порт для сканирования по TCP: введите число от 1 до 65535" }));
-    QCOMPARE(answerer.unexpected, QStringList());
+    QCOMPARE(answerer.problems(), QString());
+}
+
+// After a TCP scan, one refused (an empty port) and one cancelled leave the table, the label and
+// the bar as the TCP scan left them.
+void TestScanWindow::refusedOrCancelledScanKeepsTheLast()
+{
+    TempDataDir dataDir;
+    ModalAnswerer answerer;
+    LoopbackListeners listeners;
+    QVERIFY(listeners.listen({ "127.0.0.5", "127.0.0.2" }, { "127.0.0.1", "127.0.0.4" }));
+    const QString port = QString::number(listeners.port());
+    hostsWindow w(QStringLiteral("127.0.0.0/29"));
+    w.show();
+    auto* label = w.findChild<QLabel*>("labelPort");
+    auto* bar = w.findChild<QProgressBar*>("progressBar");
+    scanFromWindow(answerer, &w, port);
+    const QStringList listening { "127.0.0.2", "127.0.0.5" };
+    const QString caption = QStringLiteral("Сканирование подсети по ") + port + QStringLiteral(" порту");
+    for (const QString& refusedPort : { QStringLiteral(""), QString() }) {
+        if (refusedPort.isNull()) { // cancelled
+            answerer.then([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
+            QTest::mouseClick(w.findChild<QPushButton*>("pbScan"), Qt::LeftButton);
+            QTRY_COMPARE(answerer.pending(), 0);
+        } else {
+            scanFromWindow(answerer, &w, refusedPort);
+        }
+        QCOMPARE(addresses(&w), listening);
+        QCOMPARE(label->text(), caption);
+        QVERIFY(label->isVisible() && bar->isVisible());
+        QCOMPARE(bar->value(), 100);
+    }
+    QCOMPARE(boxTexts(answerer),
+        (QStringList { done, "Critical Ошибка: Не указан порт для сканирования по TCP: введите число от 1 до 65535" }));
+    QCOMPARE(answerer.problems(), QString());
 }
 
 void TestScanWindow::tcpScan_data()
@@ -184,7 +174,7 @@ void TestScanWindow::tcpScan_data()
         << "127.0.0.9/32" << QStringList() << Steps { { 100 } } << done;
     QTest::newRow("window subnet with host bits: refused, the table kept")
         << "127.0.0.1/29" << QStringList { "127.0.0.7" } << Steps()
-        << "3 Ошибка: Подсеть 127.0.0.1/29 не является сетью IPv4 в записи CIDR: сканирование невозможно";
+        << "Critical Ошибка: Подсеть 127.0.0.1/29 не является сетью IPv4 в записи CIDR: сканирование невозможно";
 }
 
 void TestScanWindow::tcpScan()
@@ -202,13 +192,13 @@ void TestScanWindow::tcpScan()
     qobject_cast<QStandardItemModel*>(w.findChild<QTableView*>("tableView")->model())
         ->appendRow(new QStandardItem(QStringLiteral("127.0.0.7"))); // a row from before
     QSignalSpy values(w.findChild<QProgressBar*>("progressBar"), &QProgressBar::valueChanged);
-    scan(answerer, &w, QString::number(listeners.port()));
+    scanFromWindow(answerer, &w, QString::number(listeners.port()));
 
     QCOMPARE(addresses(&w), found);
     QCOMPARE(Steps(values), steps);
     QCOMPARE(w.findChild<QLabel*>("labelPort")->isVisible(), !steps.isEmpty());
     QCOMPARE(w.findChild<QProgressBar*>("progressBar")->isVisible(), !steps.isEmpty());
-    QCOMPARE(boxes(answerer), QStringList { box });
+    QCOMPARE(boxTexts(answerer), QStringList { box });
     QCOMPARE(answerer.unexpected, QStringList());
 }
 
@@ -233,10 +223,11 @@ void TestScanWindow::pingCannotRun()
     qputenv("PATH", standIn ? brokenPingDir(bin).toUtf8() : bin.path().toUtf8());
     hostsWindow w(QStringLiteral("127.0.0.0/30"));
     w.show();
-    scan(answerer, &w);
+    scanFromWindow(answerer, &w);
     qputenv("PATH", path);
-    QCOMPARE(boxes(answerer),
-        QStringList { "3 Ошибка: Сканирование по ICMP не выполнено: команду ping не удалось выполнить " + quoted });
+    QCOMPARE(boxTexts(answerer),
+        QStringList {
+            "Critical Ошибка: Сканирование по ICMP не выполнено: команду ping не удалось выполнить " + quoted });
     QCOMPARE(addresses(&w), QStringList());
 }
 
@@ -261,26 +252,14 @@ void TestScanWindow::hugeSubnetAsksFirst()
     w.show();
     qobject_cast<QStandardItemModel*>(w.findChild<QTableView*>("tableView")->model())
         ->appendRow(new QStandardItem(QStringLiteral("127.0.0.7"))); // a row from before
-    answerer.then([port](QWidget* dialog) {
-        if (!port.isNull()) {
-            QTest::keyClick(dialog->findChild<QRadioButton*>("rbTCP"), Qt::Key_Space);
-            QTest::keyClicks(dialog->findChild<QLineEdit*>("port"), port);
-        }
-        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
-    });
-    QMessageBox::StandardButton preset = QMessageBox::NoButton;
-    answerer.then([&](QWidget* box) {
-        answerer.boxes << ModalAnswerer::Box { qobject_cast<QMessageBox*>(box)->icon(), box->windowTitle(),
-            qobject_cast<QMessageBox*>(box)->text() };
-        preset = qobject_cast<QMessageBox*>(box)->standardButton(qobject_cast<QMessageBox*>(box)->defaultButton());
-        pressBoxButton(qobject_cast<QMessageBox*>(box), QMessageBox::No);
-    });
+    thenScanDialog(answerer, port);
+    answerer.thenBox(QMessageBox::No);
     QTest::mouseClick(w.findChild<QPushButton*>("pbScan"), Qt::LeftButton);
     QTRY_COMPARE(answerer.pending(), 0);
-    QCOMPARE(boxes(answerer),
-        QStringList { "4 Внимание!: Подсеть " + subnet + " содержит адресов хостов: 16777214" + ".\nСканирование по "
-            + question + ", и все это время окно будет занято.\nНачать сканирование?" });
-    QCOMPARE(preset, QMessageBox::No);
+    QCOMPARE(boxTexts(answerer),
+        QStringList { "Question Внимание!: Подсеть " + subnet + " содержит адресов хостов: 16777214"
+            + ".\nСканирование по " + question + ", и все это время окно будет занято.\nНачать сканирование?" });
+    QCOMPARE(answerer.boxes.value(0).defaultButton, QMessageBox::No);
     QCOMPARE(addresses(&w), QStringList { "127.0.0.7" });
     QVERIFY(w.findChild<QLabel*>("labelPort")->isHidden() && w.findChild<QProgressBar*>("progressBar")->isHidden());
     QCOMPARE(childCount(), 0);
@@ -308,13 +287,7 @@ void TestScanWindow::windowGoneDuringScan()
     QPointer<hostsWindow> w = new hostsWindow(port.isNull() ? "127.0.0.0/24" : "127.0.0.0/16");
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->show();
-    answerer.then([port](QWidget* dialog) {
-        if (!port.isNull()) {
-            QTest::keyClick(dialog->findChild<QRadioButton*>("rbTCP"), Qt::Key_Space);
-            QTest::keyClicks(dialog->findChild<QLineEdit*>("port"), port);
-        }
-        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
-    });
+    thenScanDialog(answerer, port);
     bool scanning = false;
     const auto end = [&] {
         scanning = w && !w->findChild<QPushButton*>("pbScan")->isEnabled();

@@ -2,6 +2,7 @@
 #include "hosts/scan/scanReport.h"
 #include "hosts/scan/scanRequest.h"
 #include "hosts/scan/subnetProber.h"
+#include "tests/support/dataSupport.h"
 #include "tests/support/loopback.h"
 
 #include <QFile>
@@ -32,13 +33,6 @@ QStringList loopback(int from, int to)
     for (int i = from; i <= to; ++i)
         out << QStringLiteral("127.0.0.%1").arg(i);
     return out;
-}
-
-// Children of this process that have not been reaped yet, as the kernel sees them.
-int childCount()
-{
-    QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(getpid()));
-    return file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split(' ', Qt::SkipEmptyParts).size() : -1;
 }
 
 // A `ping` first on PATH that notes its arguments and where its output goes, then runs the real one.

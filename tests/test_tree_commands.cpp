@@ -1,3 +1,5 @@
+#include "db/DB.h"
+#include "tests/support/modelText.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 #include "tree/addSubnetsWindow.h"
@@ -15,9 +17,13 @@
 #include <QTreeView>
 #include <QtTest>
 
-static const QString askDelete = QStringLiteral("Внимание!: Вы уверены, что хотите удалить этот элемент?");
-static const QString askEmpty = QStringLiteral("Удалить таблицу: Вы действительно хотите удалить ВСЮ таблицу?");
+static const QString askDelete = QStringLiteral("Question Внимание!: Вы уверены, что хотите удалить этот элемент?");
+static const QString askEmpty
+    = QStringLiteral("Question Удалить таблицу: Вы действительно хотите удалить ВСЮ таблицу?");
 static const QString org = QStringLiteral("10.0.0.0/8");
+static const QString create = QStringLiteral("Создать организцию");
+// The tree once the organisation has its two branches, the second renamed.
+static const QStringList branches { "Корпорация|10.0.0.0/8", "  Север|10.1.0.0/16", "  Южный филиал|10.2.0.0/16" };
 
 class TestTreeCommands : public QObject {
     Q_OBJECT
@@ -37,7 +43,12 @@ private slots:
     }
 
     void branchesAndRenaming();
-    void newUserRoad();
+    void organisationCreated();
+    void branchesAddedRefusedAndRenamed();
+    void deletionRefusedKeptOrRolledBack();
+    void firstSelectedRowDeletedWithItsHosts();
+    void databaseEmptied();
+    void lastRowDeletedAsIfEmptied();
     void staleTreeRefused();
 
 private:
@@ -48,6 +59,25 @@ private:
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         probe = std::make_unique<DbProbe>(dir->dbPath());
+    }
+
+    // Rows (id, name, subnet, parent_id, parent_subnet) stored before the window opens.
+    void openWithRows(const QVector<QVariantList>& rows)
+    {
+        DB {}; // the tables, for the rows
+        DbProbe seed(dir->dbPath());
+        for (const QVariantList& r : rows)
+            QVERIFY(seed.exec(
+                "INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)", r));
+        openWindow();
+    }
+    // Where the road's first two phases end, with a host in the organisation's list and in Север's.
+    void openWithBranches()
+    {
+        openWithRows({ { 1, "Корпорация", org, QVariant(), QVariant() }, { 2, "Север", "10.1.0.0/16", 1, org },
+            { 3, "Южный филиал", "10.2.0.0/16", 1, org } });
+        QVERIFY(probe->exec("INSERT INTO hosts (subnet, host) VALUES ('10.0.0.0/8', '10.0.0.1'), "
+                            "('10.1.0.0/16', '10.1.0.5')"));
     }
 
     QTreeView* tree() const { return window->findChild<QTreeView*>(QStringLiteral("tree")); }
@@ -144,18 +174,8 @@ private:
         });
     }
 
-    // Each row as "name|subnet", indented two blanks per level: as shown, and as stored through
-    // parent_id, flagging a parent_subnet that names another row than parent_id does.
-    QStringList shownTree(const QModelIndex& parent = QModelIndex(), int depth = 0) const
-    {
-        QStringList lines;
-        for (int r = 0; r < model()->rowCount(parent); ++r) {
-            const QModelIndex name = model()->index(r, 0, parent);
-            lines << QString(depth * 2, ' ') + name.data().toString() + '|' + name.sibling(r, 1).data().toString()
-                  << shownTree(name, depth + 1);
-        }
-        return lines;
-    }
+    // Each row as "name|subnet", indented two blanks per level, as stored through parent_id,
+    // flagging a parent_subnet that names another row than parent_id does.
     QStringList storedTree(const QVariant& parentId = QVariant(), int depth = 0)
     {
         QStringList lines;
@@ -169,20 +189,9 @@ private:
         return lines;
     }
     int count(const char* table) { return probe->rows(QStringLiteral("SELECT COUNT(*) FROM ") + table)[0][0].toInt(); }
-    QStringList boxTexts() const
-    {
-        QStringList texts;
-        for (const auto& b : answerer->boxes)
-            texts << b.title + QStringLiteral(": ") + b.text;
-        return texts;
-    }
     QString enabledActions() const
     {
-        QStringList on;
-        for (const char* name : { "createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts" })
-            if (action(name)->isEnabled())
-                on << QString::fromLatin1(name);
-        return on.join(' ');
+        return ::enabledActions(window.get(), { "createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts" });
     }
 
     std::unique_ptr<TempDataDir> dir;
@@ -214,8 +223,8 @@ void TestTreeCommands::branchesAndRenaming()
     thenAddDialog("Юг", "10.3.0.0", 16);
     answerer->thenBox();
     clickToolButton("addRow");
-    QCOMPARE(boxTexts(), QStringList { "Ошибка: Сначала выберите элемент для добавления дочернего элемента." });
-    QCOMPARE(answerer->boxes[0].icon, QMessageBox::Warning);
+    QCOMPARE(boxTexts(*answerer),
+        QStringList { "Warning Ошибка: Сначала выберите элемент для добавления дочернего элемента." });
 
     QStringList opened;
     clickRow("10.2.0.0/16");
@@ -228,13 +237,13 @@ void TestTreeCommands::branchesAndRenaming()
     const QStringList expected { "Орг|10.0.0.0/8", "  Склад|10.1.0.0/16", "  |10.2.0.0/16", "    Цех|10.2.1.0/24",
         "    Порт|10.2.5.0/24" };
     QCOMPARE(storedTree(), expected);
-    QCOMPARE(shownTree(), expected);
+    QCOMPARE(treeLines(model()), expected);
     QCOMPARE(count("subnets"), expected.size()); // no row stored out of the tree's reach
 }
 
-// The organisation from an empty tree, two branches, the refusals, a rename, a leaf deleted and
-// the emptying, with the database holding what the tree shows; then the last row deleted.
-void TestTreeCommands::newUserRoad()
+// A new user's road, one phase a test: the organisation from an empty tree, its branches with the
+// refusals and a rename, the deletions, the emptying, and the last row deleted.
+void TestTreeCommands::organisationCreated()
 {
     openWindow();
     QCOMPARE(enabledActions(), QStringLiteral("createOrg"));
@@ -242,7 +251,15 @@ void TestTreeCommands::newUserRoad()
     add("Корпорация", "10.1.2.3", 8);
     QCOMPARE(probe->rows("SELECT name, subnet, parent_id IS NULL, parent_subnet IS NULL FROM subnets"),
         (QVector<QVariantList> { { "Корпорация", org, 1, 1 } }));
-    QVERIFY(!action("createOrg")->isEnabled() && action("deleteDB")->isEnabled());
+    QCOMPARE(treeLines(model()), QStringList { "Корпорация|10.0.0.0/8" });
+    QCOMPARE(enabledActions(), QStringLiteral("deleteDB")); // nothing selected after the reload
+    QCOMPARE(dialogTitles, QStringList({ create, create }));
+    QCOMPARE(boxTexts(*answerer), QStringList { "Critical Ошибка: /32 - это не подсеть и не IP-адрес!" });
+}
+
+void TestTreeCommands::branchesAddedRefusedAndRenamed()
+{
+    openWithRows({ { 1, "Корпорация", org, QVariant(), QVariant() } });
     add("Копия", "10.9.9.9", 8, true); // the organisation's own network, without branches yet
     add("Север", "10.1.0.0", 16);
     clickRow(org);
@@ -254,14 +271,21 @@ void TestTreeCommands::newUserRoad()
     clickRow("10.2.0.0/16");
     thenEditDialog("Южный филиал");
     clickToolButton("editRow");
-    const QStringList branches { "Корпорация|10.0.0.0/8", "  Север|10.1.0.0/16", "  Южный филиал|10.2.0.0/16" };
     QCOMPARE(storedTree(), branches);
-    QCOMPARE(shownTree(), branches);
+    QCOMPARE(treeLines(model()), branches);
+    const QString branch = QStringLiteral("Добавить филиал");
+    QCOMPARE(dialogTitles, QStringList({ branch, branch, branch, branch, branch, "Изменить запись" }));
+    QCOMPARE(boxTexts(*answerer),
+        (QStringList { "Critical Ошибка: Подсеть 10.0.0.0/8 уже существует!",
+            "Critical Ошибка: 10.1.2.0/24 входит в существующую подсеть",
+            "Critical Ошибка: 11.0.0.0/16 не принадлежит подсети 10.0.0.0/8" }));
+}
 
-    // Deleting: refused with branches, kept on the default answer, rolled back when the host list
-    // cannot go, and with the connection usable again, the first selected row with its hosts.
-    QVERIFY(probe->exec("INSERT INTO hosts (subnet, host) VALUES ('10.0.0.0/8', '10.0.0.1'), "
-                        "('10.1.0.0/16', '10.1.0.5')"));
+// Refused while the row has branches, kept on the default answer, and rolled back whole when its
+// host list cannot go.
+void TestTreeCommands::deletionRefusedKeptOrRolledBack()
+{
+    openWithBranches();
     clickRow(org);
     thenMenuEntry("Удалить  строку");
     answerer->thenBox(QMessageBox::Yes);
@@ -278,48 +302,64 @@ void TestTreeCommands::newUserRoad()
     QVERIFY2(error.icon == QMessageBox::Critical && error.title == "Ошибка" && error.text.contains("missing"),
         qPrintable(error.text));
     QCOMPARE(storedTree(), branches);
-    QCOMPARE(shownTree(), branches);
+    QCOMPARE(treeLines(model()), branches);
     QCOMPARE(count("hosts"), 2);
+    QCOMPARE(boxTexts(*answerer),
+        (QStringList { askDelete, "Warning Ошибка!: Сначала необходимо удалить дочерние элементы",
+            askDelete })); // the No by Return is not recorded
+}
+
+// The first selected row goes with its hosts, and the connection is usable after a failed delete.
+void TestTreeCommands::firstSelectedRowDeletedWithItsHosts()
+{
+    openWithBranches();
+    QVERIFY(probe->exec("CREATE TRIGGER refuse BEFORE DELETE ON hosts BEGIN INSERT INTO missing VALUES (1); END"));
+    clickRow("10.1.0.0/16");
+    answerer->thenBox(QMessageBox::Yes);
+    answerer->thenBox();
+    clickToolButton("deleteRow");
     QVERIFY(probe->exec("DROP TRIGGER refuse"));
     clickRow("10.1.0.0/16");
     clickRow("10.2.0.0/16", Qt::ControlModifier);
     answerer->thenBox(QMessageBox::Yes);
     clickToolButton("deleteRow");
-    const QStringList beforeEmptying { "Корпорация|10.0.0.0/8", "  Южный филиал|10.2.0.0/16" };
-    QCOMPARE(storedTree(), beforeEmptying);
-    QCOMPARE(shownTree(), beforeEmptying);
+    const QStringList left { "Корпорация|10.0.0.0/8", "  Южный филиал|10.2.0.0/16" };
+    QCOMPARE(storedTree(), left);
+    QCOMPARE(treeLines(model()), left);
     QCOMPARE(probe->rows("SELECT host FROM hosts"), QVector<QVariantList> { { "10.0.0.1" } });
     answerer->thenBox();
     clickToolButton("deleteRow"); // the reload left nothing selected
+    QCOMPARE(boxTexts(*answerer).mid(2),
+        (QStringList { askDelete, "Warning Ошибка: Сначала выберите элемент для удаления." }));
+}
 
+// Kept on No; emptied from the context menu with nothing selected; a new organisation afterwards.
+void TestTreeCommands::databaseEmptied()
+{
+    openWithBranches();
     answerer->thenBox(QMessageBox::No);
     clickToolButton("deleteDB");
-    QCOMPARE(storedTree(), beforeEmptying);
-    thenMenuEntry("Удалить базу данных"); // nothing selected
+    QCOMPARE(storedTree(), branches);
+    thenMenuEntry("Удалить базу данных");
     answerer->thenBox(QMessageBox::Yes);
     rightClick();
     QCOMPARE(count("subnets") + count("hosts"), 0);
     QCOMPARE(model()->rowCount() + model()->columnCount(), 0); // the header labels go too, until the next reload
     QCOMPARE(enabledActions(), QStringLiteral("createOrg"));
-
     add("Новая", "192.168.0.0", 16);
+    QCOMPARE(treeLines(model()), QStringList { "Новая|192.168.0.0/16" });
+    QCOMPARE(boxTexts(*answerer), QStringList({ askEmpty, askEmpty }));
+}
+
+void TestTreeCommands::lastRowDeletedAsIfEmptied()
+{
+    openWithRows({ { 1, "Новая", "192.168.0.0/16", QVariant(), QVariant() } });
     clickRow("192.168.0.0/16");
     answerer->thenBox(QMessageBox::Yes);
     clickToolButton("deleteRow");
-    QCOMPARE(storedTree() + shownTree(), QStringList());
-    QCOMPARE(enabledActions(), QStringLiteral("createOrg")); // the last row gone as if emptied
-
-    const QString create = "Создать организцию", branch = "Добавить филиал";
-    QCOMPARE(dialogTitles,
-        (QStringList { create, create, branch, branch, branch, branch, branch, "Изменить запись", create }));
-    QCOMPARE(boxTexts(),
-        (QStringList { "Ошибка: /32 - это не подсеть и не IP-адрес!", "Ошибка: Подсеть 10.0.0.0/8 уже существует!",
-            "Ошибка: 10.1.2.0/24 входит в существующую подсеть",
-            "Ошибка: 11.0.0.0/16 не принадлежит подсети 10.0.0.0/8", askDelete,
-            "Ошибка!: Сначала необходимо удалить дочерние элементы", askDelete, askDelete,
-            "Ошибка: Сначала выберите элемент для удаления.", askEmpty, askEmpty, askDelete }));
-    QCOMPARE(answerer->boxes[4].icon, QMessageBox::Question);
-    QCOMPARE(answerer->boxes[5].icon, QMessageBox::Warning);
+    QCOMPARE(storedTree() + treeLines(model()), QStringList());
+    QCOMPARE(enabledActions(), QStringLiteral("createOrg"));
+    QCOMPARE(boxTexts(*answerer), QStringList { askDelete });
 }
 
 // Another program changed the file behind the tree on screen: a second organisation, and a branch
@@ -332,18 +372,19 @@ void TestTreeCommands::staleTreeRefused()
     add("Вторая", "172.16.0.0", 12, true);
     const QStringList theirs { "Чужая|10.0.0.0/8" };
     QCOMPARE(storedTree(), theirs);
-    QCOMPARE(shownTree(), theirs);
+    QCOMPARE(treeLines(model()), theirs);
     QCOMPARE(enabledActions(), QStringLiteral("deleteDB"));
 
     add("Север", "10.1.0.0", 16);
     QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.0.0/16'"));
     add("Подфилиал", "10.1.1.0", 24, true, "10.1.0.0/16");
     QCOMPARE(storedTree(), theirs);
-    QCOMPARE(shownTree(), theirs);
-    QCOMPARE(boxTexts(),
-        (QStringList { "Ошибка: В базе данных уже есть организация (ее создали в другом окне или программе): "
+    QCOMPARE(treeLines(model()), theirs);
+    QCOMPARE(boxTexts(*answerer),
+        (QStringList { "Critical Ошибка: В базе данных уже есть организация (ее создали в другом окне или программе): "
                        "организация не добавлена",
-            "Ошибка: Подсеть 10.1.0.0/16 больше не существует (ее удалили в другом окне или программе): филиал не "
+            "Critical Ошибка: Подсеть 10.1.0.0/16 больше не существует (ее удалили в другом окне или программе): "
+            "филиал не "
             "добавлен" }));
 }
 

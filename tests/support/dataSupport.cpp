@@ -1,9 +1,12 @@
 #include "tests/support/dataSupport.h"
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+
+#include <unistd.h>
 
 TempDataDir::TempDataDir()
     : previous(qgetenv("ZARVIN_SUBNETS_DIR"))
@@ -18,6 +21,14 @@ TempDataDir::~TempDataDir()
         qputenv("ZARVIN_SUBNETS_DIR", previous);
     else
         qunsetenv("ZARVIN_SUBNETS_DIR");
+}
+
+int childCount()
+{
+    QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(getpid()));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    return QString::fromLatin1(file.readAll()).split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
 }
 
 DbProbe::DbProbe(const QString& file)
@@ -52,6 +63,18 @@ QVector<QVariantList> DbProbe::rows(const QString& sql, const QVariantList& para
         for (int i = 0; i < q.record().count(); ++i)
             row << q.value(i);
         out << row;
+    }
+    return out;
+}
+
+QStringList DbProbe::lines(const QString& sql, const QVariantList& params)
+{
+    QStringList out;
+    for (const QVariantList& row : rows(sql, params)) {
+        QStringList cells;
+        for (const QVariant& v : row)
+            cells << (v.isNull() ? QStringLiteral("NULL") : v.toString());
+        out << cells.join(QLatin1Char('|'));
     }
     return out;
 }

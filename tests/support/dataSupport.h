@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantList>
 #include <QVector>
@@ -19,12 +20,17 @@ private:
     bool hadPrevious;
 };
 
+// Children of this process not yet reaped, as the kernel sees them; -1 when it cannot tell.
+int childCount();
+
 // A connection of its own to a database file, to check what another connection stored.
 class DbProbe {
 public:
     explicit DbProbe(const QString& file);
     ~DbProbe();
     QVector<QVariantList> rows(const QString& sql, const QVariantList& params = {});
+    // The same rows as text: cells joined by "|", NULL shown as "NULL".
+    QStringList lines(const QString& sql, const QVariantList& params = {});
     // Runs a writing statement; fails the test when it does not succeed.
     bool exec(const QString& sql, const QVariantList& params = {});
 

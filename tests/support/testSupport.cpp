@@ -4,9 +4,11 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 
 void typeText(QWidget* widget, const QString& text)
@@ -67,6 +69,26 @@ void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button)
         box->reject();
 }
 
+void thenScanDialog(ModalAnswerer& answerer, const QString& port)
+{
+    answerer.then([port](QWidget* dialog) {
+        if (!port.isNull()) {
+            QTest::keyClick(dialog->findChild<QRadioButton*>(QStringLiteral("rbTCP")), Qt::Key_Space);
+            QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("port")), port);
+        }
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+}
+
+void scanFromWindow(ModalAnswerer& answerer, QWidget* hostsWindow, const QString& port, int boxes)
+{
+    thenScanDialog(answerer, port);
+    for (int i = 0; i < boxes; ++i)
+        answerer.thenBox();
+    clickButton(hostsWindow, "pbScan");
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.pending(), 0, 30000); // the scan ends with its last box
+}
+
 ModalAnswerer::ModalAnswerer()
 {
     connect(&timer, &QTimer::timeout, this, &ModalAnswerer::poll);
@@ -97,7 +119,7 @@ void ModalAnswerer::thenBox(QMessageBox::StandardButton button)
             w->close();
             return;
         }
-        boxes << Box { box->icon(), box->windowTitle(), box->text() };
+        boxes << Box { box->icon(), box->windowTitle(), box->text(), box->standardButton(box->defaultButton()) };
         pressBoxButton(box, button);
     });
 }

@@ -2,6 +2,7 @@
 
 #include "tests/support/dataSupport.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -22,6 +23,7 @@ public:
         QMessageBox::Icon icon;
         QString title;
         QString text;
+        QMessageBox::StandardButton defaultButton;
     };
 
     ModalAnswerer();
@@ -43,6 +45,16 @@ private:
     QQueue<std::function<void(QWidget*)>> handlers;
 };
 
+// The visible top-level windows of class W, in no particular order.
+template <class W> QList<W*> visibleWindows()
+{
+    QList<W*> found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* t = qobject_cast<W*>(w); t && t->isVisible())
+            found << t;
+    return found;
+}
+
 // Types text into a widget key by key, Cyrillic included (QTest::keyClicks takes ASCII only).
 void typeText(QWidget* widget, const QString& text);
 
@@ -54,6 +66,13 @@ void doubleClickCell(QAbstractItemView* view, const QModelIndex& index);
 // Double clicks the cell, types `text` over what its editor holds and presses Enter; true once the
 // editor has closed. Message boxes that the commit opens must be answered by a ModalAnswerer.
 bool typeIntoCell(QAbstractItemView* view, int row, int column, const QString& text);
+
+// The next modal must be the hosts window's scan dialog: TCP on `port` ("" included), ICMP when
+// `port` is null; then Ok is clicked.
+void thenScanDialog(ModalAnswerer& answerer, const QString& port = QString());
+// Presses the hosts window's "Сканировать", accepts the dialog as thenScanDialog does and answers
+// `boxes` message boxes with Ok; returns once they are answered.
+void scanFromWindow(ModalAnswerer& answerer, QWidget* hostsWindow, const QString& port = QString(), int boxes = 1);
 
 // Presses a standard button of a message box (its escape button when it has no such button).
 void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button);
