@@ -217,6 +217,9 @@ void TestAddressPlan::seedInventory()
         { "10.2.0.0/16", "10.2.0.9", QString(10001, QChar(0x42F)) } };
     for (const QVariantList& h : hosts)
         QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", h));
+    // 10.1.2.38 answered a scan by TCP; shown in local time, whatever the zone, at noon UTC.
+    QVERIFY(probe.exec("INSERT INTO sightings VALUES (167838246, ?, 'ICMP', 0, ?, 'TCP', 80)",
+        { "2026-12-01T12:00:00.000Z", "2026-12-06T12:00:00.000Z" }));
 }
 
 void TestAddressPlan::search_data()
@@ -228,6 +231,11 @@ void TestAddressPlan::search_data()
     const QString odd = "10.2.0.0/16 | Склад 100%_\\ \"кавычки\" 'и' 😀 | 10.0.0.0/8 «Организация»";
     const QString stored = "10.1.2.37 | СКЛАД, стеллаж 3 | 10.1.2.0/24 «Склад»";
     QTest::newRow("stored address") << "10.1.2.37" << 500 << 1 << QStringList { stored };
+    const QString noon
+        = QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC).toLocalTime().toString("dd.MM.yyyy hh:mm");
+    QTest::newRow("stored address that answered a scan")
+        << "10.1.2.38" << 500 << 1
+        << QStringList { "10.1.2.38 | Принтер · Последний ответ: " + noon + ", TCP 80 | 10.1.2.0/24 «Склад»" };
     QTest::newRow("unrecorded, deepest row")
         << " 10.1.2.99 " << 500 << 1 << QStringList { "10.1.2.99 | не записан; входит в 10.1.2.0/24 «Склад» | " };
     QTest::newRow("unrecorded, middle row")

@@ -33,7 +33,7 @@ int main(int argc, char* argv[])
     const QString subnet = QString::fromLocal8Bit(argv[2]);
 
     ZarvinWindow main;
-    main.resize(760, 420);
+    main.resize(1040, 520);
     main.show();
     if (auto* tree = main.findChild<QTreeView*>(QStringLiteral("tree"))) {
         tree->expandAll();
@@ -45,7 +45,7 @@ int main(int argc, char* argv[])
 
     hostsWindow hosts(subnet);
     hosts.setWindowTitle(QStringLiteral("Учет хостов для подсети ") + subnet);
-    hosts.resize(760, 420);
+    hosts.resize(800, 520);
     hosts.show();
     if (auto* load = hosts.findChild<QPushButton*>(QStringLiteral("pbLoad")))
         load->click();

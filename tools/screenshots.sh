@@ -23,7 +23,6 @@ INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES
     ('Бухгалтерия', '10.1.10.0/24', 2, '10.1.0.0/16'),
     ('Серверная', '10.1.20.0/24', 2, '10.1.0.0/16'),
     ('Склад', '10.2.5.0/24', 3, '10.2.0.0/16');
-INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES ('192.168.0.0/16', NULL, NULL, 'Лаборатория');
 INSERT INTO hosts (subnet, host, note) VALUES
     ('10.1.20.0/24', '10.1.20.1', 'шлюз, Cisco ISR 4331'),
     ('10.1.20.0/24', '10.1.20.10', 'контроллер домена dc1'),

@@ -1,6 +1,7 @@
 #include "tree/inventorySearch.h"
 
 #include "db/DB.h"
+#include "hosts/scan/scanHistory.h"
 #include "net/addressSpace.h"
 
 #include <QSqlError>
@@ -44,6 +45,16 @@ QVariantList rangeParams(const net::Network& network)
 {
     const auto range = net::textRange(network);
     return { range.first, range.second };
+}
+
+// What is known of an address, with its last answer to a scan when it ever answered one.
+QString withLastAnswer(DB& db, const QString& known, net::Address address)
+{
+    const auto seen = scanHistory::sightings(db, address, address);
+    if (!seen.ok() || !seen.value.contains(address))
+        return known;
+    const scanHistory::Sighting last = seen.value.value(address);
+    return known + QStringLiteral(" · ") + scanHistory::lastAnswerText(&last);
 }
 
 // The texts of `address` as a network of every prefix from 0 to `deepest`.
@@ -208,10 +219,11 @@ Found Searcher::findAddress(net::Address address)
     }
     found.status.rows.clear();
     if (!stored.isEmpty())
-        found.hits << Hit { Hit::Host, text, stored.value(1).toString(), label, subnet, text };
+        found.hits << Hit { Hit::Host, text, withLastAnswer(db, stored.value(1).toString(), address), label, subnet,
+            text };
     else if (deepest >= 0)
-        found.hits << Hit { Hit::Unrecorded, text, QStringLiteral("не записан; входит в ") + label, {}, deepestSubnet,
-            {} };
+        found.hits << Hit { Hit::Unrecorded, text,
+            withLastAnswer(db, QStringLiteral("не записан; входит в ") + label, address), {}, deepestSubnet, {} };
     else
         found.hits << Hit { Hit::Outside, text, QStringLiteral("вне всех подсетей"), {}, {}, {} };
     return found;
