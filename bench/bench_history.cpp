@@ -1,5 +1,6 @@
 // Figures for the scan history: recording a /16 in which every address answered, and comparing
 // the last scan of a /16 with 65,534 stored hosts, in the core and as the window opens.
+#include "bench/benchSupport.h"
 #include "db/DB.h"
 #include "hosts/compareWindow.h"
 #include "hosts/hostTable.h"
@@ -57,22 +58,12 @@ Span timedRecord(DB& db, const ScanOutcome& o)
     return t;
 }
 
-void seedHosts(DB& db, const QString& subnet)
-{
-    const net::HostRange range = net::hostRange(*net::parseNetwork(subnet));
-    db.run(QStringLiteral("BEGIN"));
-    for (quint64 i = 0; i < range.count; ++i)
-        hostTable::insertHost(db, subnet, net::toText(range.at(i)), QStringLiteral("host %1").arg(i));
-    db.run(QStringLiteral("COMMIT"));
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    qputenv("ZARVIN_SUBNETS_DIR", dir.path().toUtf8());
+    BenchDataDir dir;
     DB db;
 
     const QString big = QStringLiteral("10.0.0.0/16");
@@ -84,7 +75,7 @@ int main(int argc, char** argv)
         again.seconds(), again.cpu());
 
     const QString stored = QStringLiteral("10.1.0.0/16");
-    seedHosts(db, stored);
+    seedHosts(db, stored, [](quint64 i) { return QStringLiteral("host %1").arg(i); });
     timedRecord(db, everyAddress(stored, 3, 30)); // every third answered once: "Молчат" get times
     timedRecord(db, everyAddress(stored, 2, 1)); // every second answers now
     Span t;

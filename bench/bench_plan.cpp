@@ -1,4 +1,5 @@
 // Figures for search, usage and free space on an inventory of 10,001 tree rows and 65,534 hosts.
+#include "bench/benchSupport.h"
 #include "db/DB.h"
 #include "hosts/hostSpace.h"
 #include "net/addressSpace.h"
@@ -40,13 +41,10 @@ void seedInventory(DB& db)
                             : QStringLiteral("Филиал %1-%2").arg(r).arg(k),
                 QStringLiteral("10.%1.%2.0/24").arg(r).arg(k), region, regionSubnet);
     }
-    const net::HostRange hosts = net::hostAddresses(*net::parseNetwork(QStringLiteral("10.1.0.0/16")));
-    for (quint64 i = 0; i < hosts.count; ++i)
-        db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"),
-            { QStringLiteral("10.1.0.0/16"), net::toText(hosts.at(i)),
-                i % 1000 == 7 ? QStringLiteral("СКЛАД, стойка %1").arg(i)
-                              : QStringLiteral("рабочая станция %1").arg(i) });
     db.run(QStringLiteral("COMMIT"));
+    seedHosts(db, QStringLiteral("10.1.0.0/16"), [](quint64 i) {
+        return i % 1000 == 7 ? QStringLiteral("СКЛАД, стойка %1").arg(i) : QStringLiteral("рабочая станция %1").arg(i);
+    });
 }
 
 // The organisation 10.0.0.0/8 with 10,000 direct branches, every other /24.
@@ -126,15 +124,14 @@ void plan(DB& db)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    qputenv("ZARVIN_SUBNETS_DIR", dir.path().toUtf8());
+    BenchDataDir dir;
     {
         DB db;
         seedInventory(db);
         searches(db);
         plan(db);
     }
-    DB wide(dir.filePath(QStringLiteral("wide.db")));
+    DB wide(dir.dir.filePath(QStringLiteral("wide.db")));
     seedWideOrganisation(wide);
     const auto org = *net::parseNetwork(QStringLiteral("10.0.0.0/8"));
     int blocks = 0;

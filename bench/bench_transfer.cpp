@@ -1,5 +1,6 @@
 // Figures for moving data in and out: the whole inventory to CSV and back, the preview of a host
 // list import, and a backup, on 10,000 tree rows and a /16 full of hosts.
+#include "bench/benchSupport.h"
 #include "db/DB.h"
 #include "db/backup.h"
 #include "hosts/hostListCsv.h"
@@ -32,10 +33,8 @@ void seed(DB& db)
         subnetTable::insertBranch(db, QStringLiteral("Филиал %1").arg(i), subnet, org, QStringLiteral("10.0.0.0/8"));
     }
     subnetTable::insertBranch(db, QStringLiteral("Большой"), bigBranch, org, QStringLiteral("10.0.0.0/8"));
-    const net::HostRange range = net::hostRange(*net::parseNetwork(bigBranch));
-    for (quint64 i = 0; i < range.count; ++i)
-        hostTable::insertHost(db, bigBranch, net::toText(range.at(i)), QStringLiteral("хост, «%1»").arg(i));
     db.run(QStringLiteral("COMMIT"));
+    seedHosts(db, bigBranch, [](quint64 i) { return QStringLiteral("хост, «%1»").arg(i); });
 }
 
 double timed(const std::function<void()>& work)
@@ -65,16 +64,15 @@ QByteArray hostList()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    qputenv("ZARVIN_SUBNETS_DIR", dir.path().toUtf8());
+    BenchDataDir dir;
     DB db;
     seed(db);
-    const QString csv = dir.filePath(QStringLiteral("inventory.csv"));
+    const QString csv = dir.dir.filePath(QStringLiteral("inventory.csv"));
     QString error;
     report("export: 10,000 tree rows + 65,534 hosts",
         timed([&] { error += inventoryCsv::exportTo(db, csv).errorText; }), 1);
     report("backup of that database (VACUUM INTO + check)",
-        timed([&] { error += backup::makeCopy(db, dir.filePath(QStringLiteral("copy.db"))).errorText; }), 1);
+        timed([&] { error += backup::makeCopy(db, dir.dir.filePath(QStringLiteral("copy.db"))).errorText; }), 1);
     QBuffer list;
     list.setData(hostList());
     list.open(QIODevice::ReadOnly);

@@ -1,6 +1,9 @@
 #include "gui/fileDialog.h"
 
+#include "gui/messages.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -45,6 +48,20 @@ QString saveFile(
     dialog.setDefaultSuffix(suffix);
     dialog.selectFile(suggestedName);
     return run(dialog);
+}
+
+QString csvFilter()
+{
+    return QStringLiteral("Файлы CSV (*.csv);;Все файлы (*)");
+}
+
+bool openForReading(QWidget* parent, QFile& file)
+{
+    if (file.open(QIODevice::ReadOnly))
+        return true;
+    messages::error(parent,
+        QStringLiteral("Не удалось открыть файл ") + file.fileName() + QStringLiteral(":\n") + file.errorString());
+    return false;
 }
 
 } // namespace fileDialog

@@ -10,18 +10,12 @@
 #include <QFile>
 #include <QStandardItemModel>
 
-namespace {
-
-const QString csvFilter = QStringLiteral("Файлы CSV (*.csv);;Все файлы (*)");
-
-} // namespace
-
 void hostsWindow::exportCsv()
 {
     QString suggested = QStringLiteral("hosts-") + windowSubnet + QStringLiteral(".csv");
     suggested.replace(QLatin1Char('/'), QLatin1Char('_'));
-    const QString path
-        = fileDialog::saveFile(this, QStringLiteral("Экспорт CSV"), csvFilter, suggested, QStringLiteral("csv"));
+    const QString path = fileDialog::saveFile(
+        this, QStringLiteral("Экспорт CSV"), fileDialog::csvFilter(), suggested, QStringLiteral("csv"));
     if (path.isEmpty())
         return;
     QVector<hostListCsv::HostNote> rows;
@@ -39,13 +33,12 @@ void hostsWindow::exportCsv()
 
 void hostsWindow::importCsv()
 {
-    const QString path = fileDialog::openFile(this, QStringLiteral("Импорт CSV"), csvFilter);
+    const QString path = fileDialog::openFile(this, QStringLiteral("Импорт CSV"), fileDialog::csvFilter());
     if (path.isEmpty())
         return;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return messages::error(
-            this, QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(":\n") + file.errorString());
+    if (!fileDialog::openForReading(this, file))
+        return;
     const Result<hostListCsv::Preview> loaded = hostListCsv::preview(*db, windowSubnet, file);
     if (!loaded.ok())
         return messages::error(

@@ -64,9 +64,8 @@ void appendBlocks(quint64 first, quint64 last, QVector<Network>& out)
 
 HostRange hostAddresses(const Network& n)
 {
-    if (n.prefix >= 31)
-        return HostRange { n.address, addressCount(n.prefix) };
-    return HostRange { n.address + 1, addressCount(n.prefix) - 2 };
+    // The scan's range but for a /32, whose one address is probed by nobody and yet kept in a list.
+    return n.prefix == 32 ? HostRange { n.address, 1 } : hostRange(n);
 }
 
 QVector<Network> freeBlocks(const Network& outer, const QVector<Network>& taken)

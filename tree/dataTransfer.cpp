@@ -16,7 +16,6 @@
 
 namespace {
 
-const QString csvFilter = QStringLiteral("Файлы CSV (*.csv);;Все файлы (*)");
 const QString dbFilter = QStringLiteral("Базы данных SQLite (*.db *.sqlite *.sqlite3);;Все файлы (*)");
 
 // Reading and writing a large file takes a moment; the cursor says so.
@@ -34,8 +33,8 @@ QString rowCounts(qint64 subnets, qint64 hosts)
 
 void ZarvinWindow::exportInventory()
 {
-    const QString path = fileDialog::saveFile(
-        this, QStringLiteral("Экспорт в CSV"), csvFilter, QStringLiteral("zarvin-subnets.csv"), QStringLiteral("csv"));
+    const QString path = fileDialog::saveFile(this, QStringLiteral("Экспорт в CSV"), fileDialog::csvFilter(),
+        QStringLiteral("zarvin-subnets.csv"), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
     Status written;
@@ -54,13 +53,12 @@ void ZarvinWindow::importInventory()
 {
     if (const Status empty = inventoryCsv::refusalUnlessEmpty(*db); !empty.ok())
         return messages::error(this, empty.errorText);
-    const QString path = fileDialog::openFile(this, QStringLiteral("Импорт из CSV"), csvFilter);
+    const QString path = fileDialog::openFile(this, QStringLiteral("Импорт из CSV"), fileDialog::csvFilter());
     if (path.isEmpty())
         return;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return messages::error(
-            this, QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(":\n") + file.errorString());
+    if (!fileDialog::openForReading(this, file))
+        return;
     Result<inventoryCsv::Plan> plan = Status();
     Status written;
     {
