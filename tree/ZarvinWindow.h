@@ -92,6 +92,8 @@ public:
 
 private:
     void decorateActions();
+    void setEmptyTreeActions();
+    void reloadReplacedTree();
     void showDbError(const QString& text);
     hostsWindow* openHostsWindow(const QString& subnet);
     // Puts the row status into the status bar and keeps it current.

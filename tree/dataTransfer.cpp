@@ -7,12 +7,10 @@
 #include "gui/messages.h"
 #include "hosts/hostsWindow.h"
 #include "tree/inventoryCsv.h"
-#include "ui_zarvinSubnetsGui.h"
 
 #include <QApplication>
 #include <QDate>
 #include <QFile>
-#include <QStandardItemModel>
 
 namespace {
 
@@ -70,8 +68,7 @@ void ZarvinWindow::importInventory()
         return messages::error(this,
             QStringLiteral("Файл ") + path + QStringLiteral(" не импортирован, база данных не изменилась.\n")
                 + written.errorText);
-    load_data();
-    update_menu_buttons();
+    reloadReplacedTree();
     QString done = QStringLiteral("Импортировано: ") + rowCounts(plan.value.subnets.size(), plan.value.hosts.size())
         + QStringLiteral(".");
     if (plan.value.repeatedHosts > 0)
@@ -123,10 +120,7 @@ void ZarvinWindow::restoreDatabase()
     if (!restored.ok())
         return messages::error(
             this, QStringLiteral("Восстановление не выполнено, база данных не изменилась.\n") + restored.errorText);
-    load_data();
-    update_menu_buttons();
-    if (model->rowCount() == 0)
-        ui->createOrg->setEnabled(true);
+    reloadReplacedTree();
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* hosts = qobject_cast<hostsWindow*>(w))
             hosts->viewRecords(hosts->subnet());

@@ -10,17 +10,23 @@
 
 #include <QStandardItemModel>
 
-namespace {
-
 // With no rows left only the organisation can be created.
-void setEmptyTreeActions(Ui::MainWindow& ui)
+void ZarvinWindow::setEmptyTreeActions()
 {
-    ui.createOrg->setEnabled(true);
-    for (QAction* a : { ui.addRow, ui.editRow, ui.deleteRow, ui.deleteDB, ui.hosts })
+    ui->createOrg->setEnabled(true);
+    for (QAction* a : { ui->addRow, ui->editRow, ui->deleteRow, ui->deleteDB, ui->hosts })
         a->setEnabled(false);
 }
 
-} // namespace
+// After the whole content was replaced: the tree as stored, the actions as for a fresh start.
+void ZarvinWindow::reloadReplacedTree()
+{
+    load_data();
+    if (model->rowCount() == 0)
+        setEmptyTreeActions();
+    else
+        update_menu_buttons();
+}
 
 void ZarvinWindow::addSubnet()
 {
@@ -100,7 +106,7 @@ void ZarvinWindow::delete_item()
     }
     load_data();
     if (model->rowCount() == 0)
-        setEmptyTreeActions(*ui);
+        setEmptyTreeActions();
 }
 
 void ZarvinWindow::deleteDB()
@@ -115,7 +121,7 @@ void ZarvinWindow::deleteDB()
         return;
     }
     model->clear();
-    setEmptyTreeActions(*ui);
+    setEmptyTreeActions();
 }
 
 void ZarvinWindow::editRow()
