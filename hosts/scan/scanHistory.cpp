@@ -134,22 +134,9 @@ Result<QByteArray> aggregate(DB& db, const QString& sql, const QVariantList& par
 QVector<quint32> numbers(const QByteArray& commaSeparated)
 {
     QVector<quint32> out;
-    out.reserve(commaSeparated.count(',') + 1);
-    quint64 value = 0;
-    bool digits = false;
-    for (const char ch : commaSeparated) {
-        if (ch >= '0' && ch <= '9') {
-            value = value * 10 + quint64(ch - '0');
-            digits = true;
-        } else {
-            if (digits)
-                out << quint32(value);
-            value = 0;
-            digits = false;
-        }
-    }
-    if (digits)
-        out << quint32(value);
+    for (const QByteArray& number : commaSeparated.split(','))
+        if (!number.isEmpty())
+            out << number.toUInt();
     std::sort(out.begin(), out.end());
     return out;
 }
