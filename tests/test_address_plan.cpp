@@ -204,19 +204,14 @@ void TestAddressPlan::seedInventory()
     DB schema;
     DbProbe probe(dir->dbPath());
     const QString odd = "Склад 100%_\\ \"кавычки\" 'и' 😀";
-    const QVector<QVariantList> rows { { 1, "Организация", "10.0.0.0/8", QVariant(), QVariant() },
-        { 2, "Офис", "10.1.0.0/16", 1, "10.0.0.0/8" }, { 3, "Склад", "10.1.2.0/24", 2, "10.1.0.0/16" },
-        { 4, odd, "10.2.0.0/16", 1, "10.0.0.0/8" } };
-    for (const QVariantList& r : rows)
-        QVERIFY(
-            probe.exec("INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)", r));
-    const QVector<QVariantList> hosts { { "10.1.2.0/24", "10.1.2.37", "СКЛАД, стеллаж 3" },
+    QVERIFY(probe.addSubnets(
+        { { 1, "Организация", "10.0.0.0/8", QVariant(), QVariant() }, { 2, "Офис", "10.1.0.0/16", 1, "10.0.0.0/8" },
+            { 3, "Склад", "10.1.2.0/24", 2, "10.1.0.0/16" }, { 4, odd, "10.2.0.0/16", 1, "10.0.0.0/8" } }));
+    QVERIFY(probe.addHosts({ { "10.1.2.0/24", "10.1.2.37", "СКЛАД, стеллаж 3" },
         { "10.1.2.0/24", "10.1.2.38", "Принтер" }, { "10.2.0.0/16", "10.2.0.5", "axb" },
         { "10.2.0.0/16", "10.2.0.6", "a_b" }, { "10.2.0.0/16", "10.2.0.7", "C:\\путь" },
         { "10.2.0.0/16", "10.2.0.8", "[a]*?" }, { "172.16.0.0/24", "172.16.0.9", "без строки дерева" },
-        { "10.2.0.0/16", "10.2.0.9", QString(10001, QChar(0x42F)) } };
-    for (const QVariantList& h : hosts)
-        QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", h));
+        { "10.2.0.0/16", "10.2.0.9", QString(10001, QChar(0x42F)) } }));
     // 10.1.2.38 answered a scan by TCP; shown in local time, whatever the zone, at noon UTC.
     QVERIFY(probe.exec("INSERT INTO sightings VALUES (167838246, ?, 'ICMP', 0, ?, 'TCP', 80)",
         { "2026-12-01T12:00:00.000Z", "2026-12-06T12:00:00.000Z" }));
@@ -311,8 +306,8 @@ void TestAddressPlan::freeHostLooksAtEveryList()
 {
     seedInventory();
     DbProbe probe(dir->dbPath());
-    for (const char* h : { "10.1.2.1", "10.1.2.3", "10.1.20.2" })
-        QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.9.0.0/16', ?, '')", { QString(h) }));
+    QVERIFY(probe.addHosts(
+        { { "10.9.0.0/16", "10.1.2.1", "" }, { "10.9.0.0/16", "10.1.2.3", "" }, { "10.9.0.0/16", "10.1.20.2", "" } }));
     DB db;
     const auto free = hostSpace::lowestFreeHost(db, nw("10.1.2.0/24"), { "10.1.2.2", "" });
     QVERIFY(free.ok());

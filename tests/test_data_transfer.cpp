@@ -67,6 +67,17 @@ private:
         window->findChild<QAction*>(name)->trigger();
         QTRY_COMPARE(answerer->pending(), 0);
     }
+    // The command run with `path` typed into its file dialog and the message boxes answered with `presses`;
+    // the text of the last box.
+    QString withFile(const char* action, const QString& path,
+        std::initializer_list<QMessageBox::StandardButton> presses = { QMessageBox::Ok })
+    {
+        thenFile(path);
+        for (QMessageBox::StandardButton press : presses)
+            answerer->thenBox(press);
+        trigger(action);
+        return lastBox();
+    }
     QString lastBox() const { return answerer->boxes.isEmpty() ? QString() : answerer->boxes.last().text; }
     QStringList stored()
     {
@@ -103,21 +114,14 @@ void TestDataTransfer::inventoryExportedAndImported()
 {
     seedInventory();
     const QStringList before = stored();
-
-    thenFile(file("inventory.csv"));
-    answerer->thenBox();
-    trigger("exportCsv");
-    QCOMPARE(lastBox(), "База данных выгружена в файл " + file("inventory.csv"));
+    QCOMPARE(withFile("exportCsv", file("inventory.csv")), "База данных выгружена в файл " + file("inventory.csv"));
     answerer->thenBox();
     trigger("importCsv");
     QVERIFY2(lastBox().contains("Сначала очистите базу данных"), qPrintable(lastBox()));
     answerer->thenBox(QMessageBox::Yes);
     trigger("deleteDB");
     QCOMPARE(stored(), QStringList());
-    thenFile(file("inventory.csv"));
-    answerer->thenBox();
-    trigger("importCsv");
-    QCOMPARE(lastBox(), "Импортировано: строк дерева — 3, хостов — 2.");
+    QCOMPARE(withFile("importCsv", file("inventory.csv")), "Импортировано: строк дерева — 3, хостов — 2.");
     QCOMPARE(stored(), before);
     QCOMPARE(shownRows(), 3);
     QCOMPARE(folders.last(), dir->path()); // the folder of the last file, for the session
@@ -129,32 +133,19 @@ void TestDataTransfer::backupAndRestore()
 {
     seedInventory();
     const QStringList before = stored();
-    thenFile(file("copy.db"));
-    answerer->thenBox();
-    trigger("backupDb");
-    QCOMPARE(lastBox(), "Резервная копия записана в файл " + file("copy.db"));
-    thenFile(file("copy.db"));
-    answerer->thenBox(QMessageBox::Yes); // Qt's dialog asks before replacing the file
-    answerer->thenBox();
-    trigger("backupDb");
-    QCOMPARE(lastBox(), "Резервная копия записана в файл " + file("copy.db"));
+    const QString written = "Резервная копия записана в файл " + file("copy.db");
+    QCOMPARE(withFile("backupDb", file("copy.db")), written);
+    QCOMPARE(withFile("backupDb", file("copy.db"), { QMessageBox::Yes, QMessageBox::Ok }), written);
     QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.2.0/24'"));
     QVERIFY(probe->exec("DELETE FROM hosts WHERE subnet = '10.1.2.0/24'"));
     hosts = std::make_unique<hostsWindow>("10.1.2.0/24");
     hosts->show();
-
-    thenFile(dir->dbPath());
-    answerer->thenBox();
-    trigger("restoreDb");
-    QVERIFY2(lastBox().contains("Это и есть открытая база данных"), qPrintable(lastBox()));
+    QVERIFY2(withFile("restoreDb", dir->dbPath()).contains("Это и есть открытая база данных"), qPrintable(lastBox()));
     thenFile(file("copy.db"));
     answerer->then([](QWidget* w) { QTest::keyClick(w, Qt::Key_Return); }); // No is the default
     trigger("restoreDb");
     QCOMPARE(stored().size(), 3);
-    thenFile(file("copy.db"));
-    answerer->thenBox(QMessageBox::Yes);
-    answerer->thenBox();
-    trigger("restoreDb");
+    withFile("restoreDb", file("copy.db"), { QMessageBox::Yes, QMessageBox::Ok });
     QVERIFY2(answerer->boxes.at(answerer->boxes.size() - 2)
                  .text.contains("Сейчас в базе: строк дерева — 2, хостов — 1.\nВ копии: строк дерева — 3, хостов — 2."),
         qPrintable(answerer->boxes.at(answerer->boxes.size() - 2).text));

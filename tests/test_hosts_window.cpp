@@ -59,17 +59,24 @@ private:
         model->appendRow({ new QStandardItem(host), new QStandardItem(note) });
     }
     hostsWindow* open(const QString& subnet);
+    // Queues answers to the message boxes, clicks `button` and waits until they are answered.
+    void press(QWidget* w, const char* button,
+        std::initializer_list<QMessageBox::StandardButton> presses = { QMessageBox::Ok })
+    {
+        for (QMessageBox::StandardButton b : presses)
+            answers->thenBox(b);
+        clickButton(w, button);
+        QTRY_COMPARE(answers->pending(), 0);
+    }
     void seed(const QString& subnet, const QString& host, const QVariant& note)
     {
-        probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), { subnet, host, note });
+        QVERIFY(probe->addHosts({ { subnet, host, note } }));
     }
     // The lists as the first save leaves them.
     void seedFirstSave()
     {
-        seed(upper, "192.168.1.40", "new");
-        seed(QStringLiteral("10.0.0.0/24"), "10.0.0.11", "");
-        seed(lan, "192.168.1.10", "gateway");
-        seed(lan, "192.168.1.30", "");
+        QVERIFY(probe->addHosts({ { upper, "192.168.1.40", "new" }, { "10.0.0.0/24", "10.0.0.11", "" },
+            { lan, "192.168.1.10", "gateway" }, { lan, "192.168.1.30", "" } }));
     }
     static int rowOf(QStandardItemModel* model, const QString& address) { return columnTexts(model).indexOf(address); }
 
@@ -167,10 +174,7 @@ void TestHostsWindow::firstSaveBesideAnotherWindow()
     // Row 3 stays empty. A scanned row has an address item only; a row may lack both.
     model->appendRow(new QStandardItem(QStringLiteral("192.168.1.30")));
     model->appendRow(QList<QStandardItem*>({ nullptr, new QStandardItem(QStringLiteral("no address item")) }));
-    for (int i = 0; i < 3; ++i)
-        answers->thenBox();
-    clickButton(w, "pbSave");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbSave", { QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok });
     QCOMPARE(
         boxTexts(*answers), QStringList({ saveNotice, saveNotice, mustFill, mustFill })); // the other window's first
     QCOMPARE(probe->rows(QStringLiteral("SELECT subnet, host, note, note IS NULL FROM hosts ORDER BY id")),
@@ -193,9 +197,7 @@ void TestHostsWindow::laterSaveUpdatesAndLoadShowsStored()
         for (int c = 0; c < 2; ++c)
             QVERIFY(typeIntoCell(view, row, c, typed[row * 2 + c]));
     }
-    answers->thenBox();
-    clickButton(w, "pbSave");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbSave");
     clickButton(w, "pbAddRow"); // unsaved, dropped by the load
     clickButton(w, "pbLoad");
     QStandardItemModel* model = modelOf(w);
@@ -216,14 +218,10 @@ void TestHostsWindow::deleteAllAsksFirst()
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     QStandardItemModel* model = modelOf(w);
-    answers->thenBox(QMessageBox::No);
-    clickButton(w, "pbDeleleAll");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbDeleleAll", { QMessageBox::No });
     QCOMPARE(modelOf(w), model);
     QCOMPARE(columnTexts(model), QStringList({ "192.168.1.10", "192.168.1.30" }));
-    answers->thenBox(QMessageBox::Yes);
-    clickButton(w, "pbDeleleAll");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbDeleleAll", { QMessageBox::Yes });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts ORDER BY id")),
         QVector<QVariantList>({ { "192.168.1.40" }, { "10.0.0.11" } }));
     QCOMPARE(modelOf(w)->rowCount(), 0);
@@ -244,9 +242,7 @@ void TestHostsWindow::deleteRows()
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
     appendHostRow(modelOf(w), all[3], "typed here, stored under the parent subnet");
-    answers->thenBox(QMessageBox::Yes);
-    clickButton(w, "pbDeleteRows"); // nothing selected: deletes nothing, reloads
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbDeleteRows", { QMessageBox::Yes }); // nothing selected: deletes nothing, reloads
     QCOMPARE(boxTexts(*answers),
         QStringList { "Question Удалить строки: Вы действительно хотите удалить выбранные строки?" });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), 4);
@@ -257,9 +253,7 @@ void TestHostsWindow::deleteRows()
     clickCell(view, modelOf(w)->index(0, 0));
     clickCell(view, modelOf(w)->index(2, 1), Qt::ControlModifier); // a note cell selects its row
     clickCell(view, modelOf(w)->index(3, 0), Qt::ControlModifier); // goes by address, whatever its subnet
-    answers->thenBox(QMessageBox::Yes);
-    clickButton(w, "pbDeleteRows");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbDeleteRows", { QMessageBox::Yes });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")), QVector<QVariantList>({ { "192.168.1.2" } }));
     QCOMPARE(columnTexts(modelOf(w)), QStringList({ "192.168.1.2" }));
 }
@@ -378,10 +372,8 @@ void TestHostsWindow::scanThenSaveKeepsStoredNotes()
     QFETCH(QStringList, typed);
     QFETCH(QStringList, stored);
     if (subnet == scanned) {
-        seed(scanned, "127.0.0.1", "gateway");
-        seed(scanned, "127.0.0.2", "printer");
-        seed(scanned, "127.0.0.6", "to be emptied");
-        seed(QStringLiteral("127.0.0.0/28"), "127.0.0.3", "elsewhere");
+        QVERIFY(probe->addHosts({ { scanned, "127.0.0.1", "gateway" }, { scanned, "127.0.0.2", "printer" },
+            { scanned, "127.0.0.6", "to be emptied" }, { "127.0.0.0/28", "127.0.0.3", "elsewhere" } }));
     }
     seed(QStringLiteral("127.0.0.0/28"), "127.0.0.7", "untouched");
     hostsWindow* w = open(subnet);
@@ -393,9 +385,7 @@ void TestHostsWindow::scanThenSaveKeepsStoredNotes()
         QVERIFY(typeIntoCell(tableOf(w), rowOf(model, typed[i]), 1, typed[i + 1]));
     clickButton(w, "pbAddRow"); // a stored address typed again, without a note
     QVERIFY(typeIntoCell(tableOf(w), model->rowCount() - 1, 0, typed[0]));
-    answers->thenBox();
-    clickButton(w, "pbSave");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbSave");
     QCOMPARE(probe->lines(QStringLiteral("SELECT host || ' ' || note FROM hosts ORDER BY host")), stored);
     QCOMPARE(answers->boxes.size(), 2); // the completion and the save notice
 }
@@ -420,10 +410,7 @@ void TestHostsWindow::staleWindowSavesNothing()
     for (const QString& sql : change)
         probe->exec(sql);
     const auto before = probe->rows(QStringLiteral("SELECT * FROM hosts"));
-    answers->thenBox();
-    answers->thenBox();
-    clickButton(w, "pbSave");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbSave", { QMessageBox::Ok, QMessageBox::Ok });
     QCOMPARE(boxTexts(*answers).value(1),
         "Critical Ошибка: Подсеть 192.168.1.0/24 удалена из базы данных (возможно, в другом окне): хосты не сохранены");
     QCOMPARE(probe->rows(QStringLiteral("SELECT * FROM hosts")), before);

@@ -61,6 +61,9 @@ ScanOutcome outcome(const QString& ended, const QString& method, int port, const
     return { method, quint16(port), subnet, end.addSecs(-5), end, 14, answered };
 }
 
+const QString historyCounts = "SELECT (SELECT count(*) FROM scans), (SELECT count(*) FROM scan_answers), "
+                              "(SELECT count(*) FROM sightings)";
+
 void setZone(const QByteArray& zone)
 {
     qputenv("TZ", zone);
@@ -89,11 +92,9 @@ private:
     void seedHostLists()
     {
         DB schema;
-        DbProbe seed(dir->dbPath());
-        for (const auto& [list, host, note] :
-            { std::tuple { subnet, "127.0.0.2", "web" }, { subnet, "127.0.0.3", "printer" },
-                { subnet, "127.0.0.10", "switch" }, { QString("127.0.0.8/30"), "127.0.0.9", "elsewhere" } })
-            QVERIFY(seed.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", { list, host, note }));
+        QVERIFY(DbProbe(dir->dbPath())
+                    .addHosts({ { subnet, "127.0.0.2", "web" }, { subnet, "127.0.0.3", "printer" },
+                        { subnet, "127.0.0.10", "switch" }, { "127.0.0.8/30", "127.0.0.9", "elsewhere" } }));
     }
 
     std::unique_ptr<TempDataDir> dir;
@@ -206,8 +207,7 @@ void TestScanHistory::nothingRecorded()
     QCOMPARE(boxTexts(answerer), boxes);
     QCOMPARE(w.findChild<QTableView*>("tableView")->model()->rowCount(), rows);
     QCOMPARE(w.findChild<QPushButton*>("pbCompare")->isEnabled(), failing);
-    for (const char* table : { "scans", "scan_answers", "sightings" })
-        QCOMPARE(probe.rows(QString("SELECT count(*) FROM ") + table).value(0).value(0).toInt(), 0);
+    QCOMPARE(probe.lines(historyCounts), QStringList("0|0|0"));
 }
 
 // First seen is written once; last seen moves only forward, also when the clock went back.
@@ -231,8 +231,7 @@ void TestScanHistory::sightingsMoveForward()
     QVERIFY(subnetTable::deleteRowWithHosts(db, subnet).ok());
     QCOMPARE(probe.rows("SELECT count(*) FROM sightings").value(0).value(0).toInt(), 2);
     QVERIFY(subnetTable::deleteEverything(db).ok());
-    for (const char* table : { "scans", "scan_answers", "sightings" })
-        QCOMPARE(probe.rows(QString("SELECT count(*) FROM ") + table).value(0).value(0).toInt(), 0);
+    QCOMPARE(probe.lines(historyCounts), QStringList("0|0|0"));
 }
 
 // A file from before the history: held read-locked by another program it still serves, without
