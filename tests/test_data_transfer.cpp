@@ -79,12 +79,7 @@ private:
         return lastBox();
     }
     QString lastBox() const { return answerer->boxes.isEmpty() ? QString() : answerer->boxes.last().text; }
-    QStringList stored()
-    {
-        return probe->lines("SELECT s.name, s.subnet, p.subnet, s.parent_subnet FROM subnets s "
-                            "LEFT JOIN subnets p ON p.id = s.parent_id ORDER BY s.id")
-            + probe->lines("SELECT subnet, host, note FROM hosts ORDER BY id");
-    }
+    QStringList stored() { return probe->inventory(); }
     int shownRows() const { return treeLines(window->findChild<QTreeView*>("tree")->model()).size(); }
     // A tree of three rows with texts a spreadsheet would take for formulas, and two hosts.
     void seedInventory()

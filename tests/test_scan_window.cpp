@@ -43,12 +43,9 @@ int socketCount()
 // A directory whose only command is a `ping` that fails as one without its capability does.
 QString brokenPingDir(QTemporaryDir& dir)
 {
-    const QString path = dir.filePath(QStringLiteral("ping"));
-    QFile script(path);
-    script.open(QIODevice::WriteOnly);
-    script.write("#!/bin/sh\necho 'ping: socket: Operation not permitted' >&2\nexit 2\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!writeScript(dir.filePath(QStringLiteral("ping")),
+            "#!/bin/sh\necho 'ping: socket: Operation not permitted' >&2\nexit 2\n"))
+        qWarning("cannot write the broken ping");
     return dir.path();
 }
 

@@ -41,6 +41,11 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+bool writeScript(const QString& path, const QByteArray& text)
+{
+    return writeFile(path, text) && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 int childCount()
 {
     QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(getpid()));
@@ -127,4 +132,12 @@ bool DbProbe::addSubnets(const QVector<QVariantList>& rows)
 bool DbProbe::addHosts(const QVector<QVariantList>& rows)
 {
     return execEach(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), rows);
+}
+
+QStringList DbProbe::inventory()
+{
+    return lines(
+               QStringLiteral("SELECT s.name, s.subnet, p.subnet, s.parent_subnet, s.parent_id IS NULL FROM subnets s "
+                              "LEFT JOIN subnets p ON p.id = s.parent_id ORDER BY s.id"))
+        + lines(QStringLiteral("SELECT subnet, host, note FROM hosts ORDER BY id"));
 }

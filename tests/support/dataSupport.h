@@ -25,6 +25,8 @@ private:
 QByteArray fileBytes(const QString& path);
 QByteArray fileHash(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes);
+// A shell script that its owner may run.
+bool writeScript(const QString& path, const QByteArray& text);
 
 // Children of this process not yet reaped, as the kernel sees them; -1 when it cannot tell.
 int childCount();
@@ -44,6 +46,9 @@ public:
     // Rows of the tree as (id, name, subnet, parent_id, parent_subnet); hosts as (subnet, host, note).
     bool addSubnets(const QVector<QVariantList>& rows);
     bool addHosts(const QVector<QVariantList>& rows);
+    // The tree as name|subnet|parent's subnet through parent_id|parent_subnet|parent_id IS NULL, then
+    // the hosts as subnet|host|note, each in id order.
+    QStringList inventory();
 
 private:
     QString name;
