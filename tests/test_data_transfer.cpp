@@ -146,7 +146,7 @@ void TestDataTransfer::backupAndRestore()
         qPrintable(answerer->boxes.at(answerer->boxes.size() - 2).text));
     QCOMPARE(stored(), before);
     QCOMPARE(shownRows(), 3);
-    auto* shown = hosts->findChild<QTableView*>("tableView")->model();
+    QStandardItemModel* shown = hostRows(hosts.get());
     QCOMPARE(shown->rowCount(), 1);
     QCOMPARE(shown->index(0, 1).data().toString(), QString("+7 900"));
 }
@@ -192,7 +192,7 @@ void TestDataTransfer::hostListImportAndExport()
     QCOMPARE(stored(),
         QStringList({ "192.168.1.0/24|192.168.1.5|новое", "192.168.1.0/24|192.168.1.6|остаётся",
             "192.168.1.0/24|192.168.1.10|принтер" }));
-    QCOMPARE(hosts->findChild<QTableView*>("tableView")->model()->rowCount(), 3);
+    QCOMPARE(hostRows(hosts.get())->rowCount(), 3);
 
     thenFile(file("out.csv"));
     answerer->thenBox();

@@ -53,7 +53,6 @@ private slots:
 
 private:
     static QTableView* tableOf(QWidget* w) { return w->findChild<QTableView*>(QStringLiteral("tableView")); }
-    static QStandardItemModel* modelOf(QWidget* w) { return qobject_cast<QStandardItemModel*>(tableOf(w)->model()); }
     static void appendHostRow(QStandardItemModel* model, const QString& host, const QString& note)
     {
         model->appendRow({ new QStandardItem(host), new QStandardItem(note) });
@@ -139,7 +138,7 @@ void TestHostsWindow::typedAddressIsChecked()
     QFETCH(QString, message);
     hostsWindow* w = open(lan);
     clickButton(w, "pbAddRow");
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     QSignalSpy changes(model, &QAbstractItemModel::dataChanged);
     if (!message.isEmpty())
         answers->thenBox();
@@ -163,7 +162,7 @@ void TestHostsWindow::firstSaveBesideAnotherWindow()
     answers->thenBox();
     clickButton(other, "pbSave");
     QTableView* view = tableOf(w);
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     for (int i = 0; i < 4; ++i)
         clickButton(w, "pbAddRow");
     QVERIFY(typeIntoCell(view, 0, 0, "192.168.1.10"));
@@ -200,7 +199,7 @@ void TestHostsWindow::laterSaveUpdatesAndLoadShowsStored()
     press(w, "pbSave");
     clickButton(w, "pbAddRow"); // unsaved, dropped by the load
     clickButton(w, "pbLoad");
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     QCOMPARE(rowTexts(model), QStringList({ "192.168.1.10|a2", "192.168.1.30|", "10.9.9.9|", "192.168.1.50|second" }));
     QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("IP-адрес хоста"));
     QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Примечание"));
@@ -217,14 +216,14 @@ void TestHostsWindow::deleteAllAsksFirst()
     seedFirstSave();
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     press(w, "pbDeleleAll", { QMessageBox::No });
-    QCOMPARE(modelOf(w), model);
+    QCOMPARE(hostRows(w), model);
     QCOMPARE(columnTexts(model), QStringList({ "192.168.1.10", "192.168.1.30" }));
     press(w, "pbDeleleAll", { QMessageBox::Yes });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts ORDER BY id")),
         QVector<QVariantList>({ { "192.168.1.40" }, { "10.0.0.11" } }));
-    QCOMPARE(modelOf(w)->rowCount(), 0);
+    QCOMPARE(hostRows(w)->rowCount(), 0);
     clickButton(w, "pbAddRow");
     answers->thenBox();
     QVERIFY(typeIntoCell(tableOf(w), 0, 0, "10.0.0.12"));
@@ -241,21 +240,21 @@ void TestHostsWindow::deleteRows()
     seed(upper, all[3], "elsewhere");
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
-    appendHostRow(modelOf(w), all[3], "typed here, stored under the parent subnet");
+    appendHostRow(hostRows(w), all[3], "typed here, stored under the parent subnet");
     press(w, "pbDeleteRows", { QMessageBox::Yes }); // nothing selected: deletes nothing, reloads
     QCOMPARE(boxTexts(*answers),
         QStringList { "Question Удалить строки: Вы действительно хотите удалить выбранные строки?" });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), 4);
-    QCOMPARE(columnTexts(modelOf(w)), all.mid(0, 3));
+    QCOMPARE(columnTexts(hostRows(w)), all.mid(0, 3));
 
-    appendHostRow(modelOf(w), all[3], "again");
+    appendHostRow(hostRows(w), all[3], "again");
     QTableView* view = tableOf(w);
-    clickCell(view, modelOf(w)->index(0, 0));
-    clickCell(view, modelOf(w)->index(2, 1), Qt::ControlModifier); // a note cell selects its row
-    clickCell(view, modelOf(w)->index(3, 0), Qt::ControlModifier); // goes by address, whatever its subnet
+    clickCell(view, hostRows(w)->index(0, 0));
+    clickCell(view, hostRows(w)->index(2, 1), Qt::ControlModifier); // a note cell selects its row
+    clickCell(view, hostRows(w)->index(3, 0), Qt::ControlModifier); // goes by address, whatever its subnet
     press(w, "pbDeleteRows", { QMessageBox::Yes });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")), QVector<QVariantList>({ { "192.168.1.2" } }));
-    QCOMPARE(columnTexts(modelOf(w)), QStringList({ "192.168.1.2" }));
+    QCOMPARE(columnTexts(hostRows(w)), QStringList({ "192.168.1.2" }));
 }
 
 // Opened from the tree by a double click: titled with its subnet, centred, with a connection of its
@@ -286,9 +285,9 @@ void TestHostsWindow::openedFromTheTree()
     hostsWindow* w = opened.at(0);
     QCOMPARE(w->windowTitle(), QStringLiteral("Учет хостов для подсети 192.168.1.0/24"));
     QCOMPARE(w->pos(), centredPosition(desktopSize(), w->size(), 50));
-    QCOMPARE(modelOf(w)->rowCount(), 0);
+    QCOMPARE(hostRows(w)->rowCount(), 0);
     clickButton(w, "pbLoad");
-    QCOMPARE(rowTexts(modelOf(w)), QStringList { "192.168.1.10|шлюз" });
+    QCOMPARE(rowTexts(hostRows(w)), QStringList { "192.168.1.10|шлюз" });
     for (hostsWindow* each : visibleWindows<hostsWindow>())
         clickButton(each, "pbClose");
     QTRY_VERIFY(!opened.at(0) && !opened.at(1)); // destroyed on close, with their connections
@@ -313,8 +312,8 @@ void TestHostsWindow::contextMenuStates()
     rightClick(QPoint(5, 5));
     clickButton(w, "pbAddRow");
     rightClick(QPoint(5, view->viewport()->height() - 5)); // below the rows
-    clickCell(view, modelOf(w)->index(1, 0));
-    rightClick(view->visualRect(modelOf(w)->index(1, 0)).center());
+    clickCell(view, hostRows(w)->index(1, 0));
+    rightClick(view->visualRect(hostRows(w)->index(1, 0)).center());
     const auto entries = [](const QString& save, const QString& deleteRow) {
         return QStringList { save, "Добавить строку", "---", "Загрузить из БД", "Сканировать подсеть", "---", deleteRow,
             "Удалить все хосты", "---", "Закрыть" };
@@ -322,13 +321,13 @@ void TestHostsWindow::contextMenuStates()
     QCOMPARE(shown,
         QVector<QStringList>({ entries("Сохранить [off]", "Удалить  строку [off]"),
             entries("Сохранить", "Удалить  строку [off]"), entries("Сохранить", "Удалить  строку") }));
-    QCOMPARE(modelOf(w)->rowCount(), 4);
+    QCOMPARE(hostRows(w)->rowCount(), 4);
 }
 
 void TestHostsWindow::saveStopsWhenDatabaseStaysLocked()
 {
     hostsWindow* w = open(lan);
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     for (const char* host : { "192.168.1.10", "", "192.168.1.20", "" })
         appendHostRow(model, host, *host ? "before" : "");
     answers->thenBox();
@@ -379,7 +378,7 @@ void TestHostsWindow::scanThenSaveKeepsStoredNotes()
     hostsWindow* w = open(subnet);
     clickButton(w, "pbLoad");
     scanFromWindow(*answers, w);
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     QCOMPARE(model->rowCount(), subnet == scanned ? 6 : 2);
     for (int i = 0; i < typed.size(); i += 2)
         QVERIFY(typeIntoCell(tableOf(w), rowOf(model, typed[i]), 1, typed[i + 1]));

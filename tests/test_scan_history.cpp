@@ -201,11 +201,10 @@ void TestScanHistory::nothingRecorded()
     if (failing)
         QVERIFY(
             probe.exec("CREATE TRIGGER refuse BEFORE INSERT ON sightings BEGIN SELECT RAISE(ABORT, 'full disk'); END"));
-    qobject_cast<QStandardItemModel*>(w.findChild<QTableView*>("tableView")->model())
-        ->appendRow(new QStandardItem("127.0.0.2"));
+    hostRows(&w)->appendRow(new QStandardItem("127.0.0.2"));
     scanFromWindow(answerer, &w, port, boxes.size());
     QCOMPARE(boxTexts(answerer), boxes);
-    QCOMPARE(w.findChild<QTableView*>("tableView")->model()->rowCount(), rows);
+    QCOMPARE(hostRows(&w)->rowCount(), rows);
     QCOMPARE(w.findChild<QPushButton*>("pbCompare")->isEnabled(), failing);
     QCOMPARE(probe.lines(historyCounts), QStringList("0|0|0"));
 }

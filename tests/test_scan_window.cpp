@@ -29,7 +29,7 @@ using Steps = QList<QVariantList>; // of the bar, as its valueChanged signal tel
 
 QStringList addresses(QWidget* w)
 {
-    return columnTexts(w->findChild<QTableView*>("tableView")->model());
+    return columnTexts(hostRows(w));
 }
 
 // Open sockets of this process, as the kernel sees them.
@@ -193,8 +193,7 @@ void TestScanWindow::tcpScan()
     QVERIFY(listeners.listen({ "127.0.0.2", "127.0.0.3", "127.0.0.9" }));
     hostsWindow w(subnet);
     w.show();
-    qobject_cast<QStandardItemModel*>(w.findChild<QTableView*>("tableView")->model())
-        ->appendRow(new QStandardItem(QStringLiteral("127.0.0.7"))); // a row from before
+    hostRows(&w)->appendRow(new QStandardItem(QStringLiteral("127.0.0.7"))); // a row from before
     QSignalSpy values(w.findChild<QProgressBar*>("progressBar"), &QProgressBar::valueChanged);
     scanFromWindow(*answerer, &w, QString::number(listeners.port()));
 
@@ -249,8 +248,7 @@ void TestScanWindow::hugeSubnetAsksFirst()
     const QString subnet = "127.0.0.0/8";
     hostsWindow w(subnet);
     w.show();
-    qobject_cast<QStandardItemModel*>(w.findChild<QTableView*>("tableView")->model())
-        ->appendRow(new QStandardItem(QStringLiteral("127.0.0.7"))); // a row from before
+    hostRows(&w)->appendRow(new QStandardItem(QStringLiteral("127.0.0.7"))); // a row from before
     thenScanDialog(*answerer, port);
     answerer->thenBox(QMessageBox::No);
     QTest::mouseClick(w.findChild<QPushButton*>("pbScan"), Qt::LeftButton);

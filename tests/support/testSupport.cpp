@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardItemModel>
+#include <QTableView>
 #include <QTest>
 
 void typeText(QWidget* widget, const QString& text)
@@ -57,6 +59,11 @@ bool typeIntoCell(QAbstractItemView* view, int row, int column, const QString& t
     typeText(editor, text);
     QTest::keyClick(editor, Qt::Key_Enter);
     return QTest::qWaitFor([&] { return view->indexWidget(index) == nullptr; }, 5000);
+}
+
+QStandardItemModel* hostRows(QWidget* hostsWindow)
+{
+    return qobject_cast<QStandardItemModel*>(hostsWindow->findChild<QTableView*>(QStringLiteral("tableView"))->model());
 }
 
 void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button)

@@ -13,6 +13,7 @@
 
 class QAbstractItemView;
 class QModelIndex;
+class QStandardItemModel;
 
 // Answers the modal dialogs, message boxes and popup menus that open later, in order:
 // each one that appears is handed to the next queued handler.
@@ -54,6 +55,9 @@ template <class W> QList<W*> visibleWindows()
             found << t;
     return found;
 }
+
+// The rows of a hosts window's table.
+QStandardItemModel* hostRows(QWidget* hostsWindow);
 
 // Types text into a widget key by key, Cyrillic included (QTest::keyClicks takes ASCII only).
 void typeText(QWidget* widget, const QString& text);
