@@ -167,24 +167,21 @@ void TestScanHistory::nothingRecorded_data()
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("failing"); // the database refuses the history's writes
-    QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<int>("rows"); // in the host table afterwards
-    QTest::newRow("refused: empty port") << "127.0.0.0/30"
-                                         << "" << false
-                                         << QStringList { "Critical Ошибка: Не указан порт для сканирования по TCP: "
-                                                          "введите число от 1 до 65535" }
-                                         << 1;
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("refused: empty port")
+        << "127.0.0.0/30" << QString("") << false << 1
+        << QStringList { "Critical Ошибка: Не указан порт для сканирования по TCP: введите число от 1 до 65535" };
     QTest::newRow("refused: host bits")
-        << "127.0.0.1/30" << QString() << false
-        << QStringList { "Critical Ошибка: Подсеть 127.0.0.1/30 не является сетью IPv4 в "
-                         "записи CIDR: сканирование невозможно" }
-        << 1;
+        << "127.0.0.1/30" << QString() << false << 1
+        << QStringList {
+               "Critical Ошибка: Подсеть 127.0.0.1/30 не является сетью IPv4 в записи CIDR: сканирование невозможно"
+           };
     QTest::newRow("recording fails: rows kept, nothing half written")
-        << "127.0.0.0/30" << QString() << true
-        << QStringList { "Critical Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk "
-                         "Unable to fetch row",
-               "Information Выполнено!: Сканирование завершено!" }
-        << 2;
+        << "127.0.0.0/30" << QString() << true << 2
+        << QStringList { "Critical Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk Unable "
+                         "to fetch row",
+               "Information Выполнено!: Сканирование завершено!" };
 }
 
 void TestScanHistory::nothingRecorded()
@@ -192,8 +189,8 @@ void TestScanHistory::nothingRecorded()
     QFETCH(QString, window);
     QFETCH(QString, port);
     QFETCH(bool, failing);
-    QFETCH(QStringList, boxes);
     QFETCH(int, rows);
+    QFETCH(QStringList, boxes);
     ModalAnswerer answerer;
     hostsWindow w(window);
     w.show();
