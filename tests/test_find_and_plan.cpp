@@ -18,18 +18,6 @@
 
 #include <memory>
 
-namespace {
-
-// Replaces what the line edit holds, key by key.
-void retype(QLineEdit* edit, const QString& text)
-{
-    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(edit, Qt::Key_Delete);
-    typeText(edit, text);
-}
-
-} // namespace
-
 class TestFindAndPlan : public QObject {
     Q_OBJECT
 private slots:

@@ -76,6 +76,29 @@ void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button)
         box->reject();
 }
 
+void retype(QLineEdit* edit, const QString& text)
+{
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    typeText(edit, text);
+}
+
+void thenMenuEntry(ModalAnswerer& answerer, const QString& text)
+{
+    answerer.then([&answerer, text](QWidget* w) {
+        auto* menu = qobject_cast<QMenu*>(w);
+        for (QAction* a : w->actions()) {
+            if (menu && a->text() == text && a->isEnabled()) {
+                menu->setActiveAction(a);
+                QTimer::singleShot(0, menu, [menu] { QTest::keyClick(menu, Qt::Key_Return); });
+                return;
+            }
+        }
+        answerer.unexpected << QStringLiteral("no enabled menu entry ") + text;
+        w->close();
+    });
+}
+
 void thenScanDialog(ModalAnswerer& answerer, const QString& port)
 {
     answerer.then([port](QWidget* dialog) {
