@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QTableWidget>
 #include <QTreeView>
 #include <QtTest>

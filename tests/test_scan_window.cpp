@@ -7,7 +7,6 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -16,7 +15,6 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 

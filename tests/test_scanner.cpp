@@ -5,7 +5,6 @@
 #include "tests/support/dataSupport.h"
 #include "tests/support/loopback.h"
 
-#include <QFile>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>

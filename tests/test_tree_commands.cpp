@@ -10,7 +10,6 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QToolBar>
