@@ -4,7 +4,6 @@
 #include "db/backup.h"
 #include "tests/support/dataSupport.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
@@ -19,13 +18,6 @@
 #include <thread>
 
 namespace {
-
-QByteArray bytesOf(const QString& path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
-}
 
 QStringList dump(const QString& file)
 {
@@ -52,10 +44,8 @@ private slots:
         dir = std::make_unique<TempDataDir>();
         db = std::make_unique<DB>();
         DbProbe probe(dir->dbPath());
-        probe.exec(
-            "INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES ('10.0.0.0/8', NULL, NULL, 'Орг')");
-        probe.exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Север', '10.1.0.0/16', 1, "
-                   "'10.0.0.0/8')");
+        probe.exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Орг', '10.0.0.0/8', NULL, "
+                   "NULL), ('Север', '10.1.0.0/16', 1, '10.0.0.0/8')");
         probe.exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.0.0/16', '10.1.0.5', 'принтер')");
     }
     void cleanup()
@@ -131,12 +121,12 @@ void TestBackup::copyWhileAnotherConnectionWrites()
 // Not over the live file, not into a folder that cannot be written; the live file stays as it was.
 void TestBackup::copyRefusals()
 {
-    const QByteArray before = bytesOf(dir->dbPath());
+    const QByteArray before = fileHash(dir->dbPath());
     QVERIFY(backup::makeCopy(*db, dir->dbPath()).errorText.contains("поверх самой базы данных"));
     QVERIFY(backup::makeCopy(*db, dir->path() + "/./subnets.db").errorText.contains("поверх самой базы данных"));
     QVERIFY(backup::makeCopy(*db, "/proc/zarvin-copy.db").errorText.contains("Не удалось создать файл в папке /proc"));
     QVERIFY(backup::makeCopy(*db, path("missing/copy.db")).errorText.contains("Не удалось создать файл в папке"));
-    QCOMPARE(bytesOf(dir->dbPath()), before);
+    QCOMPARE(fileHash(dir->dbPath()), before);
 }
 
 // Every table the copy shares with the live file, with the same columns, takes the copy's rows;
@@ -172,20 +162,15 @@ void TestBackup::badCopiesRefused_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("error");
-    QTest::newRow("the live file itself") << "live"
-                                          << "Это и есть открытая база данных";
-    QTest::newRow("a link to the live file") << "link"
-                                             << "Это и есть открытая база данных";
-    QTest::newRow("truncated copy") << "truncated"
-                                    << "не является исправной базой данных SQLite";
-    QTest::newRow("text file") << "text"
-                               << "не является исправной базой данных SQLite";
-    QTest::newRow("another program's database") << "foreign"
-                                                << "В файле нет таблицы subnets";
-    QTest::newRow("right names, wrong columns") << "columns"
-                                                << "Таблица hosts в файле имеет столбцы id, subnet, host, comment";
-    QTest::newRow("missing file") << "missing"
-                                  << "Файл не найден";
+    const QString live = "Это и есть открытая база данных", broken = "не является исправной базой данных SQLite";
+    QTest::newRow("the live file itself") << "live" << live;
+    QTest::newRow("a link to the live file") << "link" << live;
+    QTest::newRow("truncated copy") << "truncated" << broken;
+    QTest::newRow("text file") << "text" << broken;
+    QTest::newRow("another program's database") << "foreign" << QString("В файле нет таблицы subnets");
+    QTest::newRow("right names, wrong columns")
+        << "columns" << QString("Таблица hosts в файле имеет столбцы id, subnet, host, comment");
+    QTest::newRow("missing file") << "missing" << QString("Файл не найден");
 }
 
 // Refused by the check before the question, and by the restore itself; the live file's bytes unchanged.
@@ -209,8 +194,7 @@ void TestBackup::badCopiesRefused()
         QFile f(source);
         QVERIFY(f.resize(f.size() / 2));
     } else if (kind == "text") {
-        QFile f(source);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("record;name\r\n") > 0);
+        QVERIFY(writeFile(source, "record;name\r\n"));
     } else if (kind == "foreign")
         makeDatabase(source,
             { "CREATE TABLE notes (id integer primary key, body text)", "INSERT INTO notes (body) VALUES ('x')" });
@@ -220,11 +204,11 @@ void TestBackup::badCopiesRefused()
               "name text)",
                 "CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE, comment text)" });
     const QStringList before = dump(dir->dbPath());
-    const QByteArray bytes = bytesOf(dir->dbPath());
+    const QByteArray bytes = fileHash(dir->dbPath());
     const QString inspected = backup::inspect(*db, source).errorText;
     QVERIFY2(inspected.contains(error), qPrintable(inspected));
     QCOMPARE(backup::restore(*db, source).errorText, inspected);
-    QCOMPARE(bytesOf(dir->dbPath()), bytes);
+    QCOMPARE(fileHash(dir->dbPath()), bytes);
     QCOMPARE(dump(dir->dbPath()), before);
 }
 

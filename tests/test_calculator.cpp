@@ -12,7 +12,6 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeView>
@@ -148,15 +147,7 @@ void CalculatorTest::fromBranchContextMenu()
     const QPoint at = tree->visualRect(tree->model()->index(0, 0)).center();
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
 
-    answerer.then([](QWidget* w) {
-        auto* menu = qobject_cast<QMenu*>(w);
-        for (QAction* entry : menu ? menu->actions() : QList<QAction*>())
-            if (entry->text() == QStringLiteral("Калькулятор подсети") && entry->isEnabled())
-                menu->setActiveAction(entry);
-        // Return runs the calculator's own modal loop: leave this handler first. Without the entry, Escape.
-        const Qt::Key key = menu && menu->activeAction() ? Qt::Key_Return : Qt::Key_Escape;
-        QTimer::singleShot(0, w, [w, key] { QTest::keyClick(w, key); });
-    });
+    thenMenuEntry(answerer, QStringLiteral("Калькулятор подсети"));
     QVector<QSize> sizes;
     Qt::WindowFlags flags;
     QStringList captions; // the label column, then the calculate button

@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QTableWidget>
 #include <QTreeView>
 #include <QtTest>
@@ -67,13 +66,19 @@ private:
         window->findChild<QAction*>(name)->trigger();
         QTRY_COMPARE(answerer->pending(), 0);
     }
-    QString lastBox() const { return answerer->boxes.isEmpty() ? QString() : answerer->boxes.last().text; }
-    QStringList stored()
+    // The command run with `path` typed into its file dialog and the message boxes answered with `presses`;
+    // the text of the last box.
+    QString withFile(const char* action, const QString& path,
+        std::initializer_list<QMessageBox::StandardButton> presses = { QMessageBox::Ok })
     {
-        return probe->lines("SELECT s.name, s.subnet, p.subnet, s.parent_subnet FROM subnets s "
-                            "LEFT JOIN subnets p ON p.id = s.parent_id ORDER BY s.id")
-            + probe->lines("SELECT subnet, host, note FROM hosts ORDER BY id");
+        thenFile(path);
+        for (QMessageBox::StandardButton press : presses)
+            answerer->thenBox(press);
+        trigger(action);
+        return lastBox();
     }
+    QString lastBox() const { return answerer->boxes.isEmpty() ? QString() : answerer->boxes.last().text; }
+    QStringList stored() { return probe->inventory(); }
     int shownRows() const { return treeLines(window->findChild<QTreeView*>("tree")->model()).size(); }
     // A tree of three rows with texts a spreadsheet would take for formulas, and two hosts.
     void seedInventory()
@@ -103,21 +108,14 @@ void TestDataTransfer::inventoryExportedAndImported()
 {
     seedInventory();
     const QStringList before = stored();
-
-    thenFile(file("inventory.csv"));
-    answerer->thenBox();
-    trigger("exportCsv");
-    QCOMPARE(lastBox(), "База данных выгружена в файл " + file("inventory.csv"));
+    QCOMPARE(withFile("exportCsv", file("inventory.csv")), "База данных выгружена в файл " + file("inventory.csv"));
     answerer->thenBox();
     trigger("importCsv");
     QVERIFY2(lastBox().contains("Сначала очистите базу данных"), qPrintable(lastBox()));
     answerer->thenBox(QMessageBox::Yes);
     trigger("deleteDB");
     QCOMPARE(stored(), QStringList());
-    thenFile(file("inventory.csv"));
-    answerer->thenBox();
-    trigger("importCsv");
-    QCOMPARE(lastBox(), "Импортировано: строк дерева — 3, хостов — 2.");
+    QCOMPARE(withFile("importCsv", file("inventory.csv")), "Импортировано: строк дерева — 3, хостов — 2.");
     QCOMPARE(stored(), before);
     QCOMPARE(shownRows(), 3);
     QCOMPARE(folders.last(), dir->path()); // the folder of the last file, for the session
@@ -129,38 +127,25 @@ void TestDataTransfer::backupAndRestore()
 {
     seedInventory();
     const QStringList before = stored();
-    thenFile(file("copy.db"));
-    answerer->thenBox();
-    trigger("backupDb");
-    QCOMPARE(lastBox(), "Резервная копия записана в файл " + file("copy.db"));
-    thenFile(file("copy.db"));
-    answerer->thenBox(QMessageBox::Yes); // Qt's dialog asks before replacing the file
-    answerer->thenBox();
-    trigger("backupDb");
-    QCOMPARE(lastBox(), "Резервная копия записана в файл " + file("copy.db"));
+    const QString written = "Резервная копия записана в файл " + file("copy.db");
+    QCOMPARE(withFile("backupDb", file("copy.db")), written);
+    QCOMPARE(withFile("backupDb", file("copy.db"), { QMessageBox::Yes, QMessageBox::Ok }), written);
     QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.2.0/24'"));
     QVERIFY(probe->exec("DELETE FROM hosts WHERE subnet = '10.1.2.0/24'"));
     hosts = std::make_unique<hostsWindow>("10.1.2.0/24");
     hosts->show();
-
-    thenFile(dir->dbPath());
-    answerer->thenBox();
-    trigger("restoreDb");
-    QVERIFY2(lastBox().contains("Это и есть открытая база данных"), qPrintable(lastBox()));
+    QVERIFY2(withFile("restoreDb", dir->dbPath()).contains("Это и есть открытая база данных"), qPrintable(lastBox()));
     thenFile(file("copy.db"));
     answerer->then([](QWidget* w) { QTest::keyClick(w, Qt::Key_Return); }); // No is the default
     trigger("restoreDb");
     QCOMPARE(stored().size(), 3);
-    thenFile(file("copy.db"));
-    answerer->thenBox(QMessageBox::Yes);
-    answerer->thenBox();
-    trigger("restoreDb");
+    withFile("restoreDb", file("copy.db"), { QMessageBox::Yes, QMessageBox::Ok });
     QVERIFY2(answerer->boxes.at(answerer->boxes.size() - 2)
                  .text.contains("Сейчас в базе: строк дерева — 2, хостов — 1.\nВ копии: строк дерева — 3, хостов — 2."),
         qPrintable(answerer->boxes.at(answerer->boxes.size() - 2).text));
     QCOMPARE(stored(), before);
     QCOMPARE(shownRows(), 3);
-    auto* shown = hosts->findChild<QTableView*>("tableView")->model();
+    QStandardItemModel* shown = hostRows(hosts.get());
     QCOMPARE(shown->rowCount(), 1);
     QCOMPARE(shown->index(0, 1).data().toString(), QString("+7 900"));
 }
@@ -206,7 +191,7 @@ void TestDataTransfer::hostListImportAndExport()
     QCOMPARE(stored(),
         QStringList({ "192.168.1.0/24|192.168.1.5|новое", "192.168.1.0/24|192.168.1.6|остаётся",
             "192.168.1.0/24|192.168.1.10|принтер" }));
-    QCOMPARE(hosts->findChild<QTableView*>("tableView")->model()->rowCount(), 3);
+    QCOMPARE(hostRows(hosts.get())->rowCount(), 3);
 
     thenFile(file("out.csv"));
     answerer->thenBox();

@@ -2,7 +2,6 @@
 #include "tests/support/dataSupport.h"
 #include "tests/support/readOnlyFile.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSemaphore>
@@ -14,13 +13,6 @@
 #include <thread>
 
 namespace {
-
-QByteArray fileHash(const QString& path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
-}
 
 QStringList columnsOf(DbProbe& probe, const QString& table)
 {
@@ -161,11 +153,7 @@ private slots:
     void notADatabaseIsRefusedAndLeftAlone()
     {
         QFETCH(QByteArray, contents);
-        {
-            QFile f(dir->dbPath());
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(contents);
-        }
+        QVERIFY(writeFile(dir->dbPath(), contents));
         const QByteArray before = fileHash(dir->dbPath());
         {
             DB db;
@@ -197,21 +185,15 @@ private slots:
                              "parent_subnet text, name text)"));
             QVERIFY(old.exec("CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE, note text)"));
             for (int i = 1; i <= 20; ++i)
-                QVERIFY(old.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)",
-                    { "10.0.0.0/24", QString("10.0.0.%1").arg(i), QString("note %1").arg(i) }));
+                QVERIFY(old.addHosts({ { "10.0.0.0/24", QString("10.0.0.%1").arg(i), QString("note %1").arg(i) } }));
             QVERIFY(old.exec("VACUUM"));
         }
-        QFile f(dir->dbPath());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QByteArray data = f.readAll();
-        f.close();
+        QByteArray data = fileBytes(dir->dbPath());
         if (truncate)
             data.chop(1);
         else
             data[data.lastIndexOf("10.0.0.7") + 7] = '8';
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(data);
-        f.close();
+        QVERIFY(writeFile(dir->dbPath(), data));
         QCOMPARE(DbProbe(dir->dbPath()).rows("PRAGMA quick_check"), QVector<QVariantList>({ { "ok" } }));
         const QByteArray before = fileHash(dir->dbPath());
         const QString text = DB().status().errorText;

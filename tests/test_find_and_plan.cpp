@@ -18,18 +18,6 @@
 
 #include <memory>
 
-namespace {
-
-// Replaces what the line edit holds, key by key.
-void retype(QLineEdit* edit, const QString& text)
-{
-    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(edit, Qt::Key_Delete);
-    typeText(edit, text);
-}
-
-} // namespace
-
 class TestFindAndPlan : public QObject {
     Q_OBJECT
 private slots:
@@ -63,13 +51,10 @@ void TestFindAndPlan::init()
     DB {};
     probe = std::make_unique<DbProbe>(dir->dbPath());
     answers = std::make_unique<ModalAnswerer>();
-    const QVector<QVariantList> rows { { 1, "Организация", "10.0.0.0/8", QVariant(), QVariant() },
-        { 2, "Офис", "10.1.0.0/16", 1, "10.0.0.0/8" }, { 3, "Склад", "10.1.2.0/24", 2, "10.1.0.0/16" } };
-    for (const QVariantList& r : rows)
-        probe->exec("INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)", r);
-    for (const QVariantList& h : QVector<QVariantList> { { "10.1.2.0/24", "10.1.2.37", "склад, стеллаж 3" },
-             { "10.1.2.0/24", "10.1.2.38", "Принтер" }, { "10.1.0.0/16", "10.1.0.5", "шлюз" } })
-        probe->exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", h);
+    probe->addSubnets({ { 1, "Организация", "10.0.0.0/8", QVariant(), QVariant() },
+        { 2, "Офис", "10.1.0.0/16", 1, "10.0.0.0/8" }, { 3, "Склад", "10.1.2.0/24", 2, "10.1.0.0/16" } });
+    probe->addHosts({ { "10.1.2.0/24", "10.1.2.37", "склад, стеллаж 3" }, { "10.1.2.0/24", "10.1.2.38", "Принтер" },
+        { "10.1.0.0/16", "10.1.0.5", "шлюз" } });
 }
 
 void TestFindAndPlan::cleanup()

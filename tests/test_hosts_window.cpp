@@ -53,23 +53,29 @@ private slots:
 
 private:
     static QTableView* tableOf(QWidget* w) { return w->findChild<QTableView*>(QStringLiteral("tableView")); }
-    static QStandardItemModel* modelOf(QWidget* w) { return qobject_cast<QStandardItemModel*>(tableOf(w)->model()); }
     static void appendHostRow(QStandardItemModel* model, const QString& host, const QString& note)
     {
         model->appendRow({ new QStandardItem(host), new QStandardItem(note) });
     }
     hostsWindow* open(const QString& subnet);
+    // Queues answers to the message boxes, clicks `button` and waits until they are answered.
+    void press(QWidget* w, const char* button,
+        std::initializer_list<QMessageBox::StandardButton> presses = { QMessageBox::Ok })
+    {
+        for (QMessageBox::StandardButton b : presses)
+            answers->thenBox(b);
+        clickButton(w, button);
+        QTRY_COMPARE(answers->pending(), 0);
+    }
     void seed(const QString& subnet, const QString& host, const QVariant& note)
     {
-        probe->exec(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), { subnet, host, note });
+        QVERIFY(probe->addHosts({ { subnet, host, note } }));
     }
     // The lists as the first save leaves them.
     void seedFirstSave()
     {
-        seed(upper, "192.168.1.40", "new");
-        seed(QStringLiteral("10.0.0.0/24"), "10.0.0.11", "");
-        seed(lan, "192.168.1.10", "gateway");
-        seed(lan, "192.168.1.30", "");
+        QVERIFY(probe->addHosts({ { upper, "192.168.1.40", "new" }, { "10.0.0.0/24", "10.0.0.11", "" },
+            { lan, "192.168.1.10", "gateway" }, { lan, "192.168.1.30", "" } }));
     }
     static int rowOf(QStandardItemModel* model, const QString& address) { return columnTexts(model).indexOf(address); }
 
@@ -132,7 +138,7 @@ void TestHostsWindow::typedAddressIsChecked()
     QFETCH(QString, message);
     hostsWindow* w = open(lan);
     clickButton(w, "pbAddRow");
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     QSignalSpy changes(model, &QAbstractItemModel::dataChanged);
     if (!message.isEmpty())
         answers->thenBox();
@@ -156,7 +162,7 @@ void TestHostsWindow::firstSaveBesideAnotherWindow()
     answers->thenBox();
     clickButton(other, "pbSave");
     QTableView* view = tableOf(w);
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     for (int i = 0; i < 4; ++i)
         clickButton(w, "pbAddRow");
     QVERIFY(typeIntoCell(view, 0, 0, "192.168.1.10"));
@@ -167,10 +173,7 @@ void TestHostsWindow::firstSaveBesideAnotherWindow()
     // Row 3 stays empty. A scanned row has an address item only; a row may lack both.
     model->appendRow(new QStandardItem(QStringLiteral("192.168.1.30")));
     model->appendRow(QList<QStandardItem*>({ nullptr, new QStandardItem(QStringLiteral("no address item")) }));
-    for (int i = 0; i < 3; ++i)
-        answers->thenBox();
-    clickButton(w, "pbSave");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbSave", { QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok });
     QCOMPARE(
         boxTexts(*answers), QStringList({ saveNotice, saveNotice, mustFill, mustFill })); // the other window's first
     QCOMPARE(probe->rows(QStringLiteral("SELECT subnet, host, note, note IS NULL FROM hosts ORDER BY id")),
@@ -193,12 +196,10 @@ void TestHostsWindow::laterSaveUpdatesAndLoadShowsStored()
         for (int c = 0; c < 2; ++c)
             QVERIFY(typeIntoCell(view, row, c, typed[row * 2 + c]));
     }
-    answers->thenBox();
-    clickButton(w, "pbSave");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbSave");
     clickButton(w, "pbAddRow"); // unsaved, dropped by the load
     clickButton(w, "pbLoad");
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     QCOMPARE(rowTexts(model), QStringList({ "192.168.1.10|a2", "192.168.1.30|", "10.9.9.9|", "192.168.1.50|second" }));
     QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("IP-адрес хоста"));
     QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Примечание"));
@@ -215,18 +216,14 @@ void TestHostsWindow::deleteAllAsksFirst()
     seedFirstSave();
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
-    QStandardItemModel* model = modelOf(w);
-    answers->thenBox(QMessageBox::No);
-    clickButton(w, "pbDeleleAll");
-    QTRY_COMPARE(answers->pending(), 0);
-    QCOMPARE(modelOf(w), model);
+    QStandardItemModel* model = hostRows(w);
+    press(w, "pbDeleleAll", { QMessageBox::No });
+    QCOMPARE(hostRows(w), model);
     QCOMPARE(columnTexts(model), QStringList({ "192.168.1.10", "192.168.1.30" }));
-    answers->thenBox(QMessageBox::Yes);
-    clickButton(w, "pbDeleleAll");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbDeleleAll", { QMessageBox::Yes });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts ORDER BY id")),
         QVector<QVariantList>({ { "192.168.1.40" }, { "10.0.0.11" } }));
-    QCOMPARE(modelOf(w)->rowCount(), 0);
+    QCOMPARE(hostRows(w)->rowCount(), 0);
     clickButton(w, "pbAddRow");
     answers->thenBox();
     QVERIFY(typeIntoCell(tableOf(w), 0, 0, "10.0.0.12"));
@@ -243,25 +240,21 @@ void TestHostsWindow::deleteRows()
     seed(upper, all[3], "elsewhere");
     hostsWindow* w = open(lan);
     clickButton(w, "pbLoad");
-    appendHostRow(modelOf(w), all[3], "typed here, stored under the parent subnet");
-    answers->thenBox(QMessageBox::Yes);
-    clickButton(w, "pbDeleteRows"); // nothing selected: deletes nothing, reloads
-    QTRY_COMPARE(answers->pending(), 0);
+    appendHostRow(hostRows(w), all[3], "typed here, stored under the parent subnet");
+    press(w, "pbDeleteRows", { QMessageBox::Yes }); // nothing selected: deletes nothing, reloads
     QCOMPARE(boxTexts(*answers),
         QStringList { "Question Удалить строки: Вы действительно хотите удалить выбранные строки?" });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), 4);
-    QCOMPARE(columnTexts(modelOf(w)), all.mid(0, 3));
+    QCOMPARE(columnTexts(hostRows(w)), all.mid(0, 3));
 
-    appendHostRow(modelOf(w), all[3], "again");
+    appendHostRow(hostRows(w), all[3], "again");
     QTableView* view = tableOf(w);
-    clickCell(view, modelOf(w)->index(0, 0));
-    clickCell(view, modelOf(w)->index(2, 1), Qt::ControlModifier); // a note cell selects its row
-    clickCell(view, modelOf(w)->index(3, 0), Qt::ControlModifier); // goes by address, whatever its subnet
-    answers->thenBox(QMessageBox::Yes);
-    clickButton(w, "pbDeleteRows");
-    QTRY_COMPARE(answers->pending(), 0);
+    clickCell(view, hostRows(w)->index(0, 0));
+    clickCell(view, hostRows(w)->index(2, 1), Qt::ControlModifier); // a note cell selects its row
+    clickCell(view, hostRows(w)->index(3, 0), Qt::ControlModifier); // goes by address, whatever its subnet
+    press(w, "pbDeleteRows", { QMessageBox::Yes });
     QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")), QVector<QVariantList>({ { "192.168.1.2" } }));
-    QCOMPARE(columnTexts(modelOf(w)), QStringList({ "192.168.1.2" }));
+    QCOMPARE(columnTexts(hostRows(w)), QStringList({ "192.168.1.2" }));
 }
 
 // Opened from the tree by a double click: titled with its subnet, centred, with a connection of its
@@ -292,9 +285,9 @@ void TestHostsWindow::openedFromTheTree()
     hostsWindow* w = opened.at(0);
     QCOMPARE(w->windowTitle(), QStringLiteral("Учет хостов для подсети 192.168.1.0/24"));
     QCOMPARE(w->pos(), centredPosition(desktopSize(), w->size(), 50));
-    QCOMPARE(modelOf(w)->rowCount(), 0);
+    QCOMPARE(hostRows(w)->rowCount(), 0);
     clickButton(w, "pbLoad");
-    QCOMPARE(rowTexts(modelOf(w)), QStringList { "192.168.1.10|шлюз" });
+    QCOMPARE(rowTexts(hostRows(w)), QStringList { "192.168.1.10|шлюз" });
     for (hostsWindow* each : visibleWindows<hostsWindow>())
         clickButton(each, "pbClose");
     QTRY_VERIFY(!opened.at(0) && !opened.at(1)); // destroyed on close, with their connections
@@ -319,8 +312,8 @@ void TestHostsWindow::contextMenuStates()
     rightClick(QPoint(5, 5));
     clickButton(w, "pbAddRow");
     rightClick(QPoint(5, view->viewport()->height() - 5)); // below the rows
-    clickCell(view, modelOf(w)->index(1, 0));
-    rightClick(view->visualRect(modelOf(w)->index(1, 0)).center());
+    clickCell(view, hostRows(w)->index(1, 0));
+    rightClick(view->visualRect(hostRows(w)->index(1, 0)).center());
     const auto entries = [](const QString& save, const QString& deleteRow) {
         return QStringList { save, "Добавить строку", "---", "Загрузить из БД", "Сканировать подсеть", "---", deleteRow,
             "Удалить все хосты", "---", "Закрыть" };
@@ -328,13 +321,13 @@ void TestHostsWindow::contextMenuStates()
     QCOMPARE(shown,
         QVector<QStringList>({ entries("Сохранить [off]", "Удалить  строку [off]"),
             entries("Сохранить", "Удалить  строку [off]"), entries("Сохранить", "Удалить  строку") }));
-    QCOMPARE(modelOf(w)->rowCount(), 4);
+    QCOMPARE(hostRows(w)->rowCount(), 4);
 }
 
 void TestHostsWindow::saveStopsWhenDatabaseStaysLocked()
 {
     hostsWindow* w = open(lan);
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     for (const char* host : { "192.168.1.10", "", "192.168.1.20", "" })
         appendHostRow(model, host, *host ? "before" : "");
     answers->thenBox();
@@ -378,24 +371,20 @@ void TestHostsWindow::scanThenSaveKeepsStoredNotes()
     QFETCH(QStringList, typed);
     QFETCH(QStringList, stored);
     if (subnet == scanned) {
-        seed(scanned, "127.0.0.1", "gateway");
-        seed(scanned, "127.0.0.2", "printer");
-        seed(scanned, "127.0.0.6", "to be emptied");
-        seed(QStringLiteral("127.0.0.0/28"), "127.0.0.3", "elsewhere");
+        QVERIFY(probe->addHosts({ { scanned, "127.0.0.1", "gateway" }, { scanned, "127.0.0.2", "printer" },
+            { scanned, "127.0.0.6", "to be emptied" }, { "127.0.0.0/28", "127.0.0.3", "elsewhere" } }));
     }
     seed(QStringLiteral("127.0.0.0/28"), "127.0.0.7", "untouched");
     hostsWindow* w = open(subnet);
     clickButton(w, "pbLoad");
     scanFromWindow(*answers, w);
-    QStandardItemModel* model = modelOf(w);
+    QStandardItemModel* model = hostRows(w);
     QCOMPARE(model->rowCount(), subnet == scanned ? 6 : 2);
     for (int i = 0; i < typed.size(); i += 2)
         QVERIFY(typeIntoCell(tableOf(w), rowOf(model, typed[i]), 1, typed[i + 1]));
     clickButton(w, "pbAddRow"); // a stored address typed again, without a note
     QVERIFY(typeIntoCell(tableOf(w), model->rowCount() - 1, 0, typed[0]));
-    answers->thenBox();
-    clickButton(w, "pbSave");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbSave");
     QCOMPARE(probe->lines(QStringLiteral("SELECT host || ' ' || note FROM hosts ORDER BY host")), stored);
     QCOMPARE(answers->boxes.size(), 2); // the completion and the save notice
 }
@@ -420,10 +409,7 @@ void TestHostsWindow::staleWindowSavesNothing()
     for (const QString& sql : change)
         probe->exec(sql);
     const auto before = probe->rows(QStringLiteral("SELECT * FROM hosts"));
-    answers->thenBox();
-    answers->thenBox();
-    clickButton(w, "pbSave");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbSave", { QMessageBox::Ok, QMessageBox::Ok });
     QCOMPARE(boxTexts(*answers).value(1),
         "Critical Ошибка: Подсеть 192.168.1.0/24 удалена из базы данных (возможно, в другом окне): хосты не сохранены");
     QCOMPARE(probe->rows(QStringLiteral("SELECT * FROM hosts")), before);

@@ -109,13 +109,7 @@ private slots:
     }
 
 private:
-    void seed(const QVector<QVariantList>& rows)
-    {
-        DbProbe probe(dir->dbPath());
-        for (const QVariantList& r : rows)
-            QVERIFY(probe.exec(
-                "INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)", r));
-    }
+    void seed(const QVector<QVariantList>& rows) { QVERIFY(DbProbe(dir->dbPath()).addSubnets(rows)); }
 
     std::unique_ptr<TempDataDir> dir;
 };

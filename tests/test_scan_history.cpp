@@ -61,6 +61,9 @@ ScanOutcome outcome(const QString& ended, const QString& method, int port, const
     return { method, quint16(port), subnet, end.addSecs(-5), end, 14, answered };
 }
 
+const QString historyCounts = "SELECT (SELECT count(*) FROM scans), (SELECT count(*) FROM scan_answers), "
+                              "(SELECT count(*) FROM sightings)";
+
 void setZone(const QByteArray& zone)
 {
     qputenv("TZ", zone);
@@ -89,11 +92,9 @@ private:
     void seedHostLists()
     {
         DB schema;
-        DbProbe seed(dir->dbPath());
-        for (const auto& [list, host, note] :
-            { std::tuple { subnet, "127.0.0.2", "web" }, { subnet, "127.0.0.3", "printer" },
-                { subnet, "127.0.0.10", "switch" }, { QString("127.0.0.8/30"), "127.0.0.9", "elsewhere" } })
-            QVERIFY(seed.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)", { list, host, note }));
+        QVERIFY(DbProbe(dir->dbPath())
+                    .addHosts({ { subnet, "127.0.0.2", "web" }, { subnet, "127.0.0.3", "printer" },
+                        { subnet, "127.0.0.10", "switch" }, { "127.0.0.8/30", "127.0.0.9", "elsewhere" } }));
     }
 
     std::unique_ptr<TempDataDir> dir;
@@ -166,24 +167,21 @@ void TestScanHistory::nothingRecorded_data()
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("failing"); // the database refuses the history's writes
-    QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<int>("rows"); // in the host table afterwards
-    QTest::newRow("refused: empty port") << "127.0.0.0/30"
-                                         << "" << false
-                                         << QStringList { "Critical Ошибка: Не указан порт для сканирования по TCP: "
-                                                          "введите число от 1 до 65535" }
-                                         << 1;
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("refused: empty port")
+        << "127.0.0.0/30" << QString("") << false << 1
+        << QStringList { "Critical Ошибка: Не указан порт для сканирования по TCP: введите число от 1 до 65535" };
     QTest::newRow("refused: host bits")
-        << "127.0.0.1/30" << QString() << false
-        << QStringList { "Critical Ошибка: Подсеть 127.0.0.1/30 не является сетью IPv4 в "
-                         "записи CIDR: сканирование невозможно" }
-        << 1;
+        << "127.0.0.1/30" << QString() << false << 1
+        << QStringList {
+               "Critical Ошибка: Подсеть 127.0.0.1/30 не является сетью IPv4 в записи CIDR: сканирование невозможно"
+           };
     QTest::newRow("recording fails: rows kept, nothing half written")
-        << "127.0.0.0/30" << QString() << true
-        << QStringList { "Critical Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk "
-                         "Unable to fetch row",
-               "Information Выполнено!: Сканирование завершено!" }
-        << 2;
+        << "127.0.0.0/30" << QString() << true << 2
+        << QStringList { "Critical Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk Unable "
+                         "to fetch row",
+               "Information Выполнено!: Сканирование завершено!" };
 }
 
 void TestScanHistory::nothingRecorded()
@@ -191,8 +189,8 @@ void TestScanHistory::nothingRecorded()
     QFETCH(QString, window);
     QFETCH(QString, port);
     QFETCH(bool, failing);
-    QFETCH(QStringList, boxes);
     QFETCH(int, rows);
+    QFETCH(QStringList, boxes);
     ModalAnswerer answerer;
     hostsWindow w(window);
     w.show();
@@ -200,14 +198,12 @@ void TestScanHistory::nothingRecorded()
     if (failing)
         QVERIFY(
             probe.exec("CREATE TRIGGER refuse BEFORE INSERT ON sightings BEGIN SELECT RAISE(ABORT, 'full disk'); END"));
-    qobject_cast<QStandardItemModel*>(w.findChild<QTableView*>("tableView")->model())
-        ->appendRow(new QStandardItem("127.0.0.2"));
+    hostRows(&w)->appendRow(new QStandardItem("127.0.0.2"));
     scanFromWindow(answerer, &w, port, boxes.size());
     QCOMPARE(boxTexts(answerer), boxes);
-    QCOMPARE(w.findChild<QTableView*>("tableView")->model()->rowCount(), rows);
+    QCOMPARE(hostRows(&w)->rowCount(), rows);
     QCOMPARE(w.findChild<QPushButton*>("pbCompare")->isEnabled(), failing);
-    for (const char* table : { "scans", "scan_answers", "sightings" })
-        QCOMPARE(probe.rows(QString("SELECT count(*) FROM ") + table).value(0).value(0).toInt(), 0);
+    QCOMPARE(probe.lines(historyCounts), QStringList("0|0|0"));
 }
 
 // First seen is written once; last seen moves only forward, also when the clock went back.
@@ -231,8 +227,7 @@ void TestScanHistory::sightingsMoveForward()
     QVERIFY(subnetTable::deleteRowWithHosts(db, subnet).ok());
     QCOMPARE(probe.rows("SELECT count(*) FROM sightings").value(0).value(0).toInt(), 2);
     QVERIFY(subnetTable::deleteEverything(db).ok());
-    for (const char* table : { "scans", "scan_answers", "sightings" })
-        QCOMPARE(probe.rows(QString("SELECT count(*) FROM ") + table).value(0).value(0).toInt(), 0);
+    QCOMPARE(probe.lines(historyCounts), QStringList("0|0|0"));
 }
 
 // A file from before the history: held read-locked by another program it still serves, without

@@ -5,7 +5,6 @@
 #include "tests/support/dataSupport.h"
 #include "tests/support/loopback.h"
 
-#include <QFile>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -41,21 +40,16 @@ public:
     PingWitness()
         : path(qgetenv("PATH"))
     {
-        QFile script(dir.filePath(QStringLiteral("ping")));
-        script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/sh\necho \"$* $(readlink /proc/$$/fd/1) $(readlink /proc/$$/fd/2)\" >> "
-            + log().toLocal8Bit() + "\nexec " + QStandardPaths::findExecutable(QStringLiteral("ping")).toLocal8Bit()
-            + " \"$@\"\n");
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        writeScript(dir.filePath(QStringLiteral("ping")),
+            "#!/bin/sh\necho \"$* $(readlink /proc/$$/fd/1) $(readlink /proc/$$/fd/2)\" >> " + log().toLocal8Bit()
+                + "\nexec " + QStandardPaths::findExecutable(QStringLiteral("ping")).toLocal8Bit() + " \"$@\"\n");
         qputenv("PATH", dir.path().toLocal8Bit() + ':' + path);
     }
     ~PingWitness() { qputenv("PATH", path); }
     QString log() const { return dir.filePath(QStringLiteral("calls")); }
     QStringList calls() const
     {
-        QFile file(log());
-        QStringList lines
-            = file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+        QStringList lines = QString(fileBytes(log())).split('\n', Qt::SkipEmptyParts);
         lines.sort();
         return lines;
     }

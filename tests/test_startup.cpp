@@ -7,7 +7,6 @@
 #include "tree/ZarvinWindow.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -24,13 +23,6 @@
 
 namespace {
 
-void writeSettings(const QString& path, const QByteArray& text)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(text);
-}
-
 uid_t nobodyUid()
 {
     const passwd* pw = getpwnam("nobody");
@@ -44,11 +36,11 @@ QByteArray arrange(const QString& situation)
     const QString data = dataDir();
     if (situation == "damaged") {
         const QByteArray garbage = QByteArray("not a database at all\n").repeated(100);
-        writeSettings(data + "subnets.db", garbage);
+        writeFile(data + "subnets.db", garbage);
         return garbage;
     }
     if (situation == "unmakeable") {
-        writeSettings(data + "plain-file", "x");
+        writeFile(data + "plain-file", "x");
         qputenv("ZARVIN_SUBNETS_DIR", (data + "plain-file/subnets").toUtf8());
         return QByteArray();
     }
@@ -56,7 +48,7 @@ QByteArray arrange(const QString& situation)
     const QByteArray path = QFile::encodeName(data);
     if (situation == "foreign") {
         chmod(path.constData(), 0777);
-        writeSettings(data + "subnets.db", QByteArray());
+        writeFile(data + "subnets.db", QByteArray());
         return QByteArray("");
     }
     const group* gr = getgrnam(situation.toLatin1().constData());
@@ -165,7 +157,7 @@ private slots:
         QFETCH(QByteArray, settings);
         QFETCH(bool, accepted);
         if (!settings.isEmpty())
-            writeSettings(dir->settingsPath(), settings);
+            QVERIFY(writeFile(dir->settingsPath(), settings));
         auto install = openSettings();
         QCOMPARE(isAgreementAccepted(*install), accepted);
 
@@ -249,7 +241,7 @@ private slots:
         if (situation.endsWith(", accepting"))
             QTimer::singleShot(0, [] { clickButton(visibleWindows<agreementWindow>().value(0), "pbYes"); });
         else
-            writeSettings(dir->settingsPath(), "[Installed]\nagreement=true\n");
+            QVERIFY(writeFile(dir->settingsPath(), "[Installed]\nagreement=true\n"));
         const QByteArray before = arrange(situation.section(',', 0, 0));
         if (QTest::currentTestFailed())
             return;
@@ -277,18 +269,14 @@ private slots:
         QVERIFY2(err.text().contains("zarvin-subnets: " + box.text), qPrintable(err.text()));
         QVERIFY(visibleWindows<QWidget>().isEmpty());
         QCOMPARE(QSettings(dir->settingsPath(), QSettings::IniFormat).value("Installed/agreement").toString(), "true");
-        QFile db(databaseFilePath());
-        QCOMPARE(db.exists(), !before.isNull());
-        if (db.exists()) {
-            QVERIFY(db.open(QIODevice::ReadOnly));
-            QCOMPARE(db.readAll(), before);
-        }
+        QCOMPARE(QFile::exists(databaseFilePath()), !before.isNull());
+        QCOMPARE(fileBytes(databaseFilePath()), before);
     }
 
     // The database that the program creates is group-writable whatever the umask it was started with.
     void programCreatesGroupWritableDatabase()
     {
-        writeSettings(dir->settingsPath(), "[Installed]\nagreement=true\n");
+        QVERIFY(writeFile(dir->settingsPath(), "[Installed]\nagreement=true\n"));
         QProcess program;
         program.setProcessEnvironment(programEnvironment("offscreen"));
         program.start(programPath(), QStringList());

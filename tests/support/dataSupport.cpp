@@ -1,5 +1,6 @@
 #include "tests/support/dataSupport.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -21,6 +22,28 @@ TempDataDir::~TempDataDir()
         qputenv("ZARVIN_SUBNETS_DIR", previous);
     else
         qunsetenv("ZARVIN_SUBNETS_DIR");
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray fileHash(const QString& path)
+{
+    return QCryptographicHash::hash(fileBytes(path), QCryptographicHash::Sha256);
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+bool writeScript(const QString& path, const QByteArray& text)
+{
+    return writeFile(path, text) && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 int childCount()
@@ -89,4 +112,32 @@ bool DbProbe::exec(const QString& sql, const QVariantList& params)
     if (!ok)
         qWarning("DbProbe: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
     return ok;
+}
+
+bool DbProbe::execEach(const QString& sql, const QVector<QVariantList>& rows)
+{
+    for (const QVariantList& row : rows)
+        if (!exec(sql, row))
+            return false;
+    return true;
+}
+
+bool DbProbe::addSubnets(const QVector<QVariantList>& rows)
+{
+    return execEach(
+        QStringLiteral("INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)"),
+        rows);
+}
+
+bool DbProbe::addHosts(const QVector<QVariantList>& rows)
+{
+    return execEach(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), rows);
+}
+
+QStringList DbProbe::inventory()
+{
+    return lines(
+               QStringLiteral("SELECT s.name, s.subnet, p.subnet, s.parent_subnet, s.parent_id IS NULL FROM subnets s "
+                              "LEFT JOIN subnets p ON p.id = s.parent_id ORDER BY s.id"))
+        + lines(QStringLiteral("SELECT subnet, host, note FROM hosts ORDER BY id"));
 }

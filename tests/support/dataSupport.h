@@ -20,6 +20,14 @@ private:
     bool hadPrevious;
 };
 
+// A file's bytes (empty when it cannot be read), their SHA-256, and a file written whole; false when
+// it cannot be.
+QByteArray fileBytes(const QString& path);
+QByteArray fileHash(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
+// A shell script that its owner may run.
+bool writeScript(const QString& path, const QByteArray& text);
+
 // Children of this process not yet reaped, as the kernel sees them; -1 when it cannot tell.
 int childCount();
 
@@ -33,6 +41,14 @@ public:
     QStringList lines(const QString& sql, const QVariantList& params = {});
     // Runs a writing statement; fails the test when it does not succeed.
     bool exec(const QString& sql, const QVariantList& params = {});
+    // Runs `sql` once for each row of parameters; false from the first that fails.
+    bool execEach(const QString& sql, const QVector<QVariantList>& rows);
+    // Rows of the tree as (id, name, subnet, parent_id, parent_subnet); hosts as (subnet, host, note).
+    bool addSubnets(const QVector<QVariantList>& rows);
+    bool addHosts(const QVector<QVariantList>& rows);
+    // The tree as name|subnet|parent's subnet through parent_id|parent_subnet|parent_id IS NULL, then
+    // the hosts as subnet|host|note, each in id order.
+    QStringList inventory();
 
 private:
     QString name;

@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardItemModel>
+#include <QTableView>
 #include <QTest>
 
 void typeText(QWidget* widget, const QString& text)
@@ -59,6 +61,11 @@ bool typeIntoCell(QAbstractItemView* view, int row, int column, const QString& t
     return QTest::qWaitFor([&] { return view->indexWidget(index) == nullptr; }, 5000);
 }
 
+QStandardItemModel* hostRows(QWidget* hostsWindow)
+{
+    return qobject_cast<QStandardItemModel*>(hostsWindow->findChild<QTableView*>(QStringLiteral("tableView"))->model());
+}
+
 void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button)
 {
     if (QAbstractButton* b = box->button(button))
@@ -67,6 +74,29 @@ void pressBoxButton(QMessageBox* box, QMessageBox::StandardButton button)
         box->escapeButton()->click();
     else
         box->reject();
+}
+
+void retype(QLineEdit* edit, const QString& text)
+{
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    typeText(edit, text);
+}
+
+void thenMenuEntry(ModalAnswerer& answerer, const QString& text)
+{
+    answerer.then([&answerer, text](QWidget* w) {
+        auto* menu = qobject_cast<QMenu*>(w);
+        for (QAction* a : w->actions()) {
+            if (menu && a->text() == text && a->isEnabled()) {
+                menu->setActiveAction(a);
+                QTimer::singleShot(0, menu, [menu] { QTest::keyClick(menu, Qt::Key_Return); });
+                return;
+            }
+        }
+        answerer.unexpected << QStringLiteral("no enabled menu entry ") + text;
+        w->close();
+    });
 }
 
 void thenScanDialog(ModalAnswerer& answerer, const QString& port)

@@ -12,7 +12,9 @@
 #include <functional>
 
 class QAbstractItemView;
+class QLineEdit;
 class QModelIndex;
+class QStandardItemModel;
 
 // Answers the modal dialogs, message boxes and popup menus that open later, in order:
 // each one that appears is handed to the next queued handler.
@@ -55,8 +57,14 @@ template <class W> QList<W*> visibleWindows()
     return found;
 }
 
+// The rows of a hosts window's table.
+QStandardItemModel* hostRows(QWidget* hostsWindow);
+
 // Types text into a widget key by key, Cyrillic included (QTest::keyClicks takes ASCII only).
 void typeText(QWidget* widget, const QString& text);
+
+// Replaces what the line edit holds, key by key.
+void retype(QLineEdit* edit, const QString& text);
 
 // Clicks the push button named `name` inside `window`.
 void clickButton(QWidget* window, const char* name);
@@ -67,6 +75,9 @@ void doubleClickCell(QAbstractItemView* view, const QModelIndex& index);
 // editor has closed. Message boxes that the commit opens must be answered by a ModalAnswerer.
 bool typeIntoCell(QAbstractItemView* view, int row, int column, const QString& text);
 
+// The next modal must be a popup menu: its enabled entry `text` is chosen with Return once the
+// handler has returned (the entry may open modals of its own).
+void thenMenuEntry(ModalAnswerer& answerer, const QString& text);
 // The next modal must be the hosts window's scan dialog: TCP on `port` ("" included), ICMP when
 // `port` is null; then Ok is clicked.
 void thenScanDialog(ModalAnswerer& answerer, const QString& port = QString());
