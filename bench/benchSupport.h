@@ -18,7 +18,7 @@ struct BenchDataDir {
 inline void seedHosts(DB& db, const QString& subnet, const std::function<QString(quint64)>& note)
 {
     const net::HostRange range = net::hostRange(*net::parseNetwork(subnet));
-    db.transaction([&] {
+    db.writeTransaction([&] {
         for (quint64 i = 0; i < range.count; ++i)
             hostTable::insertHost(db, subnet, net::toText(range.at(i)), note(i));
         return Status();

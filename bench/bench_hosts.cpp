@@ -53,7 +53,7 @@ QVector<QVariantList> hostRows(const net::Network& network)
 void seed(const QString& subnet, const QVector<QVariantList>& rows)
 {
     DB db;
-    db.transaction([&] {
+    db.writeTransaction([&] {
         for (const QVariantList& row : rows)
             hostTable::insertHost(db, subnet, row[0].toString(), row[1].toString());
         return Status();
@@ -115,7 +115,7 @@ double saveInOneTransaction(const QString& subnet, const QVector<QVariantList>& 
 {
     DB db;
     clock_.restart();
-    db.transaction([&] {
+    db.writeTransaction([&] {
         for (const QVariantList& row : rows)
             hostTable::saveHost(db, subnet, row[0].toString(), row[1].toString(), true);
         return Status();

@@ -184,33 +184,38 @@ SqlResult DB::run(const QString& sql, const QVariantList& params)
 
 SqlResult DB::runTogether(const QStringList& statements, const QVariantList& params)
 {
-    if (!conn.transaction())
-        return failure(conn.lastError());
-    for (const QString& sql : statements) {
-        const SqlResult r = run(sql, params);
-        if (!r.ok()) {
-            conn.rollback();
-            return r;
-        }
-    }
-    if (!conn.commit()) {
-        const Status failed = failure(conn.lastError());
-        conn.rollback();
-        return failed;
-    }
-    return {};
+    return writeTransaction([&] {
+        SqlResult r;
+        for (int i = 0; i < statements.size() && r.ok(); ++i)
+            r = run(statements.at(i), params);
+        return Status(r);
+    });
 }
 
-Status DB::transaction(const std::function<Status()>& work)
+Status DB::writeTransaction(const std::function<Status()>& work)
 {
-    if (!conn.isOpen())
-        return openStatus;
-    if (!conn.transaction())
-        return failure(conn.lastError());
+    return transaction(QStringLiteral("BEGIN IMMEDIATE"), work);
+}
+
+Status DB::readTransaction(const std::function<Status()>& work)
+{
+    return transaction(QStringLiteral("BEGIN"), work);
+}
+
+Status DB::transaction(const QString& begin, const std::function<Status()>& work)
+{
+    if (inTransaction)
+        return work();
+    if (const SqlResult begun = run(begin); !begun.ok())
+        return begun;
+    inTransaction = true;
     Status done = work();
-    if (done.ok() && !conn.commit())
-        done = failure(conn.lastError());
+    if (done.ok())
+        done = run(QStringLiteral("COMMIT"));
+    // A failed COMMIT keeps the transaction and its locks; some failures inside `work` have
+    // ended it already, and then this ROLLBACK fails harmlessly.
     if (!done.ok())
-        conn.rollback();
+        (void)run(QStringLiteral("ROLLBACK"));
+    inTransaction = false;
     return done;
 }

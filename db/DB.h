@@ -32,18 +32,25 @@ public:
     // Runs one statement with "?" values bound in order, reads all rows and finishes it.
     // A null text is bound as the empty text: the system never stores a typed text as NULL.
     SqlResult run(const QString& sql, const QVariantList& params = {});
-    // Runs the statements with the same values in one transaction: all take effect, or none.
-    SqlResult runTogether(const QStringList& statements, const QVariantList& params = {});
     // A query of its own on this connection, for a statement prepared once and run many times
     // or rows read as they come; whoever holds it finishes it before returning to the user.
     QSqlQuery newQuery() const { return QSqlQuery(conn); }
-    // Runs `work` in one transaction: committed when it returns ok, else rolled back.
-    Status transaction(const std::function<Status()>& work);
+    // Run `work` in one transaction: committed when it returns ok, else rolled back, and rolled
+    // back too when the commit itself fails, so no transaction (and no lock) outlives the call.
+    // The write form takes the write lock before `work` reads anything: no other connection can
+    // write between a check and the write it allows, and a busy file is waited for at the start
+    // rather than refused when a read turns into a write. Called inside another transaction,
+    // `work` simply joins it.
+    Status writeTransaction(const std::function<Status()>& work);
+    Status readTransaction(const std::function<Status()>& work);
+    // Runs the statements with the same values in one write transaction: all, or none.
+    SqlResult runTogether(const QStringList& statements, const QVariantList& params = {});
 
     // The file could not be written when the object was built: every write will fail.
     bool isReadOnly() const { return readOnly; }
 
 private:
+    Status transaction(const QString& begin, const std::function<Status()>& work);
     Status checkIntegrity();
     Status prepareSchema();
     void close();
@@ -53,4 +60,5 @@ private:
     QString connectionName;
     Status openStatus;
     bool readOnly = false;
+    bool inTransaction = false;
 };

@@ -223,7 +223,7 @@ Status replaceContent(DB& db)
     const QStringList tables = sharedTables(db);
     if (!tables.contains(QStringLiteral("subnets")) || !tables.contains(QStringLiteral("hosts")))
         return Status::failure(QStringLiteral("В копии нет таблиц subnets и hosts с нужными столбцами."));
-    return db.transaction([&] {
+    return db.writeTransaction([&] {
         SqlResult r;
         for (int i = 0; i < tables.size() && r.ok(); ++i)
             r = replaceTable(db, tables.at(i));

@@ -160,7 +160,7 @@ Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::L
 
 Status write(DB& db, const QString& subnet, const Preview& preview)
 {
-    return db.transaction([&] {
+    return db.writeTransaction([&] {
         Status written;
         // The save's own statements, prepared once for the whole list.
         StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));

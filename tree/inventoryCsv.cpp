@@ -210,13 +210,14 @@ Status exportTo(DB& db, const QString& path)
 {
     // One read transaction: the tree and the hosts of the same moment.
     SqlResult subnets, hosts;
-    db.transaction([&] {
+    const Status read = db.readTransaction([&] {
         subnets = db.run(QStringLiteral("SELECT id, name, subnet, parent_id, parent_subnet FROM subnets"));
-        hosts = db.run(QStringLiteral("SELECT subnet, host, note FROM hosts"));
-        return Status();
-    });
-    if (!subnets.ok() || !hosts.ok())
+        if (subnets.ok())
+            hosts = db.run(QStringLiteral("SELECT subnet, host, note FROM hosts"));
         return Status(subnets.ok() ? hosts : subnets);
+    });
+    if (!read.ok())
+        return read;
     QHash<qint64, QString> subnetOfId;
     for (const QVariantList& r : subnets.rows)
         subnetOfId.insert(r.at(0).toLongLong(), r.at(2).toString());
@@ -304,7 +305,7 @@ Status writeHosts(DB& db, const QVector<HostRow>& hosts)
 
 Status write(DB& db, const Plan& plan)
 {
-    return db.transaction([&] {
+    return db.writeTransaction([&] {
         Status written = refusalUnlessEmpty(db);
         if (written.ok())
             written = writeSubnets(db, plan.subnets);

@@ -9,15 +9,10 @@ namespace subnetTable {
 
 namespace {
 
-// IMMEDIATE: no other connection can write between the check and the insert.
+// No other connection can write between the check and the insert.
 SqlResult inWriteTransaction(DB& db, const std::function<SqlResult()>& body)
 {
-    const SqlResult begun = db.run(QStringLiteral("BEGIN IMMEDIATE"));
-    if (!begun.ok())
-        return begun;
-    const SqlResult r = body();
-    const SqlResult ended = db.run(r.ok() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
-    return r.ok() ? ended : r;
+    return db.writeTransaction([&] { return Status(body()); });
 }
 
 } // namespace

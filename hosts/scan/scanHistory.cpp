@@ -93,7 +93,7 @@ SqlResult recordRows(DB& db, const ScanOutcome& o)
 
 SqlResult record(DB& db, const ScanOutcome& outcome)
 {
-    return db.transaction([&] { return Status(recordRows(db, outcome)); });
+    return db.writeTransaction([&] { return Status(recordRows(db, outcome)); });
 }
 
 Result<std::optional<ScanRecord>> lastScan(DB& db, const QString& subnet)
