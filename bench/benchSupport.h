@@ -6,7 +6,18 @@
 
 #include <QTemporaryDir>
 
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+
+// A benchmark whose data could not be written would measure nothing: it stops with the reason.
+inline void must(const Status& done)
+{
+    if (done.ok())
+        return;
+    std::fprintf(stderr, "bench: writing the data failed: %s\n", qPrintable(done.errorText));
+    std::exit(1);
+}
 
 // A data directory of the run's own, named in ZARVIN_SUBNETS_DIR while the object lives.
 struct BenchDataDir {
@@ -18,9 +29,10 @@ struct BenchDataDir {
 inline void seedHosts(DB& db, const QString& subnet, const std::function<QString(quint64)>& note)
 {
     const net::HostRange range = net::hostRange(*net::parseNetwork(subnet));
-    db.writeTransaction([&] {
-        for (quint64 i = 0; i < range.count; ++i)
-            hostTable::insertHost(db, subnet, net::toText(range.at(i)), note(i));
-        return Status();
-    });
+    must(db.writeTransaction([&] {
+        Status done;
+        for (quint64 i = 0; i < range.count && done.ok(); ++i)
+            done = hostTable::insertHost(db, subnet, net::toText(range.at(i)), note(i));
+        return done;
+    }));
 }

@@ -22,12 +22,12 @@ namespace {
 // address of 10.1.0.0/16 stored under it.
 void seedInventory(DB& db)
 {
-    db.run(QStringLiteral("BEGIN"));
+    must(db.run(QStringLiteral("BEGIN")));
     const auto row = [&db](int id, const QString& name, const QString& subnet, const QVariant& parent,
                          const QVariant& parentSubnet) {
-        db.run(
+        must(db.run(
             QStringLiteral("INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)"),
-            { id, name, subnet, parent, parentSubnet });
+            { id, name, subnet, parent, parentSubnet }));
     };
     row(1, QStringLiteral("Организация"), QStringLiteral("10.0.0.0/8"), QVariant(), QVariant());
     int id = 2;
@@ -41,7 +41,7 @@ void seedInventory(DB& db)
                             : QStringLiteral("Филиал %1-%2").arg(r).arg(k),
                 QStringLiteral("10.%1.%2.0/24").arg(r).arg(k), region, regionSubnet);
     }
-    db.run(QStringLiteral("COMMIT"));
+    must(db.run(QStringLiteral("COMMIT")));
     seedHosts(db, QStringLiteral("10.1.0.0/16"), [](quint64 i) {
         return i % 1000 == 7 ? QStringLiteral("СКЛАД, стойка %1").arg(i) : QStringLiteral("рабочая станция %1").arg(i);
     });
@@ -50,14 +50,14 @@ void seedInventory(DB& db)
 // The organisation 10.0.0.0/8 with 10,000 direct branches, every other /24.
 void seedWideOrganisation(DB& db)
 {
-    db.run(QStringLiteral("BEGIN"));
-    db.run(QStringLiteral("INSERT INTO subnets (id, name, subnet) VALUES (1, 'Организация', '10.0.0.0/8')"));
+    must(db.run(QStringLiteral("BEGIN")));
+    must(db.run(QStringLiteral("INSERT INTO subnets (id, name, subnet) VALUES (1, 'Организация', '10.0.0.0/8')")));
     for (int i = 0; i < 10000; ++i)
-        db.run(QStringLiteral(
-                   "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, 1, '10.0.0.0/8')"),
+        must(db.run(QStringLiteral(
+                        "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, 1, '10.0.0.0/8')"),
             { QStringLiteral("Филиал %1").arg(i),
-                net::toText(net::Network { net::Address(0x0a000000u + 512u * i), 24 }) });
-    db.run(QStringLiteral("COMMIT"));
+                net::toText(net::Network { net::Address(0x0a000000u + 512u * i), 24 }) }));
+    must(db.run(QStringLiteral("COMMIT")));
 }
 
 // Milliseconds of the slowest and the median of `runs` runs; the first run is reported apart.
@@ -103,10 +103,11 @@ void searches(DB& db)
 void plan(DB& db)
 {
     measure("status bar: organisation (100 branches)", 20, 20,
-        [&db] { addressPlan::usageOf(db, QStringLiteral("10.0.0.0/8")); });
+        [&db] { (void)addressPlan::usageOf(db, QStringLiteral("10.0.0.0/8")); });
     measure("status bar: /16 with 99 branches and 65,534 hosts", 20, 20,
-        [&db] { addressPlan::usageOf(db, QStringLiteral("10.1.0.0/16")); });
-    measure("status bar: a leaf /24", 20, 20, [&db] { addressPlan::usageOf(db, QStringLiteral("10.99.98.0/24")); });
+        [&db] { (void)addressPlan::usageOf(db, QStringLiteral("10.1.0.0/16")); });
+    measure(
+        "status bar: a leaf /24", 20, 20, [&db] { (void)addressPlan::usageOf(db, QStringLiteral("10.99.98.0/24")); });
     measure("Подобрать: /24 in a /16 with 99 branches", 50, 20, [&db] {
         const auto parent = *net::parseNetwork(QStringLiteral("10.1.0.0/16"));
         addressPlan::suggestBranch(parent, 24, addressPlan::branchesOf(db, QStringLiteral("10.1.0.0/16")).value);

@@ -25,15 +25,16 @@ const QString bigBranch = QStringLiteral("10.100.0.0/16");
 // The organisation, 9,998 /24 branches and one /16 branch with every host address noted.
 void seed(DB& db)
 {
-    db.run(QStringLiteral("BEGIN"));
-    subnetTable::insertOrganisation(db, QStringLiteral("Организация"), QStringLiteral("10.0.0.0/8"));
+    must(db.run(QStringLiteral("BEGIN")));
+    must(subnetTable::insertOrganisation(db, QStringLiteral("Организация"), QStringLiteral("10.0.0.0/8")));
     const QVariant org = subnetTable::idOfSubnet(db, QStringLiteral("10.0.0.0/8")).rows.value(0).value(0);
     for (int i = 0; i < 9998; ++i) {
         const QString subnet = QStringLiteral("10.%1.%2.0/24").arg(i / 256).arg(i % 256);
-        subnetTable::insertBranch(db, QStringLiteral("Филиал %1").arg(i), subnet, org, QStringLiteral("10.0.0.0/8"));
+        must(subnetTable::insertBranch(
+            db, QStringLiteral("Филиал %1").arg(i), subnet, org, QStringLiteral("10.0.0.0/8")));
     }
-    subnetTable::insertBranch(db, QStringLiteral("Большой"), bigBranch, org, QStringLiteral("10.0.0.0/8"));
-    db.run(QStringLiteral("COMMIT"));
+    must(subnetTable::insertBranch(db, QStringLiteral("Большой"), bigBranch, org, QStringLiteral("10.0.0.0/8")));
+    must(db.run(QStringLiteral("COMMIT")));
     seedHosts(db, bigBranch, [](quint64 i) { return QStringLiteral("хост, «%1»").arg(i); });
 }
 
@@ -83,7 +84,7 @@ int main(int argc, char** argv)
             error += QStringLiteral("preview miscounted");
     }),
         1);
-    subnetTable::deleteEverything(db);
+    must(subnetTable::deleteEverything(db));
     report("import of the same into an empty database", timed([&] {
         QFile file(csv);
         file.open(QIODevice::ReadOnly);

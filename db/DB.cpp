@@ -4,8 +4,13 @@
 #include "db/historySchema.h"
 
 #include <QAtomicInt>
+#include <QFile>
+#include <QHash>
+#include <QMutex>
 #include <QSqlError>
 #include <QSqlRecord>
+
+#include <sys/stat.h>
 
 namespace sqlite {
 
@@ -45,6 +50,12 @@ bool isVacuumPutOff(int code)
 }
 
 QAtomicInt connectionCounter;
+QAtomicInt defaultBusyTimeout = 5000;
+
+QString busyTimeoutPragma(int ms)
+{
+    return QStringLiteral("PRAGMA busy_timeout = %1").arg(ms);
+}
 
 // The primary result code of a failed Qt SQL operation.
 int primaryCode(const QSqlError& error)
@@ -74,10 +85,11 @@ Status statusOf(const QSqlError& error)
 
 DB::DB(const QString& file)
     : connectionName(QStringLiteral("zarvin-db-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+    , busyTimeout(defaultBusyTimeout.loadRelaxed())
 {
     conn = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     conn.setDatabaseName(file.isEmpty() ? databaseFilePath() : file);
-    conn.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    conn.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeout));
     if (!conn.open()) {
         openStatus = Status::failure(conn.lastError().text());
         return;
@@ -102,24 +114,74 @@ QString DB::fileName() const
 
 void DB::close()
 {
+    forgetCheck();
     c = QSqlQuery();
     conn.close();
 }
 
 // Before anything is written: a damaged file is refused as it is, not compacted with its
-// damage kept, and a damaged index cannot send a write to another row.
+// damage kept, and a damaged index cannot send a write to another row. A file in use by another
+// program is not damaged: that is said apart, so nobody restores a sound file from a backup.
 Status DB::checkIntegrity()
 {
     const SqlResult r = run(QStringLiteral("PRAGMA integrity_check"));
     const QString first = r.ok() ? r.rows.value(0).value(0).toString() : r.errorText;
     if (r.ok() && first == QLatin1String("ok"))
         return {};
-    return Status::failure(QStringLiteral("файл базы данных поврежден: ") + first, r.ok() ? sqlite::Error : r.code);
+    if (r.code == sqlite::Busy || r.code == sqlite::Locked)
+        return Status::failure(QStringLiteral("база данных занята другой программой (") + first
+                + QStringLiteral("): закройте ее или попробуйте ещё раз немного позже"),
+            r.code);
+    if (!r.ok() && r.code != sqlite::Corrupt && r.code != sqlite::NotADatabase)
+        return Status::failure(QStringLiteral("файл базы данных не удалось проверить: ") + first, r.code);
+    return Status::failure(QStringLiteral("файл базы данных поврежден: ") + first, r.ok() ? sqlite::Corrupt : r.code);
+}
+
+// The full check reads every page: a file is checked when the first object of the run opens
+// it, and not again while any object keeps it open (the main window keeps its own for the whole
+// run), so later windows open at the cost of the compaction alone. Whatever replaces the content
+// checks again. An open file keeps its identity: a file put in its place is checked anew.
+namespace {
+QMutex openFilesMutex;
+QHash<QString, int> openFiles; // device:inode -> objects that hold it open and found it sound
+} // namespace
+
+Status DB::checkIntegrityOnce()
+{
+    struct stat st { };
+    if (::stat(QFile::encodeName(fileName()).constData(), &st) != 0)
+        return checkIntegrity();
+    const QString identity = QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
+    {
+        const QMutexLocker lock(&openFilesMutex);
+        if (openFiles.value(identity) > 0) {
+            ++openFiles[identity];
+            checkedIdentity = identity;
+            return {};
+        }
+    }
+    const Status verdict = checkIntegrity();
+    if (verdict.ok()) {
+        const QMutexLocker lock(&openFilesMutex);
+        ++openFiles[identity];
+        checkedIdentity = identity;
+    }
+    return verdict;
+}
+
+void DB::forgetCheck()
+{
+    if (checkedIdentity.isEmpty())
+        return;
+    const QMutexLocker lock(&openFilesMutex);
+    if (--openFiles[checkedIdentity] <= 0)
+        openFiles.remove(checkedIdentity);
+    checkedIdentity.clear();
 }
 
 Status DB::prepareSchema()
 {
-    if (const Status checked = checkIntegrity(); !checked.ok())
+    if (const Status checked = checkIntegrityOnce(); !checked.ok())
         return checked;
     for (const QString& sql :
         { QStringLiteral("CREATE TABLE IF NOT EXISTS subnets (id integer primary key, subnet text UNIQUE, "
@@ -142,9 +204,10 @@ Status DB::prepareSchema()
         return history;
     // Compacting can wait for a later construction; the window need not wait out the busy
     // time-out for it while another program reads the file.
-    run(QStringLiteral("PRAGMA busy_timeout = 0"));
-    const SqlResult vacuum = run(QStringLiteral("VACUUM"));
-    run(QStringLiteral("PRAGMA busy_timeout = 5000"));
+    const SqlResult vacuum = [this] {
+        const NoWaiting quick(*this);
+        return run(QStringLiteral("VACUUM"));
+    }();
     if (!vacuum.ok() && !isVacuumPutOff(vacuum.code))
         return vacuum;
     readOnly = vacuum.code == sqlite::ReadOnly; // the file opens for viewing only
@@ -180,6 +243,23 @@ SqlResult DB::run(const QString& sql, const QVariantList& params)
         result = failure(c.lastError());
     c.finish();
     return result;
+}
+
+void DB::setDefaultBusyTimeout(int ms)
+{
+    defaultBusyTimeout.storeRelaxed(ms);
+}
+
+// A pragma that fails leaves the wait as it was: a slower window at worst, never a wrong result.
+DB::NoWaiting::NoWaiting(DB& owner)
+    : db(owner)
+{
+    (void)db.run(busyTimeoutPragma(0));
+}
+
+DB::NoWaiting::~NoWaiting()
+{
+    (void)db.run(busyTimeoutPragma(db.busyTimeout));
 }
 
 SqlResult DB::runTogether(const QStringList& statements, const QVariantList& params)

@@ -46,12 +46,34 @@ public:
     // Runs the statements with the same values in one write transaction: all, or none.
     SqlResult runTogether(const QStringList& statements, const QVariantList& params = {});
 
+    // The full integrity check, run at the first construction on a file in each run: ok, or why
+    // the file must not be written (damaged, in use by another program, unreadable). Whatever
+    // replaces the content (a restore, an import) runs it again first.
+    Status checkIntegrity();
+
+    // How long a statement waits for another connection's lock before it fails with BUSY: 5 s
+    // unless changed for every later construction (tests that wait out a lock shorten it).
+    static void setDefaultBusyTimeout(int ms);
+    // While one lives, statements of this connection do not wait for locks at all: for steps
+    // that can be put off rather than hold a window up.
+    class NoWaiting {
+    public:
+        explicit NoWaiting(DB& db);
+        ~NoWaiting();
+        NoWaiting(const NoWaiting&) = delete;
+        NoWaiting& operator=(const NoWaiting&) = delete;
+
+    private:
+        DB& db;
+    };
+
     // The file could not be written when the object was built: every write will fail.
     bool isReadOnly() const { return readOnly; }
 
 private:
     Status transaction(const QString& begin, const std::function<Status()>& work);
-    Status checkIntegrity();
+    Status checkIntegrityOnce();
+    void forgetCheck();
     Status prepareSchema();
     void close();
 
@@ -61,4 +83,6 @@ private:
     Status openStatus;
     bool readOnly = false;
     bool inTransaction = false;
+    int busyTimeout;
+    QString checkedIdentity; // the file this object found sound, while it holds it open
 };

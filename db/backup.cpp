@@ -243,7 +243,13 @@ Status restore(DB& db, const QString& source)
     if (!attached.ok())
         return Status(attached);
     const Status replaced = replaceContent(db);
-    db.run(QStringLiteral("DETACH DATABASE ") + copySchema);
+    // Left attached, the copy would stay open and refuse the next restore's ATTACH.
+    if (const SqlResult detached = db.run(QStringLiteral("DETACH DATABASE ") + copySchema); !detached.ok())
+        return replaced.ok() ? Status::failure(QStringLiteral("База данных восстановлена, но файл копии остался "
+                                                              "открытым: перезапустите программу перед следующим "
+                                                              "восстановлением.\n")
+                   + detached.errorText)
+                             : replaced;
     return replaced;
 }
 

@@ -47,14 +47,13 @@ SqlResult prepare(DB& db)
     if (tablesPresent(db))
         return {};
     // Creating is optional at this point: no reason to hold the window up for the busy time-out.
-    db.run(QStringLiteral("PRAGMA busy_timeout = 0"));
+    const DB::NoWaiting quick(db);
     SqlResult result;
     for (const QString& sql : createStatements()) {
         result = db.run(sql);
         if (!result.ok())
             break;
     }
-    db.run(QStringLiteral("PRAGMA busy_timeout = 5000"));
     return cannotWriteNow(result.code) ? SqlResult() : result;
 }
 

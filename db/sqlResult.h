@@ -8,14 +8,24 @@
 
 // SQLite primary result codes that callers tell apart.
 namespace sqlite {
-enum Code { Ok = 0, Error = 1, Busy = 5, Locked = 6, ReadOnly = 8, Full = 13, Constraint = 19 };
+enum Code {
+    Ok = 0,
+    Error = 1,
+    Busy = 5,
+    Locked = 6,
+    ReadOnly = 8,
+    Corrupt = 11,
+    Full = 13,
+    Constraint = 19,
+    NotADatabase = 26
+};
 // ERROR, PERM, ABORT, BUSY, LOCKED, READONLY, INTERRUPT, IOERR, FULL, CANTOPEN, PROTOCOL, EMPTY, SCHEMA.
 bool isOperational(int code);
 } // namespace sqlite
 
 // How an operation that can fail ended: Ok, or the SQLite primary result code with the
 // database's (or the system's) text. Every failing operation of the program reports this way.
-struct Status {
+struct [[nodiscard]] Status {
     int code = sqlite::Ok;
     QString errorText;
 
@@ -25,7 +35,7 @@ struct Status {
 };
 
 // The outcome of one statement: every row already read, so no read lock is left behind.
-struct SqlResult : Status {
+struct [[nodiscard]] SqlResult : Status {
     QVector<QVariantList> rows;
 
     SqlResult() = default;
@@ -35,7 +45,7 @@ struct SqlResult : Status {
 };
 
 // The outcome of any other operation that can fail: its value when ok().
-template <class T> struct Result : Status {
+template <class T> struct [[nodiscard]] Result : Status {
     T value {};
 
     Result(T v)

@@ -1,7 +1,10 @@
 #include "db/DB.h"
 #include "tests/support/dataSupport.h"
 #include "tests/support/readOnlyFile.h"
+#include "tree/inventoryCsv.h"
+#include "tree/subnetTable.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSemaphore>
@@ -50,7 +53,11 @@ class TestDb : public QObject {
 
 private slots:
     void init() { dir = std::make_unique<TempDataDir>(); }
-    void cleanup() { dir.reset(); }
+    void cleanup()
+    {
+        dir.reset();
+        DB::setDefaultBusyTimeout(5000);
+    }
 
     // A new file gets both tables; a second object on it, beside the first, changes nothing;
     // each object's connection goes with it.
@@ -139,6 +146,53 @@ private slots:
         holder.join();
         QVERIFY(taken);
         QVERIFY2(waited.ok(), qPrintable(waited.errorText));
+    }
+
+    // A commit that another program's reader holds up fails and is rolled back: the connection
+    // is left outside any transaction, so the next command works once the reader has gone.
+    void failedCommitLeavesNoTransaction()
+    {
+        DB::setDefaultBusyTimeout(100);
+        DB db;
+        DbProbe reader(dir->dbPath());
+        QVERIFY(reader.exec("BEGIN"));
+        QCOMPARE(reader.rows("SELECT count(*) FROM subnets").size(), 1);
+        const Result<bool> held = subnetTable::insertFirstOrganisation(db, "Org", "10.0.0.0/8");
+        QCOMPARE(held.code, int(sqlite::Busy));
+        QVERIFY(reader.exec("COMMIT"));
+        const Result<bool> retried = subnetTable::insertFirstOrganisation(db, "Org", "10.0.0.0/8");
+        QVERIFY2(retried.ok() && retried.value, qPrintable(retried.errorText));
+        QCOMPARE(reader.lines("SELECT name FROM subnets"), QStringList { "Org" });
+    }
+
+    // Another program holding the file is not damage, and an export that could not read leaves
+    // whatever file it was to replace as it was.
+    void exclusiveLockOfAnotherProgram_data()
+    {
+        QTest::addColumn<bool>("atOpen");
+        QTest::newRow("opening") << true;
+        QTest::newRow("exporting") << false;
+    }
+
+    void exclusiveLockOfAnotherProgram()
+    {
+        QFETCH(bool, atOpen);
+        DB::setDefaultBusyTimeout(100);
+        std::unique_ptr<DB> db = atOpen ? nullptr : std::make_unique<DB>();
+        DbProbe holder(dir->dbPath());
+        QVERIFY(holder.exec("BEGIN EXCLUSIVE"));
+        if (atOpen) {
+            const Status opened = DB().status();
+            QCOMPARE(opened.code, int(sqlite::Busy));
+            QVERIFY2(opened.errorText.startsWith("база данных занята другой программой"), qPrintable(opened.errorText));
+            return;
+        }
+        const QString target = dir->path() + "/export.csv";
+        QVERIFY(writeFile(target, "old"));
+        const QStringList before = QDir(dir->path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(inventoryCsv::exportTo(*db, target).code, int(sqlite::Busy));
+        QCOMPARE(fileBytes(target), QByteArray("old"));
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), before);
     }
 
     void notADatabaseIsRefusedAndLeftAlone_data()

@@ -73,7 +73,8 @@ SqlResult deleteRowWithHosts(DB& db, const QString& subnet)
 SqlResult deleteEverything(DB& db)
 {
     // A file opened while read-locked may still lack the history tables; their deletes must not fail.
-    historySchema::prepare(db);
+    if (const SqlResult prepared = historySchema::prepare(db); !prepared.ok())
+        return prepared;
     return db.runTogether(QStringList { QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }
             + historySchema::clearStatements(),
         {});
