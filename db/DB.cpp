@@ -214,6 +214,18 @@ Status DB::prepareSchema()
     return {};
 }
 
+QVariant boundValue(const QVariant& value)
+{
+    if (value.type() != QVariant::String)
+        return value;
+    const QString text = value.toString();
+    if (text.isNull())
+        return QStringLiteral("");
+    if (text.startsWith(QChar(0xfeff)) || text.startsWith(QChar(0xfffe)))
+        return QChar(0xfeff) + text;
+    return value;
+}
+
 SqlResult DB::run(const QString& sql, const QVariantList& params)
 {
     if (!conn.isOpen())
@@ -223,7 +235,7 @@ SqlResult DB::run(const QString& sql, const QVariantList& params)
     bool ok = c.prepare(sql);
     if (ok) {
         for (const QVariant& value : params)
-            c.addBindValue(value.type() == QVariant::String && value.toString().isNull() ? QStringLiteral("") : value);
+            c.addBindValue(boundValue(value));
         ok = c.exec();
     }
     if (ok) {

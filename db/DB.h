@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QVariant>
 
 #include <functional>
 
@@ -16,6 +17,13 @@ class QSqlError;
 
 // A failed Qt SQL operation as a Status: its text and the SQLite primary result code (never ok).
 Status statusOf(const QSqlError& error);
+
+// A value as it is bound to a statement, so that the stored text is the text given: a null text
+// becomes the empty text (the system never stores a typed text as NULL), and a text that starts
+// with a byte-order mark gets one more in front. The driver binds text as UTF-16, and SQLite takes
+// one leading mark of such text for the byte order and drops it; a reversed mark would even be
+// read as the other byte order.
+QVariant boundValue(const QVariant& value);
 
 class DB {
 public:

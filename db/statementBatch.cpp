@@ -20,11 +20,8 @@ Status StatementBatch::run(const QVariantList& values)
 {
     if (!failed.ok())
         return failed;
-    for (int i = 0; i < values.size(); ++i) {
-        const QVariant& value = values.at(i);
-        query.bindValue(
-            i, value.type() == QVariant::String && value.toString().isNull() ? QVariant(QStringLiteral("")) : value);
-    }
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, boundValue(values.at(i)));
     if (!query.exec())
         failed = statusOf(query.lastError());
     return failed;

@@ -15,7 +15,7 @@ public:
     StatementBatch(DB& db, const QString& sql);
     ~StatementBatch();
 
-    // Binds the values in order (a null text as the empty text, as DB::run does) and runs the
+    // Binds the values in order (through boundValue, as DB::run does) and runs the
     // statement; once any run has failed, every later one reports that failure.
     Status run(const QVariantList& values);
     QVariant lastInsertId() const { return query.lastInsertId(); }

@@ -3,6 +3,7 @@
 #include "net/ipv4.h"
 
 #include <QHostAddress>
+#include <QStringList>
 
 namespace hostCheck {
 
@@ -35,6 +36,45 @@ bool hasOnlyIpv6Characters(const QString& text)
             return false;
     }
     return text.contains(QLatin1Char(':'));
+}
+
+// The groups of one side of the "::" (or of the whole text without one), or -1 when a group is
+// not one to four hex digits. A dotted IPv4 tail counts as two groups, and only at the very end.
+int groupCount(const QString& part, bool atEnd)
+{
+    if (part.isEmpty())
+        return 0;
+    const QStringList groups = part.split(QLatin1Char(':'));
+    int count = 0;
+    for (int i = 0; i < groups.size(); ++i) {
+        const QString& group = groups.at(i);
+        if (group.contains(QLatin1Char('.'))) {
+            // Read by the strict IPv4 reader: no leading zeros there either.
+            if (!atEnd || i + 1 < groups.size() || !net::parseAddress(group))
+                return -1;
+            count += 2;
+        } else if (group.isEmpty() || group.size() > 4) {
+            return -1;
+        } else {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// Eight groups, or fewer around the one "::" that stands for the missing zero groups. The parser
+// behind QHostAddress would also take a "::" after eight groups, dropping what follows.
+bool hasIpv6Groups(const QString& text)
+{
+    const QString gap = QStringLiteral("::");
+    const int at = text.indexOf(gap);
+    if (at < 0)
+        return groupCount(text, true) == 8;
+    if (text.indexOf(gap, at + 1) >= 0)
+        return false;
+    const int head = groupCount(text.left(at), false);
+    const int rest = groupCount(text.mid(at + 2), true);
+    return head >= 0 && rest >= 0 && head + rest <= 7;
 }
 
 Q_IPV6ADDR toBytes(const IpAddress& a)
@@ -70,11 +110,7 @@ std::optional<IpAddress> parseIpv4(const QString& text)
 
 std::optional<IpAddress> parseIpv6(const QString& text)
 {
-    if (!hasOnlyIpv6Characters(text))
-        return std::nullopt;
-    // A dotted tail is read by the strict IPv4 reader: no leading zeros there either.
-    const QString tail = text.mid(text.lastIndexOf(QLatin1Char(':')) + 1);
-    if (tail.contains(QLatin1Char('.')) && !net::parseAddress(tail))
+    if (!hasOnlyIpv6Characters(text) || !hasIpv6Groups(text))
         return std::nullopt;
     QHostAddress parsed;
     if (!parsed.setAddress(text) || parsed.protocol() != QAbstractSocket::IPv6Protocol)
@@ -172,8 +208,10 @@ Verdict check(const QString& cellText, const QString& subnet)
     if (!contains(*network, *address))
         return { Verdict::Refuse,
             QStringLiteral("Хост с адресом ") + a + QStringLiteral(" не входит в подсеть ") + subnet };
-    // Both addresses of a /31 are hosts of a point-to-point link (RFC 3021), as the scan probes them.
-    if (network->address.version == 4 && network->prefix == 31)
+    // Both addresses of a /31 are hosts of a point-to-point link (RFC 3021), as the scan probes them,
+    // and the one address of a /32 is the host it was made for: the free address and the usage
+    // count it so.
+    if (network->address.version == 4 && network->prefix >= 31)
         return { Verdict::Keep, QString() };
     if (*address == broadcastAddress(*network))
         return { Verdict::Refuse,

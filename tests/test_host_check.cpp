@@ -49,8 +49,8 @@ void TestHostCheck::check_data()
     row("/31 upper: a host of the link", "10.0.0.4/31", "10.0.0.5", keep);
     row("/31 neighbour: outside", "10.0.0.4/31", "10.0.0.6", outside("10.0.0.6", "10.0.0.4/31"));
     row("IPv6 /127 as before: network", "2001:db8::/127", "2001:db8::", network("2001:db8::", "2001:db8::/127"));
-    row("/32: broadcast, not network", "10.0.0.5/32", "10.0.0.5", broadcast("10.0.0.5", "10.0.0.5/32"));
-    row("bare address subnet: /32, text as held", "10.0.0.5", "10.0.0.5", broadcast("10.0.0.5", "10.0.0.5"));
+    row("/32: its one address kept", "10.0.0.5/32", "10.0.0.5", keep);
+    row("bare address subnet: /32, text as held", "10.0.0.5", "10.0.0.6", outside("10.0.0.6", "10.0.0.5"));
     row("/0 broadcast", "0.0.0.0/0", "255.255.255.255", broadcast("255.255.255.255", "0.0.0.0/0"));
     row("trailing blank after 25", lan, "192.168.1.25 ", clear);
     row("unfinished", lan, "192.168.", clear);
@@ -94,6 +94,8 @@ void TestHostCheck::ipv6_data()
     QTest::newRow("dotted tail after gap") << "::1.2.3.4" << QString("::102:304");
     QTest::newRow("nine groups") << "1:2:3:4:5:6:7:8:9" << QString("");
     QTest::newRow("gap standing for no group") << "1:2:3:4::5:6:7:8" << QString("");
+    QTest::newRow("gap after eight groups") << "1:2:3:4:5:6:7:8::" << QString("");
+    QTest::newRow("two gaps after eight groups") << "1:2:3:4:5:6:7:8::9::" << QString("");
     QTest::newRow("two gaps") << "1::2::3" << QString("");
     QTest::newRow("single leading colon") << ":1::" << QString("");
     QTest::newRow("five hex digits") << "12345::" << QString("");
