@@ -113,17 +113,19 @@ double save(hostsWindow& window)
     return seconds(clock_.nsecsElapsed() - answeredAt);
 }
 
-double saveInOneTransaction(const QString& subnet, const QVector<QVariantList>& rows)
+double saveWithoutWindow(const QString& subnet, const QVector<QVariantList>& rows)
 {
     DB db;
+    must(DB {}.run(QStringLiteral("INSERT INTO subnets (subnet, name) VALUES (?, ?)"), { subnet, subnet }));
+    QVector<hostTable::SavedRow> saved;
+    for (const QVariantList& row : rows)
+        saved << hostTable::SavedRow { row[0].toString(), row[1].toString(), true };
     clock_.restart();
-    must(db.writeTransaction([&] {
-        Status done;
-        for (int i = 0; i < rows.size() && done.ok(); ++i)
-            done = hostTable::saveHost(db, subnet, rows[i][0].toString(), rows[i][1].toString(), true);
-        return done;
-    }));
-    return seconds(clock_.nsecsElapsed());
+    const Status done = hostTable::saveRows(db, subnet, saved);
+    const double s = seconds(clock_.nsecsElapsed());
+    if (!done.ok())
+        std::printf("hosts: SAVE FAILED: %s\n", qPrintable(done.errorText));
+    return s;
 }
 
 } // namespace
@@ -158,12 +160,20 @@ int main(int argc, char** argv)
         window.show();
         settle();
         const double inserted = save(window);
+        // Every note edited, as typed: the second save updates each stored row.
+        for (int row = 0; row < model->rowCount(); ++row)
+            model->setData(model->index(row, 1), QStringLiteral("edited %1").arg(row));
         const double updated = save(window);
-        std::printf("hosts: save %d new rows, one commit each: %.3f s (goal < 0.5 s)\n", lanRows.size(), inserted);
-        std::printf("hosts: save the same %d rows again (note updates): %.3f s\n", lanRows.size(), updated);
+        std::printf("hosts: save %d new rows: %.3f s (goal <= 0.05 s)\n", lanRows.size(), inserted);
+        std::printf("hosts: save the same %d rows again, every note edited: %.3f s\n", lanRows.size(), updated);
+        if (DB {}
+                .run(QStringLiteral("SELECT 1 FROM hosts WHERE subnet = ? AND note LIKE 'edited %'"), { lan })
+                .rows.size()
+            != lanRows.size())
+            std::printf("hosts: THE SECOND SAVE DID NOT UPDATE EVERY NOTE\n");
     }
     const QString other = QStringLiteral("10.3.0.0/24");
-    const double batched = saveInOneTransaction(other, hostRows(*net::parseNetwork(other)));
-    std::printf("hosts:   reference, %d inserts in one transaction: %.3f s\n", lanRows.size(), batched);
+    const double batched = saveWithoutWindow(other, hostRows(*net::parseNetwork(other)));
+    std::printf("hosts:   reference, the same save without the window: %.3f s\n", batched);
     return 0;
 }

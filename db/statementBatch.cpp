@@ -8,7 +8,7 @@ StatementBatch::StatementBatch(DB& db, const QString& sql)
     : query(db.newQuery())
 {
     if (!query.prepare(sql))
-        failed = statusOf(query.lastError());
+        prepared = statusOf(query.lastError());
 }
 
 StatementBatch::~StatementBatch()
@@ -18,11 +18,18 @@ StatementBatch::~StatementBatch()
 
 Status StatementBatch::run(const QVariantList& values)
 {
-    if (!failed.ok())
-        return failed;
+    if (failed.ok())
+        failed = attempt(values);
+    return failed;
+}
+
+Status StatementBatch::attempt(const QVariantList& values)
+{
+    if (!prepared.ok())
+        return prepared;
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, boundValue(values.at(i)));
     if (!query.exec())
-        failed = statusOf(query.lastError());
-    return failed;
+        return statusOf(query.lastError());
+    return {};
 }

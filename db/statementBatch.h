@@ -18,9 +18,13 @@ public:
     // Binds the values in order (through boundValue, as DB::run does) and runs the
     // statement; once any run has failed, every later one reports that failure.
     Status run(const QVariantList& values);
+    // The same for one run alone, for a caller that goes on after a failure it expects (a UNIQUE
+    // conflict undoes only its own statement; the transaction stays open).
+    Status attempt(const QVariantList& values);
     QVariant lastInsertId() const { return query.lastInsertId(); }
 
 private:
     QSqlQuery query;
+    Status prepared;
     Status failed;
 };

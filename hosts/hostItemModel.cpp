@@ -1,5 +1,6 @@
 #include "hosts/hostItemModel.h"
 
+#include "hosts/hostModel.h"
 #include "net/ipv4.h"
 
 #include <QFont>
@@ -26,4 +27,15 @@ QVariant hostItemModel::data(const QModelIndex& index, int role) const
     QFont bold;
     bold.setBold(true);
     return bold;
+}
+
+bool hostItemModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!QStandardItemModel::setData(index, value, role))
+        return false;
+    QStandardItem* address = item(index.row(), 0);
+    if ((role == Qt::EditRole || role == Qt::DisplayRole) && address
+        && address->data(hostModel::unchangedRole).isValid())
+        address->setData(QVariant(), hostModel::unchangedRole);
+    return true;
 }

@@ -16,6 +16,8 @@ public:
     // Emits nothing: a data change would send every row through the address check.
     void setHints(const QHash<quint32, scanHistory::Sighting>& seen, const QSet<quint32>& unlisted);
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // An edit of either cell also takes the row's unchanged mark off (hostModel::unchangedRole).
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
 private:
     QHash<quint32, scanHistory::Sighting> seen;

@@ -3,6 +3,7 @@
 #include "db/DB.h"
 #include "db/statementBatch.h"
 #include "hosts/hostCheck.h"
+#include "hosts/hostTable.h"
 
 #include <QHash>
 #include <QSaveFile>
@@ -161,7 +162,7 @@ Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::L
 Status write(DB& db, const QString& subnet, const Preview& preview)
 {
     return db.writeTransaction([&] {
-        Status written;
+        Status written = hostTable::requireTreeRow(db, subnet);
         // The save's own statements, prepared once for the whole list.
         StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
         StatementBatch update(db, QStringLiteral("UPDATE hosts SET note=? WHERE host=?"));

@@ -44,7 +44,8 @@ struct Preview {
 // Fails on a fault of the whole file (in Russian) or of the database.
 Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::Limits limits = {});
 
-// Inserts the fresh rows and updates the changed notes in one transaction: all, or nothing.
+// Inserts the fresh rows and updates the changed notes in one transaction, with the check that
+// the subnet is still a row of the tree: all, or nothing.
 Status write(DB& db, const QString& subnet, const Preview& preview);
 
 } // namespace hostListCsv

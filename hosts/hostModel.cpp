@@ -6,6 +6,11 @@
 
 namespace hostModel {
 
+bool onlyMarks(const QVector<int>& roles)
+{
+    return roles == QVector<int> { noteWrittenRole } || roles == QVector<int> { unchangedRole };
+}
+
 QStandardItemModel* newModel(QObject* parent)
 {
     auto* model = new hostItemModel(0, 2, parent);
@@ -16,7 +21,9 @@ QStandardItemModel* newModel(QObject* parent)
 void fill(QStandardItemModel& model, const QVector<QVariantList>& rows)
 {
     for (int i = 0; i < rows.size(); ++i) {
-        model.setItem(i, 0, new QStandardItem(rows.at(i).value(0).toString()));
+        auto* address = new QStandardItem(rows.at(i).value(0).toString());
+        address->setData(true, unchangedRole);
+        model.setItem(i, 0, address);
         model.setItem(i, 1, new QStandardItem(rows.at(i).value(1).toString()));
     }
 }

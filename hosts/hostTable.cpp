@@ -1,6 +1,7 @@
 #include "hosts/hostTable.h"
 
 #include "db/DB.h"
+#include "db/statementBatch.h"
 
 namespace hostTable {
 
@@ -14,34 +15,51 @@ SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const Q
     return db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), { subnet, host, note });
 }
 
-SqlResult updateNote(DB& db, const QString& note, const QString& host)
-{
-    return db.run(QStringLiteral("UPDATE hosts SET note=? WHERE host=?"), { note, host });
-}
-
-SqlResult deleteHost(DB& db, const QVariant& host)
-{
-    // Kept as is: the address alone picks the row, whatever subnet stores it.
-    return db.run(QStringLiteral("DELETE FROM hosts WHERE host=?"), { host });
-}
-
 SqlResult deleteSubnet(DB& db, const QString& subnet)
 {
     // Kept as written, no blanks around "=": statement texts stay as they have always been.
     return db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), { subnet });
 }
 
-SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QString& note, bool replaceNote)
+Status requireTreeRow(DB& db, const QString& subnet)
 {
-    const SqlResult inserted = insertHost(db, subnet, host, note);
-    if (!inserted.isConstraint())
-        return inserted;
-    return replaceNote ? updateNote(db, note, host) : SqlResult {};
+    const SqlResult row = db.run(QStringLiteral("SELECT 1 FROM subnets WHERE subnet = ?"), { subnet });
+    if (!row.ok() || !row.rows.isEmpty())
+        return row;
+    return Status::failure(QStringLiteral("Подсеть ") + subnet
+        + QStringLiteral(" удалена из базы данных другим пользователем или в другом окне."));
 }
 
-SqlResult treeRowOf(DB& db, const QString& subnet)
+Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
 {
-    return db.run(QStringLiteral("SELECT 1 FROM subnets WHERE subnet = ?"), { subnet });
+    return db.writeTransaction([&] {
+        if (const Status stored = requireTreeRow(db, subnet); !stored.ok())
+            return stored;
+        StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
+        StatementBatch update(db, QStringLiteral("UPDATE hosts SET note=? WHERE host=?"));
+        for (const SavedRow& row : rows) {
+            // The subnet's row was checked in this transaction, so a constraint here is the
+            // address stored already.
+            Status written = insert.attempt({ subnet, row.host, row.note });
+            if (written.isConstraint())
+                written = row.replaceNote ? update.attempt({ row.note, row.host }) : Status();
+            if (!written.ok())
+                return written;
+        }
+        return Status();
+    });
+}
+
+Status deleteHosts(DB& db, const QVariantList& hosts)
+{
+    return db.writeTransaction([&] {
+        // Kept as is: the address alone picks the row, whatever subnet stores it.
+        StatementBatch remove(db, QStringLiteral("DELETE FROM hosts WHERE host=?"));
+        Status done;
+        for (int i = 0; i < hosts.size() && done.ok(); ++i)
+            done = remove.run({ hosts.at(i) });
+        return done;
+    });
 }
 
 } // namespace hostTable

@@ -13,16 +13,27 @@ namespace hostTable {
 
 SqlResult hostsOfSubnet(DB& db, const QString& subnet); // host, note in stored order
 SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const QString& note);
-SqlResult updateNote(DB& db, const QString& note, const QString& host);
-SqlResult deleteHost(DB& db, const QVariant& host);
 SqlResult deleteSubnet(DB& db, const QString& subnet);
 
-// Inserts the row; when the address is stored already (under any subnet) only its note is
-// updated, and only with `replaceNote`: a note that the user did not write in this window must
-// not overwrite a stored one. A null note is stored as the empty text.
-SqlResult saveHost(DB& db, const QString& subnet, const QString& host, const QString& note, bool replaceNote);
+// One row of a save. `replaceNote`: the note was written by the user in this window; only such
+// a note may overwrite one that is stored already. A null note is stored as the empty text.
+struct SavedRow {
+    QString host;
+    QString note;
+    bool replaceNote = false;
+};
 
-// One row (1) when `subnet` is a row of the tree, none when it was deleted.
-SqlResult treeRowOf(DB& db, const QString& subnet);
+// Ok while `subnet` is a row of the tree; else a refusal that says another user or window
+// deleted it. Run inside the write transaction of what it guards: hosts under a subnet that no
+// tree row has would be invisible, and would capture later saves of the same addresses.
+Status requireTreeRow(DB& db, const QString& subnet);
+
+// Inserts each row under `subnet`; an address stored already (under any subnet) gets only its
+// note updated, and only with `replaceNote`. One write transaction with the subnet's check:
+// every row, or none.
+Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows);
+
+// Deletes the hosts with these addresses, whatever subnet stores them, in one transaction.
+Status deleteHosts(DB& db, const QVariantList& hosts);
 
 } // namespace hostTable

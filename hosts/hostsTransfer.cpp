@@ -48,7 +48,6 @@ void hostsWindow::importCsv()
         return;
     const Status written = hostListCsv::write(*db, windowSubnet, loaded.value);
     if (!written.ok())
-        return messages::error(
-            this, QStringLiteral("Импорт не выполнен, база данных не изменилась.\n") + written.errorText);
+        return messages::error(this, notStored(QStringLiteral("Импорт не выполнен"), written));
     viewRecords(windowSubnet);
 }

@@ -113,8 +113,8 @@ void hostsWindow::contextMenu(const QPoint& point)
 
 void hostsWindow::validateIP(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& parent)
 {
-    if (parent == QVector<int> { hostModel::noteWrittenRole })
-        return; // the mark of a note edit whose text was checked a moment ago
+    if (hostModel::onlyMarks(parent))
+        return; // the text of the row was checked when it changed
     for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
         for (int column = topLeft.column(); column <= bottomRight.column(); ++column)
             checkAddress(row);
@@ -141,42 +141,41 @@ bool hostsWindow::succeeded(const SqlResult& result)
     return false;
 }
 
+QString hostsWindow::notStored(const QString& what, const Status& failure)
+{
+    QString text = what + QStringLiteral(", база данных не изменилась.\n");
+    if (failure.code == sqlite::Busy || failure.code == sqlite::Locked)
+        text += QStringLiteral("Базу данных занимает другая программа или другое окно, попробуйте ещё раз.\n");
+    return text + failure.errorText;
+}
+
 void hostsWindow::saveData(const QString& subnet)
 {
     messages::warning(nullptr, QStringLiteral("Внимание!"),
         // Kept as is: "Примечание" capitalised, as the column it names.
         QStringLiteral("Если IP-адрес уже существует в базе данных,\nбудет обновлено только Примечание"));
-    if (!subnetStillStored(subnet))
-        return;
-    for (int row = 0; row < model->rowCount(); ++row) {
-        const QStandardItem* address = model->item(row, 0);
-        if (!address)
-            continue;
-        if (address->text().isEmpty()) {
+    // The boxes first: no write lock is held while one waits for the user.
+    for (int row = 0; row < model->rowCount(); ++row)
+        if (const QStandardItem* address = model->item(row, 0); address && address->text().isEmpty())
             messages::critical(
                 nullptr, QStringLiteral("Ошибка!"), QStringLiteral("Ячейка IP-адреса должна быть заполнена"));
+    QVector<hostTable::SavedRow> rows;
+    QVector<QStandardItem*> written; // their address cells
+    for (int row = 0; row < model->rowCount(); ++row) {
+        QStandardItem* address = model->item(row, 0);
+        if (!address || address->text().isEmpty() || address->data(hostModel::unchangedRole).isValid())
             continue;
-        }
         const QStandardItem* note = model->item(row, 1);
-        const bool written = note && note->data(hostModel::noteWrittenRole).toBool();
-        if (!succeeded(hostTable::saveHost(*db, subnet, address->text(), note ? note->text() : QString(), written)))
-            return;
+        rows << hostTable::SavedRow { address->text(), note ? note->text() : QString(),
+            note && note->data(hostModel::noteWrittenRole).toBool() };
+        written << address;
     }
+    const Status saved = hostTable::saveRows(*db, subnet, rows);
+    if (!saved.ok())
+        return messages::error(this, notStored(QStringLiteral("Хосты не сохранены"), saved));
+    for (QStandardItem* address : written)
+        address->setData(true, hostModel::unchangedRole);
     refreshHints();
-}
-
-// Rows saved under a subnet that no tree row has would be invisible, and would capture later
-// saves of the same addresses from other windows.
-bool hostsWindow::subnetStillStored(const QString& subnet)
-{
-    const SqlResult row = hostTable::treeRowOf(*db, subnet);
-    if (!succeeded(row))
-        return false;
-    if (row.rows.isEmpty())
-        messages::error(nullptr,
-            QStringLiteral("Подсеть ") + subnet
-                + QStringLiteral(" удалена из базы данных (возможно, в другом окне): хосты не сохранены"));
-    return !row.rows.isEmpty();
 }
 
 void hostsWindow::viewRecords(const QString& subnet)
@@ -208,10 +207,12 @@ void hostsWindow::deleteRecords(const QString& subnet)
     if (!messages::question(this, QStringLiteral("Удалить строки"),
             QStringLiteral("Вы действительно хотите удалить выбранные строки?"), false))
         return;
-    const QModelIndexList rows = hosts->tableView->selectionModel()->selectedRows();
-    for (const QModelIndex& row : rows)
-        if (!succeeded(hostTable::deleteHost(*db, row.data())))
-            return;
+    QVariantList selected;
+    for (const QModelIndex& row : hosts->tableView->selectionModel()->selectedRows())
+        selected << row.data();
+    // One transaction: a delete stopped half way would leave half the list for the user to redo.
+    if (const Status deleted = hostTable::deleteHosts(*db, selected); !deleted.ok())
+        return messages::error(this, notStored(QStringLiteral("Хосты не удалены"), deleted));
     model->clear();
     viewRecords(subnet);
 }

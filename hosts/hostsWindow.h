@@ -55,8 +55,8 @@ private:
     // From now on every edit of `model` is checked against the window subnet.
     void watchModel();
     void checkAddress(int row);
-    // False, after telling the user, when the window subnet is no longer a row of the tree.
-    bool subnetStillStored(const QString& subnet);
+    // The box text of a write that stored nothing: `what`, then why.
+    static QString notStored(const QString& what, const Status& failure);
     // False, after telling the user, when the statement failed.
     bool succeeded(const SqlResult& result);
 

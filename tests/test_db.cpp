@@ -1,4 +1,5 @@
 #include "db/DB.h"
+#include "hosts/hostTable.h"
 #include "tests/support/dataSupport.h"
 #include "tests/support/readOnlyFile.h"
 #include "tree/inventoryCsv.h"
@@ -7,13 +8,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSemaphore>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QtTest>
 
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -23,27 +21,6 @@ QStringList columnsOf(DbProbe& probe, const QString& table)
     for (const QVariantList& row : probe.rows(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
         names << row.value(1).toString();
     return names;
-}
-
-// Another connection, on a thread of its own, holds the write lock until its timer commits.
-void holdWriteLock(const QString& file, int ms, bool* taken, QSemaphore* locked)
-{
-    {
-        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
-        holder.setDatabaseName(file);
-        holder.open();
-        QSqlQuery q(holder);
-        *taken = q.exec(QStringLiteral("BEGIN IMMEDIATE"));
-        locked->release();
-        QEventLoop loop;
-        QTimer::singleShot(ms, &loop, [&] {
-            q.exec(QStringLiteral("COMMIT"));
-            loop.quit();
-        });
-        if (*taken)
-            loop.exec();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
 }
 
 } // namespace
@@ -138,13 +115,9 @@ private slots:
         QVERIFY(writer.run("DELETE FROM hosts WHERE host=?", { "10.0.0.1" }).ok());
         QVERIFY2(timer.elapsed() < 4000, "a finished read must not make a writer wait for the busy time-out");
 
-        bool taken = false;
-        QSemaphore locked;
-        std::thread holder(holdWriteLock, dir->dbPath(), 300, &taken, &locked);
-        locked.acquire();
+        WriteLockHolder holder(dir->dbPath(), 300);
+        QVERIFY(holder.taken());
         const SqlResult waited = writer.run("DELETE FROM hosts WHERE host=?", { "10.0.0.2" });
-        holder.join();
-        QVERIFY(taken);
         QVERIFY2(waited.ok(), qPrintable(waited.errorText));
     }
 
@@ -193,6 +166,47 @@ private slots:
         QCOMPARE(inventoryCsv::exportTo(*db, target).code, int(sqlite::Busy));
         QCOMPARE(fileBytes(target), QByteArray("old"));
         QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), before);
+    }
+
+    // A host list saved by one connection while another changes the file: every row, or none.
+    void hostSaveAllOrNothing_data()
+    {
+        QTest::addColumn<QString>("change"); // by another connection, before the save
+        QTest::addColumn<QString>("fault"); // part of the save's failure; null when it succeeds
+        QTest::addColumn<QStringList>("stored"); // subnet|host|note in id order
+        const QStringList before { "192.168.0.0/16|192.168.1.40|old", "192.168.1.0/24|192.168.1.10|gateway" };
+        const QStringList saved { "192.168.0.0/16|192.168.1.40|old", "192.168.1.0/24|192.168.1.10|typed",
+            "192.168.1.0/24|192.168.1.30|", "192.168.1.0/24|192.168.1.50|new" };
+        QTest::newRow("stored addresses get only a typed note") << QString() << QString() << saved;
+        QTest::newRow("another writer holds the lock a moment: waited for") << "lock" << QString() << saved;
+        QTest::newRow("branch deleted") << "DELETE FROM subnets WHERE subnet = '192.168.1.0/24'"
+                                        << "удалена из базы данных другим пользователем" << before;
+        QTest::newRow("the last row fails") << "CREATE TRIGGER fail AFTER INSERT ON hosts WHEN NEW.host = "
+                                               "'192.168.1.50' BEGIN SELECT abs(-9223372036854775808); END"
+                                            << "integer overflow" << before;
+    }
+
+    void hostSaveAllOrNothing()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, fault);
+        QFETCH(QStringList, stored);
+        DB db;
+        DbProbe probe(dir->dbPath());
+        QVERIFY(probe.exec("INSERT INTO subnets (subnet, name) VALUES ('192.168.0.0/16', 'org'), ('192.168.1.0/24', "
+                           "'lan')"));
+        QVERIFY(probe.addHosts(
+            { { "192.168.0.0/16", "192.168.1.40", "old" }, { "192.168.1.0/24", "192.168.1.10", "gateway" } }));
+        std::unique_ptr<WriteLockHolder> holder;
+        if (change == "lock")
+            holder = std::make_unique<WriteLockHolder>(dir->dbPath(), 300);
+        else if (!change.isEmpty())
+            QVERIFY(probe.exec(change));
+        const Status saved = hostTable::saveRows(db, "192.168.1.0/24",
+            { { "192.168.1.10", "typed", true }, { "192.168.1.40", "", false }, { "192.168.1.30", QString(), false },
+                { "192.168.1.50", "new", false } });
+        QVERIFY2(saved.ok() == fault.isNull() && saved.errorText.contains(fault), qPrintable(saved.errorText));
+        QCOMPARE(probe.lines("SELECT subnet, host, note FROM hosts ORDER BY id"), stored);
     }
 
     void notADatabaseIsRefusedAndLeftAlone_data()

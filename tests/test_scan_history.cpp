@@ -213,7 +213,12 @@ void TestScanHistory::sightingsMoveForward()
     const quint32 a = 0x7f000002, b = 0x7f000003;
     const QString select = "SELECT first_seen, first_method, first_port, last_seen, last_method, last_port FROM "
                            "sightings WHERE address = ?";
-    QVERIFY(scanHistory::record(db, outcome("2026-12-06T10:00:00Z", "ICMP", 0, { a })).ok());
+    {
+        WriteLockHolder writer(dir->dbPath(), 300); // recording waits for another writer, not refused at once
+        QVERIFY(writer.taken());
+        const SqlResult first = scanHistory::record(db, outcome("2026-12-06T10:00:00Z", "ICMP", 0, { a }));
+        QVERIFY2(first.ok(), qPrintable(first.errorText));
+    }
     QVERIFY(scanHistory::record(db, outcome("2026-12-06T11:00:00Z", "TCP", 22, { a, b })).ok());
     QVERIFY(scanHistory::record(db, outcome("2026-12-06T10:30:00Z", "TCP", 80, { a, b })).ok()); // clock went back
     DbProbe probe(dir->dbPath());

@@ -1,11 +1,14 @@
 #include "tests/support/dataSupport.h"
 
 #include <QCryptographicHash>
+#include <QEventLoop>
 #include <QFile>
+#include <QSemaphore>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -140,4 +143,33 @@ QStringList DbProbe::inventory()
                QStringLiteral("SELECT s.name, s.subnet, p.subnet, s.parent_subnet, s.parent_id IS NULL FROM subnets s "
                               "LEFT JOIN subnets p ON p.id = s.parent_id ORDER BY s.id"))
         + lines(QStringLiteral("SELECT subnet, host, note FROM hosts ORDER BY id"));
+}
+
+WriteLockHolder::WriteLockHolder(const QString& file, int ms)
+{
+    QSemaphore locked;
+    holder = std::thread([this, file, ms, &locked] {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+            db.setDatabaseName(file);
+            db.open();
+            QSqlQuery q(db);
+            took = q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            locked.release();
+            QEventLoop loop;
+            QTimer::singleShot(ms, &loop, [&] {
+                q.exec(QStringLiteral("COMMIT"));
+                loop.quit();
+            });
+            if (took)
+                loop.exec();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    });
+    locked.acquire();
+}
+
+WriteLockHolder::~WriteLockHolder()
+{
+    holder.join();
 }

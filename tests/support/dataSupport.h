@@ -5,6 +5,8 @@
 #include <QVariantList>
 #include <QVector>
 
+#include <thread>
+
 // A fresh data directory for one test; ZARVIN_SUBNETS_DIR names it while the object lives.
 class TempDataDir {
 public:
@@ -52,4 +54,17 @@ public:
 
 private:
     QString name;
+};
+
+// Another connection, on a thread of its own, takes the write lock of `file` when built and commits
+// `ms` milliseconds later; the object's end waits for that.
+class WriteLockHolder {
+public:
+    WriteLockHolder(const QString& file, int ms);
+    ~WriteLockHolder();
+    bool taken() const { return took; }
+
+private:
+    std::thread holder;
+    bool took = false;
 };
