@@ -8,7 +8,7 @@
 
 // SQLite primary result codes that callers tell apart.
 namespace sqlite {
-enum Code { Ok = 0, Error = 1, Busy = 5, Locked = 6, ReadOnly = 8, Full = 13, Constraint = 19 };
+enum Code { Ok = 0, Error = 1, Abort = 4, Busy = 5, Locked = 6, ReadOnly = 8, Full = 13, Constraint = 19 };
 // ERROR, PERM, ABORT, BUSY, LOCKED, READONLY, INTERRUPT, IOERR, FULL, CANTOPEN, PROTOCOL, EMPTY, SCHEMA.
 bool isOperational(int code);
 } // namespace sqlite
