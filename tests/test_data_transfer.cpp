@@ -154,6 +154,7 @@ void TestDataTransfer::backupAndRestore()
 // nothing; Импортировать writes and the table shows the stored hosts. The table goes out as CSV.
 void TestDataTransfer::hostListImportAndExport()
 {
+    QVERIFY(probe->exec("INSERT INTO subnets (subnet, name) VALUES ('192.168.1.0/24', 'Склад')"));
     QVERIFY(probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('192.168.1.0/24', '192.168.1.5', 'старое'), "
                         "('192.168.1.0/24', '192.168.1.6', 'остаётся')"));
     QFile list(file("colleague.csv"));
@@ -189,8 +190,8 @@ void TestDataTransfer::hostListImportAndExport()
                             "Отклонено строк: 2\n5: Хост с адресом 192.168.2.1 не входит в подсеть 192.168.1.0/24\n6";
     QCOMPARE(summaries, QStringList({ summary, summary }));
     QCOMPARE(stored(),
-        QStringList({ "192.168.1.0/24|192.168.1.5|новое", "192.168.1.0/24|192.168.1.6|остаётся",
-            "192.168.1.0/24|192.168.1.10|принтер" }));
+        QStringList({ "Склад|192.168.1.0/24|NULL|NULL|1", "192.168.1.0/24|192.168.1.5|новое",
+            "192.168.1.0/24|192.168.1.6|остаётся", "192.168.1.0/24|192.168.1.10|принтер" }));
     QCOMPARE(hostRows(hosts.get())->rowCount(), 3);
 
     thenFile(file("out.csv"));

@@ -124,14 +124,27 @@ bool DbProbe::execEach(const QString& sql, const QVector<QVariantList>& rows)
 
 bool DbProbe::addSubnets(const QVector<QVariantList>& rows)
 {
-    return execEach(
+    return execEachBesideRules(
         QStringLiteral("INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)"),
         rows);
 }
 
 bool DbProbe::addHosts(const QVector<QVariantList>& rows)
 {
-    return execEach(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), rows);
+    return execEachBesideRules(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), rows);
+}
+
+bool DbProbe::execEachBesideRules(const QString& sql, const QVector<QVariantList>& values)
+{
+    const QVector<QVariantList> triggers = rows(QStringLiteral("SELECT name, sql FROM sqlite_master WHERE type = "
+                                                               "'trigger' AND name LIKE 'zarvin!_%' ESCAPE '!'"));
+    bool ok = exec(QStringLiteral("BEGIN IMMEDIATE"));
+    for (const QVariantList& t : triggers)
+        ok = ok && exec(QStringLiteral("DROP TRIGGER ") + t.value(0).toString());
+    ok = ok && execEach(sql, values);
+    for (const QVariantList& t : triggers)
+        ok = ok && exec(t.value(1).toString());
+    return exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) && ok;
 }
 
 QStringList DbProbe::inventory()

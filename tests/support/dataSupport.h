@@ -44,8 +44,11 @@ public:
     // Runs `sql` once for each row of parameters; false from the first that fails.
     bool execEach(const QString& sql, const QVector<QVariantList>& rows);
     // Rows of the tree as (id, name, subnet, parent_id, parent_subnet); hosts as (subnet, host, note).
+    // Written as an older file may hold them: the file's own rules (its triggers) are lifted
+    // meanwhile, so a host without its tree row or an orphan branch can be set up.
     bool addSubnets(const QVector<QVariantList>& rows);
     bool addHosts(const QVector<QVariantList>& rows);
+    bool execEachBesideRules(const QString& sql, const QVector<QVariantList>& rows);
     // The tree as name|subnet|parent's subnet through parent_id|parent_subnet|parent_id IS NULL, then
     // the hosts as subnet|host|note, each in id order.
     QStringList inventory();
