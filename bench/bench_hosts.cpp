@@ -136,6 +136,16 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     qputenv("ZARVIN_SUBNETS_DIR", dir.path().toUtf8());
     clock_.start();
+    {
+        // Hosts go only under tree rows: one organisation with the three subnets as its branches.
+        DB db;
+        must(db.run(QStringLiteral("INSERT INTO subnets (id, subnet, name) VALUES (1, '10.0.0.0/8', 'Организация')")));
+        for (const char* branch : { "10.1.0.0/16", "10.2.0.0/24", "10.3.0.0/24" })
+            must(db.run(
+                QStringLiteral(
+                    "INSERT INTO subnets (subnet, name, parent_id, parent_subnet) VALUES (?, ?, 1, '10.0.0.0/8')"),
+                { QString::fromLatin1(branch), QString::fromLatin1(branch) }));
+    }
 
     const QString big = QStringLiteral("10.1.0.0/16");
     const QVector<QVariantList> bigRows = hostRows(*net::parseNetwork(big));
@@ -149,7 +159,6 @@ int main(int argc, char** argv)
     const QString lan = QStringLiteral("10.2.0.0/24");
     const QVector<QVariantList> lanRows = hostRows(*net::parseNetwork(lan));
     {
-        must(DB {}.run(QStringLiteral("INSERT INTO subnets (subnet, name) VALUES (?, ?)"), { lan, lan }));
         hostsWindow window(lan);
         auto* model = qobject_cast<QStandardItemModel*>(tableOf(&window)->model());
         for (const QVariantList& row : lanRows) {

@@ -2,6 +2,7 @@
 
 #include "db/dataDir.h"
 #include "db/historySchema.h"
+#include "db/treeRules.h"
 
 #include <QAtomicInt>
 #include <QFile>
@@ -71,7 +72,7 @@ int primaryCode(const QSqlError& error)
 
 Status failure(const QSqlError& error)
 {
-    return Status::failure(error.text(), primaryCode(error));
+    return treeRules::explained(Status::failure(error.text(), primaryCode(error)));
 }
 
 } // namespace
@@ -80,7 +81,7 @@ Status statusOf(const QSqlError& error)
 {
     // Never ok: a statement that did not run fails even when Qt recorded no error.
     const int code = primaryCode(error);
-    return Status::failure(error.text(), code == sqlite::Ok ? sqlite::Error : code);
+    return treeRules::explained(Status::failure(error.text(), code == sqlite::Ok ? sqlite::Error : code));
 }
 
 DB::DB(const QString& file)
@@ -202,6 +203,8 @@ Status DB::prepareSchema()
         return indexed;
     if (const SqlResult history = historySchema::prepare(*this); !history.ok())
         return history;
+    if (const SqlResult rules = treeRules::prepare(*this); !rules.ok())
+        return rules;
     // Compacting can wait for a later construction; the window need not wait out the busy
     // time-out for it while another program reads the file.
     const SqlResult vacuum = [this] {

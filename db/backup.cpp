@@ -195,8 +195,10 @@ QStringList columnsIn(DB& db, const QString& schema, const QString& table)
 QStringList sharedTables(DB& db)
 {
     QStringList shared;
-    const SqlResult tables = db.run(QStringLiteral(
-        "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!'"));
+    // The tree first: a host goes in only under a tree row that is already there.
+    const SqlResult tables = db.run(
+        QStringLiteral("SELECT name FROM main.sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' "
+                       "ESCAPE '!' ORDER BY name <> 'subnets', rowid"));
     for (const QVariantList& r : tables.rows) {
         const QString table = r.value(0).toString();
         const QStringList columns = columnsIn(db, QStringLiteral("main"), table);

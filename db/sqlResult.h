@@ -11,6 +11,7 @@ namespace sqlite {
 enum Code {
     Ok = 0,
     Error = 1,
+    Abort = 4,
     Busy = 5,
     Locked = 6,
     ReadOnly = 8,

@@ -86,7 +86,7 @@ void TestBackup::copyWhileAnotherConnectionWrites()
                                "'11.%1.%2.0/24', 1, '10.0.0.0/8')")
                            .arg(i / 256)
                            .arg(i % 256));
-                q.exec(QString("INSERT INTO hosts (subnet, host, note) VALUES ('x', '11.%1.%2.1', 'w')")
+                q.exec(QString("INSERT INTO hosts (subnet, host, note) VALUES ('11.%1.%2.0/24', '11.%1.%2.1', 'w')")
                            .arg(i / 256)
                            .arg(i % 256));
                 if (conn.commit())

@@ -279,9 +279,10 @@ void TestCsvFiles::hostListPreview()
     QFETCH(QStringList, stored);
     DB db;
     DbProbe probe(dir->dbPath());
-    QVERIFY(probe.exec("INSERT INTO subnets (subnet, name) VALUES ('192.168.1.0/24', 'lan'), ('10.0.0.7/32', 'one')"));
-    QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES ('192.168.1.0/24', '192.168.1.5', 'old'), "
-                       "('192.168.1.0/24', '192.168.1.6', 'keep'), ('192.168.0.0/16', '192.168.1.7', 'other')"));
+    QVERIFY(probe.addSubnets({ { 1, "Склад", "192.168.1.0/24", QVariant(), QVariant() },
+        { 2, "Один адрес", "10.0.0.7/32", QVariant(), QVariant() } }));
+    QVERIFY(probe.addHosts({ { "192.168.1.0/24", "192.168.1.5", "old" }, { "192.168.1.0/24", "192.168.1.6", "keep" },
+        { "192.168.0.0/16", "192.168.1.7", "other" } }));
     QBuffer file;
     file.setData(bytes);
     file.open(QIODevice::ReadOnly);

@@ -154,6 +154,7 @@ void TestDataTransfer::backupAndRestore()
 // nothing; Импортировать writes and the table shows the stored hosts. The table goes out as CSV.
 void TestDataTransfer::hostListImportAndExport()
 {
+    QVERIFY(probe->exec("INSERT INTO subnets (subnet, name) VALUES ('192.168.1.0/24', 'Склад')"));
     QVERIFY(probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('192.168.1.0/24', '192.168.1.5', 'старое'), "
                         "('192.168.1.0/24', '192.168.1.6', 'остаётся')"));
     QFile list(file("colleague.csv"));
@@ -164,9 +165,10 @@ void TestDataTransfer::hostListImportAndExport()
     hosts = std::make_unique<hostsWindow>("192.168.1.0/24");
     hosts->show();
     QVERIFY(QTest::qWaitForWindowExposed(hosts.get()));
+    QVERIFY(probe->exec("DELETE FROM subnets"));
     const QStringList before = stored();
     QStringList summaries;
-    // The first import is refused: the subnet is not yet a row of the tree.
+    // The first import is refused: the subnet is no longer a row of the tree.
     for (const char* button : { "Cancel", "pbImportRows", "pbImportRows" }) {
         thenFile(file("colleague.csv"));
         answerer->then([&summaries, button](QWidget* w) {
@@ -193,14 +195,14 @@ void TestDataTransfer::hostListImportAndExport()
             QCOMPARE(lastBox(),
                 "Импорт не выполнен, база данных не изменилась.\nПодсеть 192.168.1.0/24 удалена из "
                 "базы данных другим пользователем или в другом окне.");
-            QVERIFY(probe->exec("INSERT INTO subnets (subnet, name) VALUES ('192.168.1.0/24', 'lan')"));
+            QVERIFY(probe->exec("INSERT INTO subnets (subnet, name) VALUES ('192.168.1.0/24', 'Склад')"));
         }
     }
     const QString summary = "Новых адресов: 1\nСохранённых адресов с новым примечанием: 1\nБез изменений: 1\n"
                             "Отклонено строк: 2\n5: Хост с адресом 192.168.2.1 не входит в подсеть 192.168.1.0/24\n6";
     QCOMPARE(summaries, QStringList({ summary, summary, summary }));
     QCOMPARE(stored(),
-        QStringList({ "lan|192.168.1.0/24|NULL|NULL|1", "192.168.1.0/24|192.168.1.5|новое",
+        QStringList({ "Склад|192.168.1.0/24|NULL|NULL|1", "192.168.1.0/24|192.168.1.5|новое",
             "192.168.1.0/24|192.168.1.6|остаётся", "192.168.1.0/24|192.168.1.10|принтер" }));
     QCOMPARE(hostRows(hosts.get())->rowCount(), 3);
 

@@ -11,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -23,7 +24,26 @@ QStringList columnsOf(DbProbe& probe, const QString& table)
     return names;
 }
 
+// An organisation with one branch and a host in it; the tables and rules come first.
+void seedTree(const QString& file)
+{
+    DB {};
+    DbProbe seed(file);
+    QVERIFY(seed.addSubnets(
+        { { 1, "Орг", "10.0.0.0/8", QVariant(), QVariant() }, { 2, "Север", "10.1.0.0/16", 1, "10.0.0.0/8" } }));
+    QVERIFY(seed.addHosts({ { "10.1.0.0/16", "10.1.0.5", "принтер" } }));
+}
+
+// What a tree command ended in, as text: its refusal, "done" or "refused", or the failure.
+using Command = std::function<QString(DB&)>;
+QString outcome(const Result<bool>& r)
+{
+    return !r.ok() ? r.errorText : r.value ? QStringLiteral("done") : QStringLiteral("refused");
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Command)
 
 class TestDb : public QObject {
     Q_OBJECT
@@ -91,8 +111,8 @@ private slots:
         QVERIFY(!dupSubnet.errorText.isEmpty());
 
         const QString insertHost = "INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)";
-        QVERIFY(db.run(insertHost, { "10.0.0.0/24", "10.0.0.5", "" }).ok());
-        QVERIFY(db.run(insertHost, { "10.1.0.0/24", "10.0.0.5", "elsewhere" }).isConstraint());
+        QVERIFY(db.run(insertHost, { "10.0.0.0/8", "10.0.0.5", "" }).ok());
+        QVERIFY(db.run(insertHost, { "10.0.0.0/8", "10.0.0.5", "again" }).isConstraint());
         QVERIFY(!db.run("SELEC nonsense").isConstraint());
     }
 
@@ -101,6 +121,7 @@ private slots:
     void readsLeaveNoLockBehind()
     {
         DB reader;
+        QVERIFY(reader.run("INSERT INTO subnets (subnet, name) VALUES ('10.0.0.0/24', 'Org')").ok());
         for (int i = 0; i < 50; ++i)
             QVERIFY(reader
                         .run("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)",
@@ -193,8 +214,8 @@ private slots:
         QFETCH(QStringList, stored);
         DB db;
         DbProbe probe(dir->dbPath());
-        QVERIFY(probe.exec("INSERT INTO subnets (subnet, name) VALUES ('192.168.0.0/16', 'org'), ('192.168.1.0/24', "
-                           "'lan')"));
+        QVERIFY(probe.addSubnets({ { 1, "org", "192.168.0.0/16", QVariant(), QVariant() },
+            { 2, "lan", "192.168.1.0/24", 1, "192.168.0.0/16" } }));
         QVERIFY(probe.addHosts(
             { { "192.168.0.0/16", "192.168.1.40", "old" }, { "192.168.1.0/24", "192.168.1.10", "gateway" } }));
         std::unique_ptr<WriteLockHolder> holder;
@@ -282,7 +303,7 @@ private slots:
     void compactionPutOff()
     {
         QFETCH(bool, readOnly);
-        DB {};
+        QVERIFY(DB {}.run("INSERT INTO subnets (subnet, name) VALUES ('10.0.0.0/24', 'Org')").ok());
         DbProbe reader(dir->dbPath());
         QVERIFY(reader.exec("BEGIN"));
         QCOMPARE(reader.rows("SELECT count(*) FROM hosts").size(), 1);
@@ -293,11 +314,131 @@ private slots:
         }
         DB db;
         QCOMPARE(db.isReadOnly(), readOnly);
-        QCOMPARE(db.run("SELECT count(*) FROM subnets").rows, QVector<QVariantList>({ { 0 } }));
+        QCOMPARE(db.run("SELECT count(*) FROM subnets").rows, QVector<QVariantList>({ { 1 } }));
         if (!readOnly)
             QVERIFY(reader.exec("COMMIT"));
         const SqlResult write = db.run("INSERT INTO hosts (subnet, host, note) VALUES ('10.0.0.0/24', '10.0.0.1', '')");
         QCOMPARE(write.code, readOnly ? 8 : 0);
+    }
+
+    // Another copy holds the write lock with its change while a command starts: the command waits,
+    // then checks and writes under one lock, and refuses what the change made wrong.
+    void commandAfterAnotherWriter_data()
+    {
+        QTest::addColumn<QStringList>("change");
+        QTest::addColumn<Command>("command");
+        QTest::addColumn<QString>("expected");
+        const QString child
+            = "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('%1', '%2', %3, '%4')";
+        const QStringList branchGone { "DELETE FROM subnets WHERE subnet = '10.1.0.0/16'",
+            "DELETE FROM hosts WHERE subnet = '10.1.0.0/16'" };
+        const auto add = [](const QString& subnet, const QString& parent) {
+            return Command([=](DB& db) {
+                const auto r = subnetTable::insertBranchUnder(db, "Новый", subnet, parent);
+                return !r.ok() ? r.errorText : r.value.value_or("done");
+            });
+        };
+        QTest::newRow("overlapping sibling")
+            << QStringList { child.arg("Юг", "10.3.0.0/16", "1", "10.0.0.0/8") } << add("10.3.0.0/17", "10.0.0.0/8")
+            << "10.3.0.0/17 входит в существующую подсеть";
+        QTest::newRow("parent deleted") << branchGone << add("10.1.1.0/24", "10.1.0.0/16")
+                                        << "Подсеть 10.1.0.0/16 больше не существует";
+        QTest::newRow("child added before the delete")
+            << QStringList { child.arg("Цех", "10.1.1.0/24", "2", "10.1.0.0/16") }
+            << Command([](DB& db) { return outcome(subnetTable::deleteRowWithHosts(db, "10.1.0.0/16")); }) << "refused";
+        QTest::newRow("renamed row deleted") << branchGone << Command([](DB& db) {
+            return outcome(subnetTable::renameStored(db, "Новое", "10.1.0.0/16"));
+        }) << "refused";
+        QTest::newRow("second organisation")
+            << QStringList { "DELETE FROM subnets", "DELETE FROM hosts",
+                   "INSERT INTO subnets (subnet, name) VALUES ('172.16.0.0/12', 'Чужая')" }
+            << Command([](DB& db) { return outcome(subnetTable::insertFirstOrganisation(db, "Своя", "10.0.0.0/8")); })
+            << "refused";
+    }
+
+    void commandAfterAnotherWriter()
+    {
+        QFETCH(QStringList, change);
+        QFETCH(Command, command);
+        QFETCH(QString, expected);
+        seedTree(dir->dbPath());
+        DB db;
+        QString done;
+        {
+            WriteLockHolder holder(dir->dbPath(), 200, change);
+            QVERIFY(holder.taken());
+            done = command(db);
+        }
+        QCOMPARE(done, expected);
+        DbProbe probe(dir->dbPath());
+        QCOMPARE(probe.rows("SELECT count(*) FROM subnets s WHERE parent_id IS NOT NULL AND NOT EXISTS (SELECT 1 "
+                            "FROM subnets p WHERE p.id = s.parent_id)"),
+            QVector<QVariantList> { { 0 } });
+        QCOMPARE(probe.rows("SELECT count(*) FROM subnets WHERE name LIKE 'Нов%' OR name = 'Своя'"),
+            QVector<QVariantList> { { 0 } });
+    }
+
+    // The file keeps the tree's rules against any client, and every statement of the program
+    // still passes. Through the program's own connection a refusal reads as its own check's.
+    void rulesHeldByTheFile_data()
+    {
+        QTest::addColumn<QStringList>("statements");
+        QTest::addColumn<QString>("refusal");
+        const QString parent = "Родительская подсеть больше не существует", host = "Подсеть хостов удалена",
+                      organisation = "В базе данных уже есть организация";
+        const QString branch = "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('x', "
+                               "'10.2.0.0/16', %1, '%2')";
+        QTest::newRow("parent id missing") << QStringList { branch.arg("9", "10.0.0.0/8") } << parent;
+        QTest::newRow("parent subnet missing") << QStringList { branch.arg("1", "10.9.0.0/16") } << parent;
+        QTest::newRow("branch moved under nothing")
+            << QStringList { "UPDATE subnets SET parent_id = 9 WHERE id = 2" } << parent;
+        QTest::newRow("parent's subnet changed")
+            << QStringList { "UPDATE subnets SET subnet = '11.0.0.0/8' WHERE id = 1" } << parent;
+        QTest::newRow("second organisation")
+            << QStringList { "INSERT INTO subnets (subnet, name) VALUES ('172.16.0.0/12', 'x')" } << organisation;
+        QTest::newRow("branch made an organisation")
+            << QStringList { "UPDATE subnets SET parent_id = NULL WHERE id = 2" } << organisation;
+        QTest::newRow("host without its subnet")
+            << QStringList { "INSERT INTO hosts (subnet, host) VALUES ('10.2.0.0/16', '10.2.0.1')" } << host;
+        QTest::newRow("host moved out") << QStringList { "UPDATE hosts SET subnet = '10.2.0.0/16'" } << host;
+        QTest::newRow("subnet changed under its hosts")
+            << QStringList { "UPDATE subnets SET subnet = '10.2.0.0/16' WHERE id = 2" } << host;
+        QTest::newRow("row before its hosts") << QStringList { "DELETE FROM subnets WHERE subnet = '10.1.0.0/16'",
+            "DELETE FROM hosts WHERE subnet = '10.1.0.0/16'" }
+                                              << QString();
+        QTest::newRow("everything emptied, a new organisation") << QStringList { "DELETE FROM subnets",
+            "DELETE FROM hosts",
+            "INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES ('10.0.0.0/8', NULL, NULL, 'y')" }
+                                                                << QString();
+        QTest::newRow("rename, branch and host added")
+            << QStringList { "UPDATE subnets SET name='y', subnet='10.1.0.0/16' WHERE subnet='10.1.0.0/16'",
+                   branch.arg("1", "10.0.0.0/8"),
+                   "INSERT INTO hosts (subnet, host, note) VALUES ('10.2.0.0/16', "
+                   "'10.2.0.1', '')",
+                   "UPDATE hosts SET note='n' WHERE host='10.1.0.5'" }
+            << QString();
+    }
+
+    void rulesHeldByTheFile()
+    {
+        QFETCH(QStringList, statements);
+        QFETCH(QString, refusal);
+        seedTree(dir->dbPath());
+        DbProbe client(dir->dbPath());
+        const QStringList before = client.inventory();
+        QVERIFY(client.exec("BEGIN"));
+        bool passed = true;
+        for (const QString& sql : statements)
+            passed = passed && client.exec(sql);
+        QVERIFY(client.exec(passed ? "COMMIT" : "ROLLBACK"));
+        QCOMPARE(passed, refusal.isEmpty());
+        if (passed)
+            return;
+        QCOMPARE(client.inventory(), before);
+        DB db;
+        const SqlResult r = db.run(statements.last());
+        QVERIFY2(r.code == sqlite::Abort && r.errorText.startsWith(refusal), qPrintable(r.errorText));
+        QVERIFY(r.errorText.contains("изменено другим пользователем"));
     }
 
     void missingDirectoryIsRefused()

@@ -243,8 +243,7 @@ void TestFindAndPlan::freeAddress()
     QFETCH(QString, typed);
     QFETCH(QStringList, appended);
     QFETCH(QString, warning);
-    probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.0.0/16', '10.1.0.1', ''), "
-                "('10.9.0.0/16', '10.1.0.3', '')");
+    QVERIFY(probe->addHosts({ { "10.1.0.0/16", "10.1.0.1", "" }, { "10.9.0.0/16", "10.1.0.3", "" } }));
     hostsWindow window(subnet);
     window.show();
     auto* table = window.findChild<QTableView*>("tableView");

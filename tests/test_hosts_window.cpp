@@ -92,8 +92,12 @@ void TestHostsWindow::init()
     dir = std::make_unique<TempDataDir>();
     DB {}; // the tables exist before the probe seeds them
     probe = std::make_unique<DbProbe>(dir->dbPath());
+    // One organisation, as the file allows, with every window's subnet a branch of it.
+    probe->exec(QStringLiteral("INSERT INTO subnets (id, subnet, name) VALUES (1, '0.0.0.0/0', 'Орг')"));
     for (const QString& subnet : { upper, lan, QStringLiteral("10.0.0.0/24"), scanned, pointToPoint })
-        probe->exec(QStringLiteral("INSERT INTO subnets (subnet, name) VALUES (?, ?)"), { subnet, subnet });
+        probe->exec(QStringLiteral("INSERT INTO subnets (subnet, name, parent_id, parent_subnet) VALUES (?, ?, 1, "
+                                   "'0.0.0.0/0')"),
+            { subnet, subnet });
     answers = std::make_unique<ModalAnswerer>();
 }
 

@@ -335,8 +335,9 @@ void TestTreeCommands::lastRowDeletedAsIfEmptied()
     QCOMPARE(boxTexts(*answerer), QStringList { askDelete });
 }
 
-// Another program changed the file behind the tree on screen: a second organisation, and a branch
-// under a parent it deleted, are refused with a box; nothing is inserted and the tree is reloaded.
+// Another program changed the file behind the tree on screen: a second organisation, a branch
+// under a parent it deleted, and a rename of a row it deleted are refused with a box saying so;
+// nothing is written and the tree is reloaded.
 void TestTreeCommands::staleTreeRefused()
 {
     openWindow();
@@ -351,12 +352,20 @@ void TestTreeCommands::staleTreeRefused()
     QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.0.0/16'"));
     add("Подфилиал", "10.1.1.0", 24, true, "10.1.0.0/16");
     QCOMPARE(storedTree() + treeLines(model()), theirs + theirs);
+    add("Юг", "10.2.0.0", 16);
+    clickRow("10.2.0.0/16");
+    thenDialog<editSubnetsWindow>([this](editSubnetsWindow& dialog) { // deleted while the dialog is open
+        QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.2.0.0/16'"));
+        retype(dialog.first, "Южный");
+    });
+    answerer->thenBox();
+    clickToolButton("editRow");
+    QCOMPARE(storedTree() + treeLines(model()), theirs + theirs);
+    const QString changed = " (дерево изменено другим пользователем или в другом окне): ";
     QCOMPARE(boxTexts(*answerer),
-        (QStringList { "Critical Ошибка: В базе данных уже есть организация (ее создали в другом окне или программе): "
-                       "организация не добавлена",
-            "Critical Ошибка: Подсеть 10.1.0.0/16 больше не существует (ее удалили в другом окне или программе): "
-            "филиал не "
-            "добавлен" }));
+        (QStringList { "Critical Ошибка: В базе данных уже есть организация" + changed + "организация не добавлена",
+            "Critical Ошибка: Подсеть 10.1.0.0/16 больше не существует" + changed + "филиал не добавлен",
+            "Critical Ошибка: Подсеть 10.2.0.0/16 больше не существует" + changed + "строка не переименована" }));
 }
 
 QTEST_MAIN(TestTreeCommands)

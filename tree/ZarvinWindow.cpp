@@ -2,6 +2,7 @@
 
 #include "calc/calculateSubnetsWindow.h"
 #include "db/DB.h"
+#include "db/treeRules.h"
 #include "gui/desktop.h"
 #include "gui/messages.h"
 #include "hosts/hostsWindow.h"
@@ -97,6 +98,12 @@ void ZarvinWindow::showDbError(const QString& text)
     messages::error(this, text);
 }
 
+void ZarvinWindow::refuseAfterChange(const QString& text)
+{
+    messages::error(nullptr, text);
+    load_data();
+}
+
 std::optional<QString> ZarvinWindow::firstSelectedSubnet() const
 {
     const QModelIndexList selected = ui->tree->selectionModel()->selectedIndexes();
@@ -148,19 +155,20 @@ AddOutcome ZarvinWindow::add_child(const Result<QStringList>& outputData)
     if (!outputData.ok() || outputData.value.size() < 3)
         return AddOutcome::Refused;
     const QStringList& row = outputData.value;
-    const Result<bool> inserted = subnetTable::insertBranchUnder(*db, row.at(0), row.at(1), row.at(2));
-    if (inserted.isConstraint())
+    const Result<std::optional<QString>> refusal = subnetTable::insertBranchUnder(*db, row.at(0), row.at(1), row.at(2));
+    if (refusal.isConstraint())
         return AddOutcome::DuplicateSubnet;
-    if (!inserted.ok()) {
-        showDbError(inserted.errorText);
+    if (!refusal.ok()) {
+        showDbError(refusal.errorText);
         return AddOutcome::Refused;
     }
-    if (!inserted.value)
-        messages::error(nullptr,
-            QStringLiteral("Подсеть ") + row.at(2)
-                + QStringLiteral(" больше не существует (ее удалили в другом окне или программе): филиал не добавлен"));
+    // The dialog's checks passed a moment ago: what breaks a rule now came from another user.
+    if (refusal.value) {
+        refuseAfterChange(*refusal.value + treeRules::changedElsewhere() + QStringLiteral(": филиал не добавлен"));
+        return AddOutcome::Refused;
+    }
     load_data();
-    return inserted.value ? AddOutcome::Added : AddOutcome::Refused;
+    return AddOutcome::Added;
 }
 
 void ZarvinWindow::update_menu_buttons()

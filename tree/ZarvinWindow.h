@@ -95,6 +95,8 @@ private:
     void setEmptyTreeActions();
     void reloadReplacedTree();
     void showDbError(const QString& text);
+    // A refusal that another user's change, come in meanwhile, caused: told, and the tree reloaded.
+    void refuseAfterChange(const QString& text);
     hostsWindow* openHostsWindow(const QString& subnet);
     // Puts the row status into the status bar and keeps it current.
     void watchRowStatus();

@@ -72,25 +72,17 @@ Result<QStringList> addSubnetsWindow::add(const std::optional<QString>& value)
 Result<QStringList> addSubnetsWindow::addBranch(const QString& name, const net::Network& network, const QString& parent)
 {
     const QString networkText = net::toText(network);
-    const auto parentNetwork = net::parseNetwork(parent);
-    if (!parentNetwork || !net::contains(*parentNetwork, network))
-        return Status::failure(networkText + QStringLiteral(" не принадлежит подсети ") + parent);
-    const SqlResult branches = subnetTable::branchSubnets(*db, parent);
-    if (!branches.ok())
-        return Status(branches);
-    if (checkSubnet(branches.rows, network))
-        return Status::failure(networkText + QStringLiteral(" входит в существующую подсеть"));
+    const Result<std::optional<QString>> refusal = subnetTable::branchRefusal(*db, networkText, parent);
+    if (!refusal.ok())
+        return Status(refusal);
+    if (refusal.value)
+        return Status::failure(*refusal.value);
     return QStringList { name, networkText, parent };
 }
 
 bool addSubnetsWindow::checkSubnet(const QVector<QVariantList>& result, const net::Network& currentValue)
 {
-    for (const QVariantList& row : result) {
-        const auto existing = net::parseNetwork(row.value(0).toString());
-        if (existing && net::overlaps(currentValue, *existing))
-            return true;
-    }
-    return false;
+    return subnetTable::overlapsAny(result, currentValue);
 }
 
 void addSubnetsWindow::suggest()

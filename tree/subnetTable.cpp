@@ -62,12 +62,58 @@ SqlResult rename(DB& db, const QString& name, const QString& subnet)
     return db.run(QStringLiteral("UPDATE subnets SET name=?, subnet=? WHERE subnet=?"), { name, subnet, subnet });
 }
 
-SqlResult deleteRowWithHosts(DB& db, const QString& subnet)
+bool overlapsAny(const QVector<QVariantList>& rows, const net::Network& network)
 {
-    // Kept as written, blanks around "=" included: statement texts stay as they have always been.
-    return db.runTogether({ QStringLiteral("DELETE FROM subnets WHERE subnet = ?"),
-                              QStringLiteral("DELETE FROM hosts WHERE subnet = ?") },
-        { subnet });
+    for (const QVariantList& row : rows) {
+        const auto existing = net::parseNetwork(row.value(0).toString());
+        if (existing && net::overlaps(network, *existing))
+            return true;
+    }
+    return false;
+}
+
+Result<std::optional<QString>> branchRefusal(DB& db, const QString& subnet, const QString& parentSubnet)
+{
+    const auto network = net::parseNetwork(subnet);
+    const auto parent = net::parseNetwork(parentSubnet);
+    if (!network || !parent || !net::contains(*parent, *network))
+        return std::optional<QString>(subnet + QStringLiteral(" не принадлежит подсети ") + parentSubnet);
+    const SqlResult branches = branchSubnets(db, parentSubnet);
+    if (!branches.ok())
+        return Status(branches);
+    if (overlapsAny(branches.rows, *network))
+        return std::optional<QString>(subnet + QStringLiteral(" входит в существующую подсеть"));
+    return std::optional<QString>();
+}
+
+Result<bool> deleteRowWithHosts(DB& db, const QString& subnet)
+{
+    bool hasBranches = false;
+    const SqlResult r = inWriteTransaction(db, [&] {
+        SqlResult step = childrenOf(db, subnet);
+        hasBranches = step.ok() && !step.rows.isEmpty();
+        if (!step.ok() || hasBranches)
+            return step;
+        // Kept as written, blanks around "=" included: statement texts stay as they have always been.
+        step = db.run(QStringLiteral("DELETE FROM subnets WHERE subnet = ?"), { subnet });
+        return step.ok() ? db.run(QStringLiteral("DELETE FROM hosts WHERE subnet = ?"), { subnet }) : step;
+    });
+    if (!r.ok())
+        return Result<bool>(r);
+    return !hasBranches;
+}
+
+Result<bool> renameStored(DB& db, const QString& name, const QString& subnet)
+{
+    bool gone = false;
+    const SqlResult r = inWriteTransaction(db, [&] {
+        const SqlResult row = idOfSubnet(db, subnet);
+        gone = row.ok() && row.rows.isEmpty();
+        return !row.ok() || gone ? row : rename(db, name, subnet);
+    });
+    if (!r.ok())
+        return Result<bool>(r);
+    return !gone;
 }
 
 SqlResult deleteEverything(DB& db)
@@ -95,19 +141,28 @@ Result<bool> insertFirstOrganisation(DB& db, const QString& name, const QString&
     return !occupied;
 }
 
-Result<bool> insertBranchUnder(DB& db, const QString& name, const QString& subnet, const QString& parentSubnet)
+Result<std::optional<QString>> insertBranchUnder(
+    DB& db, const QString& name, const QString& subnet, const QString& parentSubnet)
 {
-    bool parentGone = false;
-    const SqlResult r = inWriteTransaction(db, [&] {
+    std::optional<QString> refusal;
+    const SqlResult r = inWriteTransaction(db, [&]() -> SqlResult {
         const SqlResult parent = idOfSubnet(db, parentSubnet);
         if (!parent.ok())
             return parent;
-        parentGone = parent.rows.isEmpty();
-        return parentGone ? SqlResult {} : insertBranch(db, name, subnet, parent.rows.first().value(0), parentSubnet);
+        if (parent.rows.isEmpty()) {
+            refusal = QStringLiteral("Подсеть ") + parentSubnet + QStringLiteral(" больше не существует");
+            return {};
+        }
+        const Result<std::optional<QString>> broken = branchRefusal(db, subnet, parentSubnet);
+        if (!broken.ok() || broken.value) {
+            refusal = broken.value;
+            return Status(broken);
+        }
+        return insertBranch(db, name, subnet, parent.rows.first().value(0), parentSubnet);
     });
     if (!r.ok())
-        return Result<bool>(r);
-    return !parentGone;
+        return Status(r);
+    return refusal;
 }
 
 } // namespace subnetTable

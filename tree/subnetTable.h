@@ -1,9 +1,13 @@
 #pragma once
 
 #include "db/sqlResult.h"
+#include "net/ipv4.h"
 
 #include <QString>
 #include <QVariant>
+#include <QVector>
+
+#include <optional>
 
 class DB;
 
@@ -20,14 +24,26 @@ SqlResult childrenOf(DB& db, const QString& subnet); // parent_subnet, one row p
 SqlResult rowForEditing(DB& db, const QString& subnet); // id, name, subnet, parent_subnet
 SqlResult rename(DB& db, const QString& name, const QString& subnet);
 
-// Each of these runs as one transaction: on failure nothing has changed.
-// Another program may have changed the file since this tree was drawn, so the checks that the
-// tree on screen suggests are made again in the transaction of the insert:
-// the organisation goes only into an empty table, the branch only under a parent row that still
-// exists. The value says whether the row went in: false when refused, and then nothing changed.
+// Does `network` overlap the network in the first field of any row?
+bool overlapsAny(const QVector<QVariantList>& rows, const net::Network& network);
+// What a new branch `subnet` under `parentSubnet` would break, as the user is told: lying outside
+// the parent, or overlapping one of its branches (read now); none when it breaks neither.
+Result<std::optional<QString>> branchRefusal(DB& db, const QString& subnet, const QString& parentSubnet);
+
+// Each of these runs as one write transaction, checks and write together: on failure or refusal
+// nothing has changed. Another copy may have changed the file since this tree was drawn (and
+// since the dialog checked), so every rule is checked again under the write lock.
+// The organisation goes only into an empty table: false when refused.
 Result<bool> insertFirstOrganisation(DB& db, const QString& name, const QString& subnet);
-Result<bool> insertBranchUnder(DB& db, const QString& name, const QString& subnet, const QString& parentSubnet);
-SqlResult deleteRowWithHosts(DB& db, const QString& subnet);
+// The branch goes only under a parent row that still exists, inside it and overlapping none of
+// its branches; the value is the refusal, none when it went in. A duplicate subnet fails with
+// a constraint failure.
+Result<std::optional<QString>> insertBranchUnder(
+    DB& db, const QString& name, const QString& subnet, const QString& parentSubnet);
+// The row and its host list go only while it has no branches: false when it has.
+Result<bool> deleteRowWithHosts(DB& db, const QString& subnet);
+// Only a row still stored is renamed: false when it is gone.
+Result<bool> renameStored(DB& db, const QString& name, const QString& subnet);
 SqlResult deleteEverything(DB& db);
 
 } // namespace subnetTable

@@ -2,6 +2,7 @@
 #include "tree/ZarvinWindow.h"
 
 #include "db/DB.h"
+#include "db/treeRules.h"
 #include "gui/messages.h"
 #include "tree/addSubnetsWindow.h"
 #include "tree/editSubnetsWindow.h"
@@ -65,10 +66,8 @@ AddOutcome ZarvinWindow::createOrg(const Result<QStringList>& outputData)
         return AddOutcome::Refused;
     }
     if (!inserted.value) {
-        messages::error(nullptr,
-            QStringLiteral("В базе данных уже есть организация (ее создали в другом окне или программе): "
-                           "организация не добавлена"));
-        load_data();
+        refuseAfterChange(QStringLiteral("В базе данных уже есть организация") + treeRules::changedElsewhere()
+            + QStringLiteral(": организация не добавлена"));
         update_menu_buttons();
         return AddOutcome::Refused;
     }
@@ -88,20 +87,21 @@ void ZarvinWindow::delete_item()
     if (!messages::question(
             this, QStringLiteral("Внимание!"), QStringLiteral("Вы уверены, что хотите удалить этот элемент?"), true))
         return;
-    const SqlResult children = subnetTable::childrenOf(*db, *subnet);
-    if (!children.ok()) {
-        showDbError(children.errorText);
-        return;
-    }
-    if (!children.rows.isEmpty()) {
-        messages::warning(
-            // Kept as is: this one warning of the tree is titled "Ошибка!", with the mark.
-            this, QStringLiteral("Ошибка!"), QStringLiteral("Сначала необходимо удалить дочерние элементы"));
-        return;
-    }
-    const SqlResult deleted = subnetTable::deleteRowWithHosts(*db, *subnet);
+    // Branches that the tree on screen does not show came from another user meanwhile.
+    const bool branchesShown = model->hasChildren(ui->tree->selectionModel()->selectedIndexes().value(0));
+    const Result<bool> deleted = subnetTable::deleteRowWithHosts(*db, *subnet);
     if (!deleted.ok()) {
         showDbError(deleted.errorText);
+        return;
+    }
+    if (!deleted.value) {
+        messages::warning(
+            // Kept as is: this one warning of the tree is titled "Ошибка!", with the mark.
+            this, QStringLiteral("Ошибка!"),
+            QStringLiteral("Сначала необходимо удалить дочерние элементы")
+                + (branchesShown ? QString() : treeRules::changedElsewhere()));
+        if (!branchesShown)
+            load_data();
         return;
     }
     load_data();
@@ -150,10 +150,16 @@ void ZarvinWindow::updateRecord(const QStringList& outputData)
 {
     if (outputData.size() < 2)
         return;
-    const SqlResult r = subnetTable::rename(*db, outputData.at(0), outputData.at(1));
-    if (!r.ok()) {
-        showDbError(r.errorText);
+    const QString& subnet = outputData.at(1);
+    const Result<bool> renamed = subnetTable::renameStored(*db, outputData.at(0), subnet);
+    if (!renamed.ok()) {
+        showDbError(renamed.errorText);
         return;
     }
-    load_data();
+    // An empty subnet: the dialog had no row, and nothing was to be renamed.
+    if (!renamed.value && !subnet.isEmpty())
+        refuseAfterChange(QStringLiteral("Подсеть ") + subnet + QStringLiteral(" больше не существует")
+            + treeRules::changedElsewhere() + QStringLiteral(": строка не переименована"));
+    else
+        load_data();
 }

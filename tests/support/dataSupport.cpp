@@ -127,14 +127,27 @@ bool DbProbe::execEach(const QString& sql, const QVector<QVariantList>& rows)
 
 bool DbProbe::addSubnets(const QVector<QVariantList>& rows)
 {
-    return execEach(
+    return execEachBesideRules(
         QStringLiteral("INSERT INTO subnets (id, name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?, ?)"),
         rows);
 }
 
 bool DbProbe::addHosts(const QVector<QVariantList>& rows)
 {
-    return execEach(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), rows);
+    return execEachBesideRules(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), rows);
+}
+
+bool DbProbe::execEachBesideRules(const QString& sql, const QVector<QVariantList>& values)
+{
+    const QVector<QVariantList> triggers = rows(QStringLiteral("SELECT name, sql FROM sqlite_master WHERE type = "
+                                                               "'trigger' AND name LIKE 'zarvin!_%' ESCAPE '!'"));
+    bool ok = exec(QStringLiteral("BEGIN IMMEDIATE"));
+    for (const QVariantList& t : triggers)
+        ok = ok && exec(QStringLiteral("DROP TRIGGER ") + t.value(0).toString());
+    ok = ok && execEach(sql, values);
+    for (const QVariantList& t : triggers)
+        ok = ok && exec(t.value(1).toString());
+    return exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) && ok;
 }
 
 QStringList DbProbe::inventory()
@@ -145,16 +158,18 @@ QStringList DbProbe::inventory()
         + lines(QStringLiteral("SELECT subnet, host, note FROM hosts ORDER BY id"));
 }
 
-WriteLockHolder::WriteLockHolder(const QString& file, int ms)
+WriteLockHolder::WriteLockHolder(const QString& file, int ms, const QStringList& change)
 {
     QSemaphore locked;
-    holder = std::thread([this, file, ms, &locked] {
+    holder = std::thread([this, file, ms, change, &locked] {
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
             db.setDatabaseName(file);
             db.open();
             QSqlQuery q(db);
             took = q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            for (const QString& sql : change)
+                took = took && q.exec(sql);
             locked.release();
             QEventLoop loop;
             QTimer::singleShot(ms, &loop, [&] {

@@ -46,8 +46,11 @@ public:
     // Runs `sql` once for each row of parameters; false from the first that fails.
     bool execEach(const QString& sql, const QVector<QVariantList>& rows);
     // Rows of the tree as (id, name, subnet, parent_id, parent_subnet); hosts as (subnet, host, note).
+    // Written as an older file may hold them: the file's own rules (its triggers) are lifted
+    // meanwhile, so a host without its tree row or an orphan branch can be set up.
     bool addSubnets(const QVector<QVariantList>& rows);
     bool addHosts(const QVector<QVariantList>& rows);
+    bool execEachBesideRules(const QString& sql, const QVector<QVariantList>& rows);
     // The tree as name|subnet|parent's subnet through parent_id|parent_subnet|parent_id IS NULL, then
     // the hosts as subnet|host|note, each in id order.
     QStringList inventory();
@@ -60,7 +63,8 @@ private:
 // `ms` milliseconds later; the object's end waits for that.
 class WriteLockHolder {
 public:
-    WriteLockHolder(const QString& file, int ms);
+    // `change`: statements it runs once it holds the lock, committed with the release.
+    WriteLockHolder(const QString& file, int ms, const QStringList& change = {});
     ~WriteLockHolder();
     bool taken() const { return took; }
 
