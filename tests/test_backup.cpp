@@ -3,6 +3,7 @@
 #include "db/DB.h"
 #include "db/backup.h"
 #include "tests/support/dataSupport.h"
+#include "tree/inventoryCsv.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,10 @@
 #include <thread>
 
 namespace {
+
+const backup::RowCheck check = inventoryCsv::checkStoredRows;
+// Far above what a small file takes, far below what a file built to be slow would.
+constexpr int bound = 2000;
 
 QStringList dump(const QString& file)
 {
@@ -146,13 +151,13 @@ void TestBackup::restoreReplacesSharedTables()
     QVERIFY(
         live.exec("CREATE TRIGGER refuse BEFORE INSERT ON hosts BEGIN SELECT RAISE(ABORT, 'refused by trigger'); END"));
     const QStringList changed = dump(dir->dbPath());
-    QVERIFY(backup::restore(*db, path("copy.db")).errorText.contains("refused by trigger"));
+    QVERIFY(backup::restore(*db, path("copy.db"), check).errorText.contains("refused by trigger"));
     QCOMPARE(dump(dir->dbPath()), changed);
     QVERIFY(live.exec("DROP TRIGGER refuse"));
-    const backup::Inspection counts = backup::inspect(*db, path("copy.db")).value;
+    const backup::Inspection counts = backup::inspect(*db, path("copy.db"), check).value;
     QCOMPARE(QVector<qint64>({ counts.subnetsNow, counts.hostsNow, counts.subnetsInCopy, counts.hostsInCopy }),
         QVector<qint64>({ 1, 1, 2, 1 }));
-    QCOMPARE(backup::restore(*db, path("copy.db")).errorText, QString());
+    QCOMPARE(backup::restore(*db, path("copy.db"), check).errorText, QString());
     QCOMPARE(dump(dir->dbPath()), copied);
     QCOMPARE(live.rows("SELECT at FROM scan_history"), QVector<QVariantList>({ { "before" } }));
     QCOMPARE(live.rows("SELECT x FROM live_only"), QVector<QVariantList>({ { "stays" } }));
@@ -205,9 +210,9 @@ void TestBackup::badCopiesRefused()
                 "CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE, comment text)" });
     const QStringList before = dump(dir->dbPath());
     const QByteArray bytes = fileHash(dir->dbPath());
-    const QString inspected = backup::inspect(*db, source).errorText;
+    const QString inspected = backup::inspect(*db, source, check, bound).errorText;
     QVERIFY2(inspected.contains(error), qPrintable(inspected));
-    QCOMPARE(backup::restore(*db, source).errorText, inspected);
+    QCOMPARE(backup::restore(*db, source, check, bound).errorText, inspected);
     QCOMPARE(fileHash(dir->dbPath()), bytes);
     QCOMPARE(dump(dir->dbPath()), before);
 }
