@@ -56,7 +56,7 @@ public:
         if (v.isValid() && qstrcmp(v.typeName(), "sqlite3*") == 0)
             handle = *static_cast<sqlite3* const*>(v.constData());
         if (handle)
-            sqlite3_progress_handler(handle, 1000, &Deadline::expired, this);
+            sqlite3_progress_handler(handle, 100, &Deadline::expired, this);
     }
     ~Deadline()
     {
