@@ -3,17 +3,25 @@
 #include "db/DB.h"
 
 #include <QAtomicInt>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace backup {
 
@@ -35,86 +43,231 @@ QString quoted(const QString& identifier)
     return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
 }
 
-// A read-only connection of its own to another file, for checking it.
+// Interrupts every statement of one connection once the time is up. Qt has no call for it; the
+// driver hands out SQLite's own handle.
+class Deadline {
+public:
+    Deadline(const QSqlDriver* driver, int ms, QString stopped)
+        : timer(ms)
+        , limitMs(ms)
+        , what(std::move(stopped))
+    {
+        const QVariant v = driver ? driver->handle() : QVariant();
+        if (v.isValid() && qstrcmp(v.typeName(), "sqlite3*") == 0)
+            handle = *static_cast<sqlite3* const*>(v.constData());
+        if (handle)
+            sqlite3_progress_handler(handle, 100, &Deadline::expired, this);
+    }
+    ~Deadline()
+    {
+        if (handle)
+            sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+    }
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+    bool armed() const { return handle != nullptr; }
+    // A statement stopped by the deadline, told as such; any other status as it is.
+    Status explain(const Status& status) const
+    {
+        if (status.code != SQLITE_INTERRUPT)
+            return status;
+        return Status::failure(what
+                + QStringLiteral(": длилось дольше %1 с (в файле слишком много данных или слишком медленные индексы).")
+                      .arg(limitMs / 1000.0),
+            status.code);
+    }
+
+private:
+    static int expired(void* self) { return static_cast<Deadline*>(self)->timer.hasExpired() ? 1 : 0; }
+
+    QDeadlineTimer timer;
+    int limitMs;
+    QString what;
+    sqlite3* handle = nullptr;
+};
+
+// A connection of its own to a file that only this program uses, every statement bounded in time.
 class Probe {
 public:
-    explicit Probe(const QString& file)
+    Probe(const QString& file, int limitMs)
         : name(QStringLiteral("zarvin-backup-probe-%1").arg(probeCounter.fetchAndAddRelaxed(1)))
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(file);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        opened = db.open();
+        if (db.open())
+            deadline = std::make_unique<Deadline>(db.driver(), limitMs, QStringLiteral("Проверка файла прервана"));
+        else
+            openStatus = statusOf(db.lastError());
+        if (openStatus.ok() && !deadline->armed())
+            openStatus = Status::failure(QStringLiteral("Не удалось ограничить время проверки файла."));
     }
     ~Probe()
     {
+        deadline.reset();
         QSqlDatabase::database(name, false).close();
         QSqlDatabase::removeDatabase(name);
     }
-    // The first column of every row.
-    Result<QStringList> column(const QString& sql) const
+    Probe(const Probe&) = delete;
+    Probe& operator=(const Probe&) = delete;
+
+    SqlResult run(const QString& sql, const QVariantList& params = {}) const
     {
-        QStringList out;
+        if (!openStatus.ok())
+            return openStatus;
         QSqlQuery q(QSqlDatabase::database(name, false));
-        if (!opened || !q.exec(sql))
-            return statusOf(q.lastError());
-        while (q.next())
-            out << q.value(0).toString();
-        if (q.lastError().isValid())
-            return statusOf(q.lastError());
+        q.setForwardOnly(true);
+        bool ok = q.prepare(sql);
+        for (const QVariant& value : params)
+            q.addBindValue(value);
+        ok = ok && q.exec();
+        SqlResult out;
+        while (ok && q.next()) {
+            QVariantList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i);
+            out.rows << row;
+        }
+        if (!ok || q.lastError().isValid())
+            return deadline ? deadline->explain(statusOf(q.lastError())) : statusOf(q.lastError());
         return out;
     }
-    bool opened = false;
 
 private:
     QString name;
+    std::unique_ptr<Deadline> deadline;
+    Status openStatus;
 };
 
 // Ok when the file reads as a sound SQLite database; else it fails with the reason.
-Status integrityOf(const QString& file)
+Status integrityOf(const Probe& probe)
 {
-    const Result<QStringList> verdict = Probe(file).column(QStringLiteral("PRAGMA integrity_check"));
-    if (!verdict.ok())
-        return verdict;
-    if (verdict.value != QStringList { QStringLiteral("ok") })
-        return Status::failure(verdict.value.mid(0, 5).join(QLatin1Char('\n')));
-    return {};
+    const SqlResult verdict = probe.run(QStringLiteral("PRAGMA integrity_check"));
+    Status damage = verdict;
+    if (verdict.ok() && verdict.rows != QVector<QVariantList> { { QStringLiteral("ok") } }) {
+        QStringList lines;
+        for (const QVariantList& r : verdict.rows.mid(0, 5))
+            lines << r.value(0).toString();
+        damage = Status::failure(lines.join(QLatin1Char('\n')));
+    }
+    if (damage.ok() || damage.code == SQLITE_INTERRUPT)
+        return damage;
+    return Status::failure(
+        QStringLiteral("Файл не является исправной базой данных SQLite: ") + damage.errorText, damage.code);
 }
 
-} // namespace
+using Tables = QHash<QString, QStringList>; // columns in order, by the table's name in lower case
 
-namespace {
-
-// Names of the columns of `table` in the file the probe reads, in their order.
-Result<QStringList> columnsOf(const Probe& probe, const QString& table)
+// The copy's real tables: no views, no virtual tables, none of SQLite's own.
+Result<Tables> realTables(const Probe& probe)
 {
-    return probe.column(QStringLiteral("SELECT name FROM pragma_table_info(%1)").arg(quoted(table)));
+    const SqlResult names = probe.run(
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND sql NOT LIKE 'CREATE VIRTUAL%' "
+                       "AND name NOT LIKE 'sqlite!_%' ESCAPE '!'"));
+    if (!names.ok())
+        return Status(names);
+    Tables tables;
+    for (const QVariantList& r : names.rows) {
+        const SqlResult columns
+            = probe.run(QStringLiteral("SELECT name FROM pragma_table_info(?)"), { r.value(0).toString() });
+        if (!columns.ok())
+            return Status(columns);
+        QStringList& list = tables[r.value(0).toString().toLower()];
+        for (const QVariantList& c : columns.rows)
+            list << c.value(0).toString();
+    }
+    return tables;
+}
+
+const QString subnetsTable = QStringLiteral("subnets"), hostsTable = QStringLiteral("hosts");
+
+QStringList expectedColumns(const QString& table)
+{
+    if (table == subnetsTable)
+        return { QStringLiteral("id"), QStringLiteral("subnet"), QStringLiteral("parent_id"),
+            QStringLiteral("parent_subnet"), QStringLiteral("name") };
+    return { QStringLiteral("id"), QStringLiteral("subnet"), QStringLiteral("host"), QStringLiteral("note") };
+}
+
+// A hosts table from before notes existed, as the program still opens such a file.
+bool withoutNote(const QStringList& columns)
+{
+    return columns == expectedColumns(hostsTable).mid(0, 3);
 }
 
 // Ok when the copy has the program's two tables with their columns; else it fails with the reason.
-Status checkTables(const QString& source)
+Status checkTables(const Tables& tables)
 {
-    const Probe probe(source);
-    const QStringList expected[] = { { QStringLiteral("id"), QStringLiteral("subnet"), QStringLiteral("parent_id"),
-                                         QStringLiteral("parent_subnet"), QStringLiteral("name") },
-        { QStringLiteral("id"), QStringLiteral("subnet"), QStringLiteral("host"), QStringLiteral("note") } };
-    const QString tables[] = { QStringLiteral("subnets"), QStringLiteral("hosts") };
-    for (int i = 0; i < 2; ++i) {
-        const Result<QStringList> columns = columnsOf(probe, tables[i]);
-        if (!columns.ok())
-            return columns;
-        if (columns.value.isEmpty())
-            return Status::failure(QStringLiteral("В файле нет таблицы ") + tables[i]
+    for (const QString& table : { subnetsTable, hostsTable }) {
+        const QStringList columns = tables.value(table);
+        if (columns.isEmpty())
+            return Status::failure(QStringLiteral("В файле нет таблицы ") + table
                 + QStringLiteral(": это не база данных этой программы."));
-        if (columns.value != expected[i])
-            return Status::failure(QStringLiteral("Таблица ") + tables[i] + QStringLiteral(" в файле имеет столбцы ")
-                + columns.value.join(QStringLiteral(", ")) + QStringLiteral(", а должна: ")
-                + expected[i].join(QStringLiteral(", ")) + QStringLiteral("."));
+        if (columns != expectedColumns(table) && !(table == hostsTable && withoutNote(columns)))
+            return Status::failure(QStringLiteral("Таблица ") + table + QStringLiteral(" в файле имеет столбцы ")
+                + columns.join(QStringLiteral(", ")) + QStringLiteral(", а должна: ")
+                + expectedColumns(table).join(QStringLiteral(", ")) + QStringLiteral("."));
     }
     return {};
 }
 
-// Ok when `source` may be restored into the database of `db`; else it fails with the reason.
+// A candidate file copied, with its journal, into a folder of this program alone.
+struct PrivateCopy {
+    explicit PrivateCopy(const QString& source)
+    {
+        if (!folder.isValid())
+            status = Status::failure(QStringLiteral("Не удалось создать временную папку: ") + folder.errorString());
+        for (const QString& suffix : { QString(), QStringLiteral("-wal"), QStringLiteral("-journal") }) {
+            if (!status.ok() || (!suffix.isEmpty() && !QFileInfo::exists(source + suffix)))
+                continue;
+            QFile file(source + suffix);
+            if (!file.copy(path + suffix))
+                status = Status::failure(QStringLiteral("Не удалось прочитать файл ") + source + suffix
+                    + QStringLiteral(": ") + file.errorString());
+            // A read-only original makes a read-only copy, which SQLite could not recover.
+            QFile::setPermissions(path + suffix, QFile::ReadOwner | QFile::WriteOwner);
+        }
+    }
+    QTemporaryDir folder;
+    QString path = folder.filePath(QStringLiteral("copy.db"));
+    Status status;
+};
+
+// What restore needs of a checked copy.
+struct Content {
+    Tables tables;
+    qint64 subnets = 0, hosts = 0;
+};
+
+// Every check of a private copy; a copy without notes gets the column, as the program's own
+// opening would add it.
+Result<Content> checkCopy(const QString& file, const RowCheck& check, int limitMs)
+{
+    const Probe probe(file, limitMs);
+    if (const Status damage = integrityOf(probe); !damage.ok())
+        return damage;
+    Result<Tables> tables = realTables(probe);
+    Status checked = tables.ok() ? checkTables(tables.value) : Status(tables);
+    if (checked.ok() && withoutNote(tables.value.value(hostsTable))) {
+        checked = probe.run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
+        tables.value[hostsTable] = expectedColumns(hostsTable);
+    }
+    if (!checked.ok())
+        return checked;
+    const SqlResult subnets
+        = probe.run(QStringLiteral("SELECT id, subnet, parent_id, parent_subnet, name FROM subnets ORDER BY id"));
+    const SqlResult hosts = probe.run(QStringLiteral("SELECT id, subnet, host, note FROM hosts ORDER BY id"));
+    checked = !subnets.ok() ? Status(subnets) : !hosts.ok() ? Status(hosts) : check(subnets.rows, hosts.rows);
+    if (!checked.ok())
+        return checked;
+    Content out;
+    out.tables = tables.value;
+    out.subnets = subnets.rows.size();
+    out.hosts = hosts.rows.size();
+    return out;
+}
+
+// Ok when `source` may be checked as a copy of the database of `db`; else it fails with the reason.
 Status refusalOf(DB& db, const QString& source)
 {
     const QFileInfo info(source);
@@ -122,10 +275,37 @@ Status refusalOf(DB& db, const QString& source)
         return Status::failure(QStringLiteral("Файл не найден или не читается."));
     if (sameFile(source, db.fileName()))
         return Status::failure(QStringLiteral("Это и есть открытая база данных, а не её копия."));
-    if (const Status damage = integrityOf(source); !damage.ok())
-        return Status::failure(
-            QStringLiteral("Файл не является исправной базой данных SQLite: ") + damage.errorText, damage.code);
-    return checkTables(source);
+    return {};
+}
+
+// The content of `source` checked on a private copy, which stays while `copy` lives.
+Result<Content> checkedContent(
+    DB& db, const QString& source, const RowCheck& check, int limitMs, std::unique_ptr<PrivateCopy>& copy)
+{
+    if (const Status refusal = refusalOf(db, source); !refusal.ok())
+        return refusal;
+    copy = std::make_unique<PrivateCopy>(source);
+    if (!copy->status.ok())
+        return copy->status;
+    return checkCopy(copy->path, check, limitMs);
+}
+
+// The path as it is reached, links of its folder resolved; the file itself need not exist.
+QString resolved(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? info.absolutePath() : folder) + QLatin1Char('/') + info.fileName();
+}
+
+// A target SQLite would take for the live file's journal: deleted or played back at the next open.
+bool isJournalOf(const QString& target, const QString& live)
+{
+    const QString file = resolved(target), base = resolved(live);
+    for (const char* suffix : { "-journal", "-wal", "-shm" })
+        if (file == base + QLatin1String(suffix))
+            return true;
+    return false;
 }
 
 } // namespace
@@ -135,6 +315,10 @@ Status makeCopy(DB& db, const QString& target)
     const QString live = db.fileName();
     if (sameFile(target, live) || QFileInfo(target).absoluteFilePath() == QFileInfo(live).absoluteFilePath())
         return Status::failure(QStringLiteral("Копию нельзя записать поверх самой базы данных: выберите другой файл."));
+    if (isJournalOf(target, live))
+        return Status::failure(QStringLiteral("Имя ") + QFileInfo(target).fileName()
+            + QStringLiteral(" занято служебным файлом SQLite этой базы данных: такую копию SQLite удалит. "
+                             "Выберите другое имя."));
     // VACUUM INTO writes only into a new or empty file: an empty one beside the target, renamed at the end.
     QTemporaryFile temporary(QFileInfo(target).absolutePath() + QStringLiteral("/.zarvin-copy-XXXXXX"));
     if (!temporary.open())
@@ -144,9 +328,13 @@ Status makeCopy(DB& db, const QString& target)
     const SqlResult vacuum = db.run(QStringLiteral("VACUUM INTO ?"), { temporary.fileName() });
     if (!vacuum.ok())
         return Status::failure(QStringLiteral("Не удалось записать копию: ") + vacuum.errorText, vacuum.code);
-    Status damage = integrityOf(temporary.fileName());
-    if (damage.ok())
-        damage = checkTables(temporary.fileName()); // an empty file passes the integrity check
+    Status damage;
+    {
+        const Probe probe(temporary.fileName(), timeLimitMs);
+        damage = integrityOf(probe);
+        const Result<Tables> tables = damage.ok() ? realTables(probe) : Result<Tables>(damage);
+        damage = tables.ok() ? checkTables(tables.value) : Status(tables); // an empty file passes the integrity check
+    }
     if (!damage.ok())
         return Status::failure(QStringLiteral("Записанная копия не прошла проверку: ") + damage.errorText, damage.code);
     // The temporary file is private to its owner; the copy is as readable as the database itself.
@@ -160,21 +348,18 @@ Status makeCopy(DB& db, const QString& target)
     return {};
 }
 
-Result<Inspection> inspect(DB& db, const QString& source)
+Result<Inspection> inspect(DB& db, const QString& source, const RowCheck& check, int limitMs)
 {
-    if (const Status refusal = refusalOf(db, source); !refusal.ok())
-        return refusal;
-    const Probe copy(source);
-    const Result<QStringList> subnets = copy.column(QStringLiteral("SELECT COUNT(*) FROM subnets"));
-    const Result<QStringList> hosts = copy.column(QStringLiteral("SELECT COUNT(*) FROM hosts"));
-    if (!subnets.ok() || !hosts.ok())
-        return Status(subnets.ok() ? hosts : subnets);
+    std::unique_ptr<PrivateCopy> copy;
+    const Result<Content> content = checkedContent(db, source, check, limitMs, copy);
+    if (!content.ok())
+        return Status(content);
     const SqlResult now = db.run(QStringLiteral("SELECT (SELECT COUNT(*) FROM subnets), (SELECT COUNT(*) FROM hosts)"));
     if (!now.ok())
         return Status(now);
     Inspection out;
-    out.subnetsInCopy = subnets.value.value(0).toLongLong();
-    out.hostsInCopy = hosts.value.value(0).toLongLong();
+    out.subnetsInCopy = content.value.subnets;
+    out.hostsInCopy = content.value.hosts;
     out.subnetsNow = now.rows.value(0).value(0).toLongLong();
     out.hostsNow = now.rows.value(0).value(1).toLongLong();
     return out;
@@ -182,17 +367,17 @@ Result<Inspection> inspect(DB& db, const QString& source)
 
 namespace {
 
-QStringList columnsIn(DB& db, const QString& schema, const QString& table)
+QStringList columnsIn(DB& db, const QString& table)
 {
     QStringList names;
     for (const QVariantList& r :
-        db.run(QStringLiteral("SELECT name FROM pragma_table_info(?, ?)"), { table, schema }).rows)
+        db.run(QStringLiteral("SELECT name FROM pragma_table_info(?, 'main')"), { table }).rows)
         names << r.value(0).toString();
     return names;
 }
 
-// The tables of the live file that the attached copy holds with the same columns, by name.
-QStringList sharedTables(DB& db)
+// The tables of the live file that the copy holds as real tables with the same columns, by name.
+QStringList sharedTables(DB& db, const Tables& copy)
 {
     QStringList shared;
     // The tree first: a host goes in only under a tree row that is already there.
@@ -201,8 +386,8 @@ QStringList sharedTables(DB& db)
                        "ESCAPE '!' ORDER BY name <> 'subnets', rowid"));
     for (const QVariantList& r : tables.rows) {
         const QString table = r.value(0).toString();
-        const QStringList columns = columnsIn(db, QStringLiteral("main"), table);
-        if (!columns.isEmpty() && columns == columnsIn(db, copySchema, table))
+        const QStringList columns = columnsIn(db, table);
+        if (!columns.isEmpty() && columns == copy.value(table.toLower()))
             shared << table;
     }
     return shared;
@@ -211,7 +396,7 @@ QStringList sharedTables(DB& db)
 SqlResult replaceTable(DB& db, const QString& table)
 {
     QStringList columns;
-    for (const QString& c : columnsIn(db, QStringLiteral("main"), table))
+    for (const QString& c : columnsIn(db, table))
         columns << quoted(c);
     const QString list = columns.join(QStringLiteral(", "));
     const SqlResult deleted = db.run(QStringLiteral("DELETE FROM main.") + quoted(table));
@@ -220,10 +405,10 @@ SqlResult replaceTable(DB& db, const QString& table)
     return db.run(QStringLiteral("INSERT INTO main.%1 (%2) SELECT %2 FROM %3.%1").arg(quoted(table), list, copySchema));
 }
 
-Status replaceContent(DB& db)
+Status replaceContent(DB& db, const Tables& copy)
 {
-    const QStringList tables = sharedTables(db);
-    if (!tables.contains(QStringLiteral("subnets")) || !tables.contains(QStringLiteral("hosts")))
+    const QStringList tables = sharedTables(db, copy);
+    if (!tables.contains(subnetsTable) || !tables.contains(hostsTable))
         return Status::failure(QStringLiteral("В копии нет таблиц subnets и hosts с нужными столбцами."));
     return db.writeTransaction([&] {
         SqlResult r;
@@ -233,26 +418,42 @@ Status replaceContent(DB& db)
     });
 }
 
+Status detachLeftover(DB& db)
+{
+    const SqlResult schemas
+        = db.run(QStringLiteral("SELECT 1 FROM pragma_database_list WHERE name = ?"), { copySchema });
+    if (!schemas.ok() || schemas.rows.isEmpty())
+        return Status(schemas);
+    return db.run(QStringLiteral("DETACH DATABASE ") + copySchema);
+}
+
 } // namespace
 
-Status restore(DB& db, const QString& source)
+Status restore(DB& db, const QString& source, const RowCheck& check, int limitMs)
 {
-    // Checked again: attaching the live file itself would empty it.
-    if (const Status refusal = refusalOf(db, source); !refusal.ok())
-        return refusal;
-    // Attaching cannot happen inside a transaction, so it comes first and goes last.
-    const SqlResult attached = db.run(QStringLiteral("ATTACH DATABASE ? AS ") + copySchema, { source });
+    if (const Status sound = db.checkIntegrity(); !sound.ok())
+        return sound;
+    // Checked again, on a fresh private copy: what is written is what passed the checks.
+    std::unique_ptr<PrivateCopy> copy;
+    const Result<Content> content = checkedContent(db, source, check, limitMs, copy);
+    if (!content.ok())
+        return Status(content);
+    // The copy's rows are read through the live connection: bounded as well.
+    const Deadline deadline(db.newQuery().driver(), limitMs, QStringLiteral("Восстановление прервано"));
+    if (!deadline.armed())
+        return Status::failure(QStringLiteral("Не удалось ограничить время восстановления."));
+    // Attaching cannot happen inside a transaction, so it comes first and goes last. A copy
+    // left attached by a restore whose DETACH failed goes first: the name is needed again.
+    if (const Status leftover = detachLeftover(db); !leftover.ok())
+        return leftover;
+    const SqlResult attached = db.run(QStringLiteral("ATTACH DATABASE ? AS ") + copySchema, { copy->path });
     if (!attached.ok())
-        return Status(attached);
-    const Status replaced = replaceContent(db);
-    // Left attached, the copy would stay open and refuse the next restore's ATTACH.
-    if (const SqlResult detached = db.run(QStringLiteral("DETACH DATABASE ") + copySchema); !detached.ok())
-        return replaced.ok() ? Status::failure(QStringLiteral("База данных восстановлена, но файл копии остался "
-                                                              "открытым: перезапустите программу перед следующим "
-                                                              "восстановлением.\n")
-                   + detached.errorText)
-                             : replaced;
-    return replaced;
+        return deadline.explain(attached);
+    const Status replaced = replaceContent(db, content.value.tables);
+    // The content is replaced (or not) whatever DETACH says; a copy it leaves attached is
+    // detached before the next restore.
+    (void)db.run(QStringLiteral("DETACH DATABASE ") + copySchema);
+    return deadline.explain(replaced);
 }
 
 } // namespace backup

@@ -3,6 +3,8 @@
 #include <QIODevice>
 #include <QTextCodec>
 
+#include <algorithm>
+
 namespace csv {
 
 namespace {
@@ -143,27 +145,44 @@ int Reader::take()
     return ch;
 }
 
-// Counts the separators of the first line outside quotes, reading ahead as far as it needs.
+// The character `i` places ahead of the unread text, reading on as far as it needs; -1 past the end.
+int Reader::ahead(int i)
+{
+    while (pos + i >= buffer.size())
+        if (!fill())
+            return -1;
+    return buffer.at(pos + i).unicode();
+}
+
+// How often `candidate` separates cells of the record starting `from` places ahead, quotes taken as
+// readRecord takes them when `candidate` is the separator.
+int Reader::separatorsInRecord(int from, QChar candidate)
+{
+    int count = 0;
+    bool quoted = false, cellStart = true;
+    for (int i = from; i - from < limits.maxRecordChars; ++i) {
+        const int ch = ahead(i);
+        if (ch < 0 || (!quoted && (ch == '\n' || ch == '\r')))
+            break;
+        if (quoted && ch == '"' && ahead(i + 1) == '"')
+            ++i;
+        else if (ch == '"' && (quoted || cellStart))
+            quoted = !quoted;
+        else if (!quoted && ch == candidate.unicode())
+            ++count;
+        cellStart = !quoted && ch == candidate.unicode();
+    }
+    return count;
+}
+
+// Counts the separators of the first record that is not a blank line.
 void Reader::detectSeparator()
 {
-    int commas = 0, semicolons = 0;
-    bool quoted = false;
-    for (int i = 0;; ++i) {
-        while (pos + i >= buffer.size() && i < limits.maxRecordChars)
-            if (!fill())
-                break;
-        if (pos + i >= buffer.size() || i >= limits.maxRecordChars)
-            break;
-        const QChar ch = buffer.at(pos + i);
-        if (ch == quote)
-            quoted = !quoted;
-        else if (!quoted && (ch == QLatin1Char('\n') || ch == QLatin1Char('\r')))
-            break;
-        else if (!quoted && ch == QLatin1Char(','))
-            ++commas;
-        else if (!quoted && ch == QLatin1Char(';'))
-            ++semicolons;
-    }
+    int from = 0;
+    while (ahead(from) == '\n' || ahead(from) == '\r')
+        ++from;
+    const int commas = separatorsInRecord(from, QLatin1Char(','));
+    const int semicolons = separatorsInRecord(from, QLatin1Char(';'));
     // A tie goes to the semicolon: what spreadsheets with Russian settings write.
     sep = semicolons > 0 && semicolons >= commas ? QLatin1Char(';') : QLatin1Char(',');
 }
@@ -176,7 +195,8 @@ bool Reader::next(QStringList& cells)
     while (readRecord(cells, blank)) {
         if (blank)
             continue;
-        if (++records > limits.maxRecords)
+        // The first record is the header, which the bound does not count.
+        if (++records > limits.maxRecords + 1)
             return fail(QStringLiteral("В файле больше %1 записей: столько не загружается за один раз. "
                                        "Разделите файл на части.")
                             .arg(limits.maxRecords));
@@ -195,7 +215,8 @@ void Reader::quotedChar(int ch, QString& cell, bool& quoted)
         quoted = false;
     } else {
         cell += QChar(ch);
-        physicalLine += ch == '\n' ? 1 : 0;
+        // A lone CR ends a line as it does outside quotes; a CRLF counts once, at its LF.
+        physicalLine += ch == '\n' || (ch == '\r' && peek() != '\n') ? 1 : 0;
     }
 }
 
@@ -234,8 +255,9 @@ bool Reader::readRecord(QStringList& cells, bool& blank)
             cell += QChar(ch);
         }
     }
-    blank = cells.isEmpty() && cell.isEmpty() && !wasQuoted;
     cells << unguard(cell);
+    // An empty line, or only separators: what spreadsheets write for formatted empty rows.
+    blank = std::all_of(cells.cbegin(), cells.cend(), [](const QString& c) { return c.isEmpty(); });
     return fault.ok();
 }
 

@@ -31,16 +31,17 @@ QByteArray record(const QStringList& cells, QChar separator);
 // Bounds that keep a huge or foreign file from eating memory and time.
 struct Limits {
     int maxRecordChars = 1 << 20;
-    int maxRecords = 500000;
+    int maxRecords = 500000; // after the header
 };
 
 // Reads records one at a time from UTF-8 text (with or without a byte-order mark). Stops at the
 // first fault with a Russian message: not UTF-8, binary, an unclosed quote, a record over the
-// length bound, more records than the bound. Blank lines are skipped. Cells come back unguarded.
+// length bound, more records than the bound. Blank lines, and records of empty cells only, are
+// skipped. Cells come back unguarded.
 class Reader {
 public:
     // A null separator: the one of ',' and ';' that occurs more often outside quotes in the first
-    // line (';' on a tie).
+    // line that is not blank (';' on a tie).
     explicit Reader(QIODevice& device, QChar separator = QChar(), Limits limits = {});
     ~Reader();
 
@@ -55,6 +56,8 @@ private:
     int peek();
     int take();
     bool fail(const QString& text);
+    int ahead(int i);
+    int separatorsInRecord(int from, QChar candidate);
     void detectSeparator();
     bool readRecord(QStringList& cells, bool& blank);
     void quotedChar(int ch, QString& cell, bool& quoted);

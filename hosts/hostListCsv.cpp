@@ -161,6 +161,9 @@ Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::L
 
 Status write(DB& db, const QString& subnet, const Preview& preview)
 {
+    // Whatever goes in must not land in a file damaged since it was opened.
+    if (const Status sound = db.checkIntegrity(); !sound.ok())
+        return sound;
     return db.writeTransaction([&] {
         Status written = hostTable::requireTreeRow(db, subnet);
         // The save's own statements, prepared once for the whole list.

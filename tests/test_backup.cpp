@@ -3,6 +3,7 @@
 #include "db/DB.h"
 #include "db/backup.h"
 #include "tests/support/dataSupport.h"
+#include "tree/inventoryCsv.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +20,10 @@
 
 namespace {
 
+const backup::RowCheck check = inventoryCsv::checkStoredRows;
+// Far above what a small file takes, far below what a file built to be slow would.
+constexpr int bound = 2000;
+
 QStringList dump(const QString& file)
 {
     DbProbe probe(file);
@@ -26,10 +31,13 @@ QStringList dump(const QString& file)
         + probe.lines("SELECT id, subnet, host, note FROM hosts ORDER BY id");
 }
 
-// Another program's file, or this program's tables with the wrong columns.
+// Another program's file, or this program's tables with the wrong columns: written without the
+// rules this program puts into its files.
 void makeDatabase(const QString& path, const QStringList& statements)
 {
     DbProbe probe(path);
+    for (const QString& trigger : probe.lines("SELECT name FROM sqlite_master WHERE type = 'trigger'"))
+        QVERIFY(probe.exec("DROP TRIGGER " + trigger));
     for (const QString& sql : statements)
         QVERIFY(probe.exec(sql));
 }
@@ -59,6 +67,8 @@ private slots:
     void restoreReplacesSharedTables();
     void badCopiesRefused_data();
     void badCopiesRefused();
+    void walAndOlderCopiesRestored_data();
+    void walAndOlderCopiesRestored();
 
 private:
     QString path(const QString& name) const { return dir->path() + '/' + name; }
@@ -126,6 +136,11 @@ void TestBackup::copyRefusals()
     QVERIFY(backup::makeCopy(*db, dir->path() + "/./subnets.db").errorText.contains("поверх самой базы данных"));
     QVERIFY(backup::makeCopy(*db, "/proc/zarvin-copy.db").errorText.contains("Не удалось создать файл в папке /proc"));
     QVERIFY(backup::makeCopy(*db, path("missing/copy.db")).errorText.contains("Не удалось создать файл в папке"));
+    QVERIFY(QFile::link(dir->path(), path("again")));
+    for (const QString& name : { path("subnets.db-journal"), path("subnets.db-wal"), path("again/subnets.db-shm") }) {
+        QVERIFY(backup::makeCopy(*db, name).errorText.contains("занято служебным файлом SQLite этой базы данных"));
+        QVERIFY(!QFile::exists(name));
+    }
     QCOMPARE(fileHash(dir->dbPath()), before);
 }
 
@@ -146,13 +161,13 @@ void TestBackup::restoreReplacesSharedTables()
     QVERIFY(
         live.exec("CREATE TRIGGER refuse BEFORE INSERT ON hosts BEGIN SELECT RAISE(ABORT, 'refused by trigger'); END"));
     const QStringList changed = dump(dir->dbPath());
-    QVERIFY(backup::restore(*db, path("copy.db")).errorText.contains("refused by trigger"));
+    QVERIFY(backup::restore(*db, path("copy.db"), check).errorText.contains("refused by trigger"));
     QCOMPARE(dump(dir->dbPath()), changed);
     QVERIFY(live.exec("DROP TRIGGER refuse"));
-    const backup::Inspection counts = backup::inspect(*db, path("copy.db")).value;
+    const backup::Inspection counts = backup::inspect(*db, path("copy.db"), check).value;
     QCOMPARE(QVector<qint64>({ counts.subnetsNow, counts.hostsNow, counts.subnetsInCopy, counts.hostsInCopy }),
         QVector<qint64>({ 1, 1, 2, 1 }));
-    QCOMPARE(backup::restore(*db, path("copy.db")).errorText, QString());
+    QCOMPARE(backup::restore(*db, path("copy.db"), check).errorText, QString());
     QCOMPARE(dump(dir->dbPath()), copied);
     QCOMPARE(live.rows("SELECT at FROM scan_history"), QVector<QVariantList>({ { "before" } }));
     QCOMPARE(live.rows("SELECT x FROM live_only"), QVector<QVariantList>({ { "stays" } }));
@@ -161,22 +176,70 @@ void TestBackup::restoreReplacesSharedTables()
 void TestBackup::badCopiesRefused_data()
 {
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("sql"); // a new file of these statements ("new"), or run on a backup ("backup")
     QTest::addColumn<QString>("error");
     const QString live = "Это и есть открытая база данных", broken = "не является исправной базой данных SQLite";
-    QTest::newRow("the live file itself") << "live" << live;
-    QTest::newRow("a link to the live file") << "link" << live;
-    QTest::newRow("truncated copy") << "truncated" << broken;
-    QTest::newRow("text file") << "text" << broken;
-    QTest::newRow("another program's database") << "foreign" << QString("В файле нет таблицы subnets");
+    const QString subnets = "CREATE TABLE subnets (id integer primary key, subnet text UNIQUE, parent_id int, "
+                            "parent_subnet text, name text)";
+    QTest::newRow("the live file itself") << "live" << QStringList() << live;
+    QTest::newRow("a link to the live file") << "link" << QStringList() << live;
+    QTest::newRow("truncated copy") << "truncated" << QStringList() << broken;
+    QTest::newRow("text file") << "text" << QStringList() << broken;
+    QTest::newRow("another program's database")
+        << "new" << QStringList { "CREATE TABLE notes (id integer primary key, body text)" }
+        << "В файле нет таблицы subnets";
     QTest::newRow("right names, wrong columns")
-        << "columns" << QString("Таблица hosts в файле имеет столбцы id, subnet, host, comment");
-    QTest::newRow("missing file") << "missing" << QString("Файл не найден");
+        << "new" << QStringList { subnets, "CREATE TABLE hosts (id integer primary key, subnet text, comment text)" }
+        << "Таблица hosts в файле имеет столбцы id, subnet, comment";
+    QTest::newRow("missing file") << "missing" << QStringList() << "Файл не найден";
+    QTest::newRow("a view without end named subnets")
+        << "new"
+        << QStringList { "CREATE VIEW subnets AS WITH RECURSIVE n(id) AS (SELECT 1 UNION ALL SELECT id + 1 FROM n) "
+                         "SELECT id, '' AS subnet, NULL AS parent_id, '' AS parent_subnet, '' AS name FROM n",
+               "CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE, note text)" }
+        << "В файле нет таблицы subnets";
+    // Index entries that match the cheap expression, checked against a slow one: the whole check
+    // would take minutes.
+    QTest::newRow("slow expression index")
+        << "backup"
+        << QStringList { "CREATE TABLE t (x int)",
+               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
+               "INSERT INTO t SELECT 100000 FROM n",
+               "CREATE INDEX slow ON t (0 * x)", "PRAGMA writable_schema = ON",
+               "UPDATE sqlite_master SET sql = 'CREATE INDEX slow ON t (instr(hex(zeroblob(x)), "
+               "hex(zeroblob(x / 2)) || ''1''))' WHERE name = 'slow'" }
+        << "Проверка файла прервана: длилось дольше 2 с";
+    const QString tree = "Строка с id %1 таблицы subnets: ", hosts = "Строка с id 1 таблицы hosts: ";
+    QTest::newRow("own parent") << "backup" << QStringList { "UPDATE subnets SET parent_id = 2 WHERE id = 2" }
+                                << tree.arg(2) + "подсеть 10.1.0.0/16 указана родителем самой себя";
+    QTest::newRow("parent missing") << "backup" << QStringList { "UPDATE subnets SET id = 3 WHERE id = 1" }
+                                    << tree.arg(2) + "родительской строки с id 1 нет";
+    QTest::newRow("parent stored later") << "backup"
+                                         << QStringList { "UPDATE subnets SET id = 3 WHERE id = 1",
+                                                "UPDATE subnets SET parent_id = 3 WHERE id = 2" }
+                                         << tree.arg(2) + "родительская строка с id 3 записана позже этой";
+    QTest::newRow("second organisation")
+        << "backup" << QStringList { "INSERT INTO subnets (subnet, name) VALUES ('11.0.0.0/8', 'B')" }
+        << tree.arg(3) + "вторая организация";
+    QTest::newRow("junk subnet") << "backup" << QStringList { "UPDATE subnets SET subnet = '10.1.0.1/16' WHERE id = 2" }
+                                 << tree.arg(2) + "«10.1.0.1/16» — не подсеть";
+    QTest::newRow("overlapping siblings")
+        << "backup" << QStringList { "INSERT INTO subnets (subnet, parent_id, name) VALUES ('10.1.2.0/24', 1, 'b')" }
+        << tree.arg(3) + "подсети 10.1.0.0/16 и 10.1.2.0/24 одного родителя пересекаются";
+    QTest::newRow("host without its subnet row")
+        << "backup" << QStringList { "UPDATE hosts SET subnet = '10.2.0.0/16'" }
+        << hosts + "подсети «10.2.0.0/16» хоста 10.1.0.5 нет";
+    QTest::newRow("host outside its subnet") << "backup" << QStringList { "UPDATE hosts SET host = '10.2.0.5'" }
+                                             << hosts + "Хост с адресом 10.2.0.5 не входит в подсеть 10.1.0.0/16";
+    QTest::newRow("invalid address") << "backup" << QStringList { "UPDATE hosts SET host = '10.1.0.05'" }
+                                     << hosts + "«10.1.0.05» — не IPv4-адрес";
 }
 
 // Refused by the check before the question, and by the restore itself; the live file's bytes unchanged.
 void TestBackup::badCopiesRefused()
 {
     QFETCH(QString, kind);
+    QFETCH(QStringList, sql);
     QFETCH(QString, error);
     QString source = path("bad.db");
     if (kind == "live")
@@ -195,21 +258,65 @@ void TestBackup::badCopiesRefused()
         QVERIFY(f.resize(f.size() / 2));
     } else if (kind == "text") {
         QVERIFY(writeFile(source, "record;name\r\n"));
-    } else if (kind == "foreign")
-        makeDatabase(source,
-            { "CREATE TABLE notes (id integer primary key, body text)", "INSERT INTO notes (body) VALUES ('x')" });
-    else if (kind == "columns")
-        makeDatabase(source,
-            { "CREATE TABLE subnets (id integer primary key, subnet text UNIQUE, parent_id int, parent_subnet text, "
-              "name text)",
-                "CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE, comment text)" });
+    } else if (kind == "backup")
+        QCOMPARE(backup::makeCopy(*db, source).errorText, QString());
+    if (!sql.isEmpty())
+        makeDatabase(source, sql);
     const QStringList before = dump(dir->dbPath());
-    const QByteArray bytes = fileHash(dir->dbPath());
-    const QString inspected = backup::inspect(*db, source).errorText;
+    const QByteArray bytes = fileHash(dir->dbPath()), copyBytes = fileHash(source);
+    const QString inspected = backup::inspect(*db, source, check, bound).errorText;
     QVERIFY2(inspected.contains(error), qPrintable(inspected));
-    QCOMPARE(backup::restore(*db, source).errorText, inspected);
+    QCOMPARE(backup::restore(*db, source, check, bound).errorText, inspected);
     QCOMPARE(fileHash(dir->dbPath()), bytes);
     QCOMPARE(dump(dir->dbPath()), before);
+    QCOMPARE(fileHash(source), copyBytes);
+}
+
+void TestBackup::walAndOlderCopiesRestored_data()
+{
+    QTest::addColumn<bool>("wal");
+    QTest::newRow("WAL copy, rows in its -wal file") << true;
+    QTest::newRow("copy from before notes") << false;
+}
+
+// Restored as they are; the copy's folder is left exactly as it was, no file changed or added.
+void TestBackup::walAndOlderCopiesRestored()
+{
+    QFETCH(bool, wal);
+    const QString folder = path("copies"), source = folder + "/copy.db";
+    QVERIFY(QDir().mkpath(folder));
+    {
+        DbProbe made(path("made.db"));
+        QVERIFY(made.exec("CREATE TABLE subnets (id integer primary key, subnet text UNIQUE, parent_id int, "
+                          "parent_subnet text, name text)"));
+        QVERIFY(made.exec(QString("CREATE TABLE hosts (id integer primary key, subnet text, host text UNIQUE%1)")
+                              .arg(wal ? ", note text" : "")));
+        if (wal)
+            QVERIFY(made.exec("PRAGMA journal_mode = WAL") && made.exec("PRAGMA wal_autocheckpoint = 0"));
+        QVERIFY(made.exec("INSERT INTO subnets VALUES (1, '10.0.0.0/8', NULL, NULL, 'Копия'), "
+                          "(2, '10.2.0.0/16', 1, '10.0.0.0/8', 'Юг')"));
+        QVERIFY(
+            made.exec(QString("INSERT INTO hosts VALUES (1, '10.2.0.0/16', '10.2.0.9'%1)").arg(wal ? ", 'n'" : "")));
+        // Copied while still open: the rows are in the -wal file alone.
+        for (const char* suffix : { "", "-wal" })
+            QVERIFY(!QFile::exists(path("made.db") + suffix) || QFile::copy(path("made.db") + suffix, source + suffix));
+    }
+    const auto state = [&] {
+        QStringList files;
+        for (const QString& f : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+            files << f + ' ' + fileHash(folder + '/' + f).toHex();
+        return files;
+    };
+    const QStringList before = state();
+    QCOMPARE(before.size(), wal ? 2 : 1);
+    const auto inspected = backup::inspect(*db, source, check);
+    QCOMPARE(inspected.errorText, QString());
+    QCOMPARE(inspected.value.hostsInCopy, 1);
+    QCOMPARE(backup::restore(*db, source, check).errorText, QString());
+    QCOMPARE(state(), before);
+    QCOMPARE(dump(dir->dbPath()),
+        QStringList({ "1|10.0.0.0/8|NULL|NULL|Копия", "2|10.2.0.0/16|1|10.0.0.0/8|Юг",
+            QString("1|10.2.0.0/16|10.2.0.9|") + (wal ? "n" : "NULL") }));
 }
 
 QTEST_GUILESS_MAIN(TestBackup)

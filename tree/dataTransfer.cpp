@@ -100,7 +100,11 @@ void ZarvinWindow::restoreDatabase()
     const QString path = fileDialog::openFile(this, QStringLiteral("Восстановить из копии"), dbFilter);
     if (path.isEmpty())
         return;
-    const Result<backup::Inspection> inspected = backup::inspect(*db, path);
+    Result<backup::Inspection> inspected = Status();
+    {
+        BusyCursor busy;
+        inspected = backup::inspect(*db, path, inventoryCsv::checkStoredRows);
+    }
     if (!inspected.ok())
         return messages::error(
             this, QStringLiteral("Из файла ") + path + QStringLiteral(" восстановить нельзя.\n") + inspected.errorText);
@@ -115,7 +119,7 @@ void ZarvinWindow::restoreDatabase()
     Status restored;
     {
         BusyCursor busy;
-        restored = backup::restore(*db, path);
+        restored = backup::restore(*db, path, inventoryCsv::checkStoredRows);
     }
     if (!restored.ok())
         return messages::error(

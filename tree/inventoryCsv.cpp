@@ -21,9 +21,12 @@ enum Column { Record, Name, Subnet, Parent, Host, Note, ColumnCount };
 const QString subnetRecord = QStringLiteral("subnet");
 const QString hostRecord = QStringLiteral("host");
 
-Status lineError(int line, const QString& text)
+// How a refusal names the row it is about: a line of the file, or a stored row.
+using Place = QString (*)(int line);
+
+QString fileLine(int line)
 {
-    return Status::failure(QStringLiteral("Строка %1: ").arg(line) + text);
+    return QStringLiteral("Строка %1: ").arg(line);
 }
 
 // Where each column of header() stands in the file's header row; the first missing one otherwise.
@@ -46,15 +49,24 @@ Result<QVector<int>> columnsOf(const QStringList& cells)
 // The checks that need the whole file, once every record has been read.
 class Checker {
 public:
+    Checker(Place subnetPlace = fileLine, Place hostPlace = fileLine)
+        : subnetAt(subnetPlace)
+        , hostAt(hostPlace)
+    { }
     Status addRecord(int line, const QStringList& cells, const QVector<int>& at);
+    Status addSubnet(const SubnetRow& row);
+    Status addHost(const HostRow& row);
     Result<Plan> finish();
 
 private:
-    Status addSubnet(const SubnetRow& row);
-    Status addHost(const HostRow& row);
+    Status subnetError(int line, const QString& text) const { return Status::failure(subnetAt(line) + text); }
+    Status hostError(int line, const QString& text) const { return Status::failure(hostAt(line) + text); }
     Status checkParents() const;
     Status checkSiblings() const;
+    Status checkHosts() const;
     int depthOf(const QString& subnet) const;
+
+    Place subnetAt, hostAt;
 
     QVector<SubnetRow> subnets;
     QHash<QString, int> subnetIndex; // subnet text -> index in subnets
@@ -73,7 +85,7 @@ Status Checker::addRecord(int line, const QStringList& cells, const QVector<int>
         return addSubnet({ line, cell(Name), cell(Subnet), cell(Parent) });
     if (kind == hostRecord)
         return addHost({ line, cell(Subnet), cell(Host), cell(Note) });
-    return lineError(line,
+    return subnetError(line,
         QStringLiteral("в столбце record должно быть ") + subnetRecord + QStringLiteral(" или ") + hostRecord
             + QStringLiteral(", а не «") + kind + QStringLiteral("»."));
 }
@@ -82,16 +94,16 @@ Status Checker::addSubnet(const SubnetRow& row)
 {
     const auto network = net::parseNetwork(row.subnet);
     if (!network || !row.subnet.contains(QLatin1Char('/')) || net::toText(*network) != row.subnet)
-        return lineError(row.line,
+        return subnetError(row.line,
             QStringLiteral("«") + row.subnet
                 + QStringLiteral(
                     "» — не подсеть в записи адрес/маска с нулевыми битами хоста (например 10.1.0.0/16)."));
     if (subnetIndex.contains(row.subnet))
-        return lineError(row.line,
+        return subnetError(row.line,
             QStringLiteral("подсеть ") + row.subnet
                 + QStringLiteral(" уже записана в строке %1.").arg(subnets.at(subnetIndex.value(row.subnet)).line));
     if (row.parent.isEmpty() && organisationLine)
-        return lineError(row.line,
+        return subnetError(row.line,
             QStringLiteral("вторая организация (первая — в строке %1); организация может быть только одна.")
                 .arg(organisationLine));
     if (row.parent.isEmpty())
@@ -115,17 +127,26 @@ Status Checker::addHost(const HostRow& row)
     return {};
 }
 
+// Every parent strictly wider than its child: no row can be its own ancestor, so every walk up
+// the tree ends at the organisation.
 Status Checker::checkParents() const
 {
+    if (!subnets.isEmpty() && !organisationLine)
+        return subnetError(subnets.first().line,
+            QStringLiteral("в файле нет организации: у каждой строки subnet указана родительская подсеть."));
     for (const SubnetRow& row : subnets) {
         if (row.parent.isEmpty())
             continue;
+        if (row.parent == row.subnet)
+            return subnetError(
+                row.line, QStringLiteral("подсеть ") + row.subnet + QStringLiteral(" указана родителем самой себя."));
         if (!subnetIndex.contains(row.parent))
-            return lineError(row.line,
+            return subnetError(row.line,
                 QStringLiteral("родительской подсети «") + row.parent
                     + QStringLiteral("» нет среди строк subnet этого файла."));
-        if (!net::contains(networkOf.value(row.parent), networkOf.value(row.subnet)))
-            return lineError(row.line,
+        const net::Network parent = networkOf.value(row.parent), child = networkOf.value(row.subnet);
+        if (!net::contains(parent, child) || parent.prefix >= child.prefix)
+            return subnetError(row.line,
                 QStringLiteral("подсеть ") + row.subnet + QStringLiteral(" не входит в подсеть родителя ") + row.parent
                     + QStringLiteral("."));
     }
@@ -145,9 +166,25 @@ Status Checker::checkSiblings() const
         const SubnetRow& a = *sorted.at(i - 1);
         const SubnetRow& b = *sorted.at(i);
         if (a.parent == b.parent && net::overlaps(networkOf.value(a.subnet), networkOf.value(b.subnet)))
-            return lineError(std::max(a.line, b.line),
+            return subnetError(std::max(a.line, b.line),
                 QStringLiteral("подсети ") + a.subnet + QStringLiteral(" и ") + b.subnet
                     + QStringLiteral(" одного родителя пересекаются."));
+    }
+    return {};
+}
+
+Status Checker::checkHosts() const
+{
+    for (const HostRow& h : hosts) {
+        if (!subnetIndex.contains(h.subnet))
+            return hostError(h.line,
+                QStringLiteral("подсети «") + h.subnet + QStringLiteral("» хоста ") + h.host
+                    + QStringLiteral(" нет среди строк subnet этого файла."));
+        const hostCheck::Verdict verdict = hostCheck::check(h.host, h.subnet);
+        if (verdict.kind == hostCheck::Verdict::Refuse)
+            return hostError(h.line, verdict.message + QStringLiteral("."));
+        if (verdict.kind == hostCheck::Verdict::Clear)
+            return hostError(h.line, QStringLiteral("«") + h.host + QStringLiteral("» — не IPv4-адрес."));
     }
     return {};
 }
@@ -155,33 +192,20 @@ Status Checker::checkSiblings() const
 int Checker::depthOf(const QString& subnet) const
 {
     int depth = 0;
-    // Parents are strictly wider (checked), so the walk ends at the organisation.
-    for (QString s = subnet; !s.isEmpty(); s = subnets.at(subnetIndex.value(s)).parent)
+    // Parents are strictly wider (checked): at most 33 steps. The bound keeps any slip from
+    // turning into a walk without end.
+    for (QString s = subnet; !s.isEmpty() && depth <= subnets.size(); s = subnets.at(subnetIndex.value(s)).parent)
         ++depth;
     return depth;
 }
 
 Result<Plan> Checker::finish()
 {
-    if (subnets.isEmpty() && hosts.isEmpty())
-        return Status::failure(QStringLiteral("В файле нет ни одной записи, кроме заголовка."));
     Status checked = checkParents();
     if (checked.ok())
         checked = checkSiblings();
-    for (int i = 0; i < hosts.size() && checked.ok(); ++i) {
-        const HostRow& h = hosts.at(i);
-        if (!subnetIndex.contains(h.subnet)) {
-            checked = lineError(h.line,
-                QStringLiteral("подсети «") + h.subnet + QStringLiteral("» хоста ") + h.host
-                    + QStringLiteral(" нет среди строк subnet этого файла."));
-            break;
-        }
-        const hostCheck::Verdict verdict = hostCheck::check(h.host, h.subnet);
-        if (verdict.kind == hostCheck::Verdict::Refuse)
-            checked = lineError(h.line, verdict.message + QStringLiteral("."));
-        else if (verdict.kind == hostCheck::Verdict::Clear)
-            checked = lineError(h.line, QStringLiteral("«") + h.host + QStringLiteral("» — не IPv4-адрес."));
-    }
+    if (checked.ok())
+        checked = checkHosts();
     if (!checked.ok())
         return checked;
     Plan plan;
@@ -249,12 +273,70 @@ Result<Plan> read(QIODevice& device, csv::Limits limits)
     if (!at.ok())
         return Status(at);
     Checker checker;
-    while (reader.next(cells))
+    bool any = false;
+    for (; reader.next(cells); any = true)
         if (const Status added = checker.addRecord(reader.line(), cells, at.value); !added.ok())
             return added;
     if (!reader.status().ok())
         return reader.status();
+    if (!any)
+        return Status::failure(QStringLiteral("В файле нет ни одной записи, кроме заголовка."));
     return checker.finish();
+}
+
+namespace {
+
+QString storedSubnet(int id)
+{
+    return QStringLiteral("Строка с id %1 таблицы subnets: ").arg(id);
+}
+
+QString storedHost(int id)
+{
+    return QStringLiteral("Строка с id %1 таблицы hosts: ").arg(id);
+}
+
+// The parent's subnet through parent_id, as the tree links rows; empty for the organisation.
+Result<QString> parentOf(const QVector<QVariantList>& subnets, int at, const QHash<qint64, int>& indexOfId)
+{
+    const QVariant parentId = subnets.at(at).value(2);
+    if (parentId.isNull())
+        return QString();
+    const int parent = indexOfId.value(parentId.toLongLong(), -1);
+    const int id = subnets.at(at).value(0).toInt();
+    if (parent < 0)
+        return Status::failure(storedSubnet(id)
+            + QStringLiteral("родительской строки с id %1 нет в таблице subnets.").arg(parentId.toString()));
+    if (parent > at) // the tree is built in stored order, parents first
+        return Status::failure(storedSubnet(id)
+            + QStringLiteral("родительская строка с id %1 записана позже этой.").arg(parentId.toString()));
+    return subnets.at(parent).value(1).toString();
+}
+
+} // namespace
+
+Status checkStoredRows(const QVector<QVariantList>& subnets, const QVector<QVariantList>& hosts)
+{
+    QHash<qint64, int> indexOfId;
+    for (int i = 0; i < subnets.size(); ++i)
+        indexOfId.insert(subnets.at(i).value(0).toLongLong(), i);
+    Checker checker(storedSubnet, storedHost);
+    for (int i = 0; i < subnets.size(); ++i) {
+        const QVariantList& r = subnets.at(i);
+        const Result<QString> parent = parentOf(subnets, i, indexOfId);
+        Status added = parent;
+        if (added.ok())
+            added
+                = checker.addSubnet({ r.value(0).toInt(), r.value(4).toString(), r.value(1).toString(), parent.value });
+        if (!added.ok())
+            return added;
+    }
+    for (const QVariantList& r : hosts)
+        if (const Status added
+            = checker.addHost({ r.value(0).toInt(), r.value(1).toString(), r.value(2).toString(), {} });
+            !added.ok())
+            return added;
+    return Status(checker.finish());
 }
 
 Status refusalUnlessEmpty(DB& db)
@@ -305,6 +387,9 @@ Status writeHosts(DB& db, const QVector<HostRow>& hosts)
 
 Status write(DB& db, const Plan& plan)
 {
+    // Whatever goes in must not land in a file damaged since it was opened.
+    if (const Status sound = db.checkIntegrity(); !sound.ok())
+        return sound;
     return db.writeTransaction([&] {
         Status written = refusalUnlessEmpty(db);
         if (written.ok())

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 #include <QVector>
 
 class DB;
@@ -44,6 +45,12 @@ Status exportTo(DB& db, const QString& path);
 
 // Reads and checks the whole file; nothing is written. A failure names the line, in Russian.
 Result<Plan> read(QIODevice& device, csv::Limits limits = {});
+
+// The rows of a stored copy, subnets as (id, subnet, parent_id, parent_subnet, name) and hosts as
+// (id, subnet, host, note), each in stored order, checked by the rules of read(); the tree links
+// rows by parent_id, and a parent stored after its branch is refused too. A failure names the
+// first bad row by its id.
+Status checkStoredRows(const QVector<QVariantList>& subnets, const QVector<QVariantList>& hosts);
 
 // Ok when both tables are empty; else fails with the refusal to show (or the database's error).
 Status refusalUnlessEmpty(DB& db);
