@@ -146,10 +146,7 @@ Status openDatabaseFile(QSqlDatabase& conn)
     const Result<FileId> checked = checkedFile(file);
     if (!checked.ok())
         return checked;
-    if (!mayUse(file, R_OK))
-        return Status::failure(databaseText(file, false));
-    if (!mayUse(file, W_OK) || !mayUse(QFileInfo(file).absolutePath(), W_OK | X_OK))
-        conn.setConnectOptions(conn.connectOptions() + QStringLiteral(";QSQLITE_OPEN_READONLY"));
+    // SQLite itself opens a file (or directory) it cannot write read-only.
     if (!conn.open())
         return Status::failure(conn.lastError().text());
     if (openedChecked(conn, file, checked.value))

@@ -15,7 +15,6 @@ Status prepareDataDir();
 // whatever the umask, which would lock the other members of the group out). Any member of the
 // group can put something else under the name: a symbolic link or anything but a plain file is
 // refused, naming it, and so is a file that is not the checked one by the time SQLite opened it.
-// A file or directory this user cannot write opens read-only.
 Status openDatabaseFile(QSqlDatabase& conn);
 
 // Why this user cannot change the data directory's database, and what to do; empty when they can.
