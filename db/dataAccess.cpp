@@ -146,7 +146,8 @@ Status openDatabaseFile(QSqlDatabase& conn)
     const Result<FileId> checked = checkedFile(file);
     if (!checked.ok())
         return checked;
-    // SQLite itself opens a file (or directory) it cannot write read-only.
+    // A file this user cannot write SQLite opens read-only, and in a directory they cannot write
+    // every write fails as READONLY: either way the file opens for viewing.
     if (!conn.open())
         return Status::failure(conn.lastError().text());
     if (openedChecked(conn, file, checked.value))
