@@ -2,7 +2,6 @@
 
 #include "app/settings.h"
 #include "app/startup.h"
-#include "db/DB.h"
 #include "gui/desktop.h"
 #include "tree/ZarvinWindow.h"
 #include "ui_agreement.h"
@@ -24,18 +23,17 @@ agreementWindow::~agreementWindow() = default;
 void agreementWindow::accept()
 {
     recordAgreement(install);
-    auto main = std::make_unique<ZarvinWindow>();
-    if (!main->dbStatus().ok()) {
+    const Result<ZarvinWindow*> main = createMainWindow();
+    if (!main.ok()) {
         // The acceptance is kept; the user learns why no main window follows.
-        reportStartFailure(QStringLiteral("Не удалось открыть базу данных ") + main->dbFileName()
-            + QStringLiteral(":\n") + main->dbStatus().errorText);
+        reportStartFailure(main.errorText);
         close();
         QCoreApplication::exit(1);
         return;
     }
-    main->setAttribute(Qt::WA_DeleteOnClose);
-    centre(main.get());
-    main.release()->show();
+    main.value->setAttribute(Qt::WA_DeleteOnClose);
+    centre(main.value);
+    main.value->show();
     close();
 }
 

@@ -10,8 +10,10 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QStatusBar>
 #include <QTranslator>
 
 #include <cstdio>
@@ -66,17 +68,32 @@ std::unique_ptr<QApplication> createApplication(int& argc, char** argv)
     return app;
 }
 
+Result<ZarvinWindow*> createMainWindow()
+{
+    auto main = std::make_unique<ZarvinWindow>();
+    const Status& opened = main->dbStatus();
+    if (!opened.ok())
+        return Status::failure(QStringLiteral("Не удалось открыть базу данных ") + main->dbFileName()
+                + QStringLiteral(":\n") + opened.errorText,
+            opened.code);
+    if (const QString reason = readOnlyReason(); !reason.isEmpty()) {
+        auto* label = new QLabel(QStringLiteral("Только чтение. ") + reason.simplified(), main.get());
+        label->setObjectName(QStringLiteral("readOnlyReason"));
+        label->setWordWrap(true);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command is there to be copied
+        main->statusBar()->addPermanentWidget(label, 1);
+    }
+    return main.release();
+}
+
 Result<QWidget*> openFirstWindow(QSettings& install)
 {
     QWidget* window = nullptr;
     if (isAgreementAccepted(install)) {
-        auto main = std::make_unique<ZarvinWindow>();
-        const Status& opened = main->dbStatus();
-        if (!opened.ok())
-            return Status::failure(QStringLiteral("Не удалось открыть базу данных ") + main->dbFileName()
-                    + QStringLiteral(":\n") + opened.errorText,
-                opened.code);
-        window = main.release();
+        const Result<ZarvinWindow*> main = createMainWindow();
+        if (!main.ok())
+            return Status(main);
+        window = main.value;
     } else {
         window = new agreementWindow(install);
         window->setWindowTitle(QStringLiteral("Лицензионное соглашение"));

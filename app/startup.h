@@ -7,10 +7,16 @@
 class QApplication;
 class QSettings;
 class QWidget;
+class ZarvinWindow;
 
 // Creates the application object. Where Qt finds no display to work on it would abort; the
 // program says so in Russian on standard error instead and exits with status 1.
 std::unique_ptr<QApplication> createApplication(int& argc, char** argv);
+
+// Builds the main window, not yet shown, with its database open; on a database this user cannot
+// change, its status line says why and how to get write access. Fails, with the text to show,
+// when the database cannot be opened.
+Result<ZarvinWindow*> createMainWindow();
 
 // Opens and shows the first window of a run: the main window once the agreement is
 // accepted, the agreement window before. Fails, with the line to print, when the main

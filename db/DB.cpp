@@ -1,5 +1,6 @@
 #include "db/DB.h"
 
+#include "db/dataAccess.h"
 #include "db/dataDir.h"
 #include "db/historySchema.h"
 #include "db/treeRules.h"
@@ -91,10 +92,9 @@ DB::DB(const QString& file)
     conn = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     conn.setDatabaseName(file.isEmpty() ? databaseFilePath() : file);
     conn.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeout));
-    if (!conn.open()) {
-        openStatus = Status::failure(conn.lastError().text());
+    openStatus = openDatabaseFile(conn);
+    if (!openStatus.ok())
         return;
-    }
     c = QSqlQuery(conn);
     openStatus = prepareSchema();
     if (!openStatus.ok())

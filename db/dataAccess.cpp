@@ -5,10 +5,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,15 +64,62 @@ QString directoryText(const QString& dir)
         + QLatin1Char(' ') + info.group() + QStringLiteral("\n\nзатем войдите в систему заново.");
 }
 
-QString databaseText(const QString& file)
+QString databaseText(const QString& file, bool readable)
 {
     const QFileInfo info(file);
     const QString group = QFileInfo(dataDir()).group();
-    return QStringLiteral("Нет права записи в файл базы данных ") + file + QStringLiteral(" у пользователя ")
-        + userName() + QStringLiteral(" (владелец файла ") + info.owner() + QStringLiteral(", группа ") + info.group()
+    return (readable ? QStringLiteral("Нет права записи в файл базы данных ")
+                     : QStringLiteral("Нет права чтения файла базы данных "))
+        + file + QStringLiteral(" у пользователя ") + userName() + QStringLiteral(" (владелец файла ") + info.owner()
+        + QStringLiteral(", группа ") + info.group()
         + QStringLiteral(").\n\nЧтобы файлом пользовались все участники группы ") + group
         + QStringLiteral(", администратор выполняет команды\n\nsudo chgrp ") + group + QLatin1Char(' ') + file
         + QStringLiteral("\nsudo chmod g+rw ") + file;
+}
+
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// What stands under the name now, never looked at through a link; a missing file is made.
+Result<FileId> checkedFile(const QString& file)
+{
+    const QByteArray path = QFile::encodeName(file);
+    // O_EXCL refuses any name that exists, a dangling link included.
+    int fd = open(path.constData(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST)
+        fd = open(path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC); // a link itself, not its target
+    if (fd < 0)
+        return Status::failure(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st { };
+    const bool known = fstat(fd, &st) == 0;
+    close(fd);
+    if (known && S_ISLNK(st.st_mode))
+        return Status::failure(file
+            + QStringLiteral(" — символическая ссылка. Программа не открывает базу данных по ссылке: её мог "
+                             "подложить другой пользователь. Уберите ссылку и положите на её место сам файл базы "
+                             "данных."));
+    if (!known || !S_ISREG(st.st_mode))
+        return Status::failure(file
+            + QStringLiteral(" — не обычный файл. Уберите его: программа создаст пустую базу данных, или положите "
+                             "на его место файл базы данных."));
+    return FileId { st.st_dev, st.st_ino };
+}
+
+// SQLite resolves the links in a name itself and then opens the result without following one
+// (O_NOFOLLOW): the name it reports is the one it opened. That must be the checked name (its
+// directory's own links resolved), still holding the checked file.
+bool openedChecked(const QSqlDatabase& conn, const QString& file, const FileId& checked)
+{
+    const QVariant handle = conn.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    const char* opened = sqlite3_db_filename(*static_cast<sqlite3* const*>(handle.constData()), "main");
+    const QFileInfo info(file);
+    struct stat st { };
+    return opened && QFile::decodeName(opened) == info.dir().canonicalPath() + QLatin1Char('/') + info.fileName()
+        && lstat(opened, &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == checked.device && st.st_ino == checked.inode;
 }
 
 } // namespace
@@ -78,13 +131,38 @@ Status prepareDataDir()
         return Status::failure(QStringLiteral("Каталог данных ") + dir
             + QStringLiteral(" не существует, и создать его не удалось.\n\nУстановите программу (пакет "
                              "zarvin-subnets) или укажите другой каталог в переменной ZARVIN_SUBNETS_DIR."));
-    if (!mayUse(dir, W_OK | X_OK))
-        return Status::failure(directoryText(dir));
     const QString file = databaseFilePath();
-    if (QFileInfo::exists(file) && !mayUse(file, R_OK | W_OK))
-        return Status::failure(databaseText(file));
-    QFile fresh(file);
-    if (fresh.open(QIODevice::WriteOnly | QIODevice::NewOnly)) // never follows a planted link
-        fresh.close();
+    // Without the right to write there is still the database to look at; without it, nothing.
+    if (!mayUse(dir, W_OK | X_OK) && !mayUse(file, R_OK))
+        return Status::failure(directoryText(dir));
+    if (QFileInfo::exists(file) && !mayUse(file, R_OK))
+        return Status::failure(databaseText(file, false));
     return {};
+}
+
+Status openDatabaseFile(QSqlDatabase& conn)
+{
+    const QString file = conn.databaseName();
+    const Result<FileId> checked = checkedFile(file);
+    if (!checked.ok())
+        return checked;
+    // A file this user cannot write SQLite opens read-only, and in a directory they cannot write
+    // every write fails as READONLY: either way the file opens for viewing.
+    if (!conn.open())
+        return Status::failure(conn.lastError().text());
+    if (openedChecked(conn, file, checked.value))
+        return {};
+    conn.close();
+    return Status::failure(QStringLiteral("Файл базы данных ") + file
+        + QStringLiteral(" подменили, пока программа его открывала. Проверьте, кто ещё работает с каталогом "
+                         "данных, и запустите программу снова."));
+}
+
+QString readOnlyReason()
+{
+    const QString dir = dataDir();
+    if (!mayUse(dir, W_OK | X_OK))
+        return directoryText(dir);
+    const QString file = databaseFilePath();
+    return mayUse(file, W_OK) ? QString() : databaseText(file, true);
 }

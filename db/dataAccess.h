@@ -2,9 +2,20 @@
 
 #include "db/sqlResult.h"
 
+class QSqlDatabase;
+
 // Run at start-up before any window: creates the data directory when missing and checks that
-// this user may write there and in the database file; creates the database file, empty, when
-// there is none yet, so that it takes the process's umask (SQLite makes its own files 0644
-// whatever the umask, which would lock the other members of the group out).
-// Ok when all is well; else it fails with why not and what to do, in Russian.
+// this user may at least read the database there. Creates no file: a user who declines the
+// agreement leaves nothing behind. Ok when all is well; else it fails with why not and what to
+// do, in Russian.
 Status prepareDataDir();
+
+// Opens `conn` on its database file, the one way every connection of the program is opened.
+// A missing file is made here, empty, with the process's umask (SQLite makes its own files 0644
+// whatever the umask, which would lock the other members of the group out). Any member of the
+// group can put something else under the name: a symbolic link or anything but a plain file is
+// refused, naming it, and so is a file that is not the checked one by the time SQLite opened it.
+Status openDatabaseFile(QSqlDatabase& conn);
+
+// Why this user cannot change the data directory's database, and what to do; empty when they can.
+QString readOnlyReason();

@@ -447,6 +447,35 @@ private slots:
         QVERIFY(!db.status().ok());
     }
 
+    // Whatever a member of the group puts under the database's name is refused, named, and
+    // nothing is opened or created through it.
+    void plantedNamesAreRefused_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("link to another database") << "link"
+                                                  << " — символическая ссылка.";
+        QTest::newRow("link to nothing yet") << "dangling link"
+                                             << " — символическая ссылка.";
+        QTest::newRow("directory") << "directory"
+                                   << " — не обычный файл.";
+    }
+
+    void plantedNamesAreRefused()
+    {
+        QFETCH(QString, planted);
+        QFETCH(QString, expected);
+        const QString target = dir->path() + "/elsewhere.db";
+        if (planted == "link")
+            QVERIFY(DB(target).status().ok());
+        const QByteArray before = fileHash(target);
+        QVERIFY(planted == "directory" ? QDir().mkdir(dir->dbPath()) : QFile::link(target, dir->dbPath()));
+        const QString text = DB().status().errorText;
+        QVERIFY2(text.startsWith(dir->dbPath() + expected), qPrintable(text));
+        QCOMPARE(QFile::exists(target), planted == "link");
+        QCOMPARE(fileHash(target), before);
+    }
+
 private:
     std::unique_ptr<TempDataDir> dir;
 };

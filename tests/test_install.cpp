@@ -1,3 +1,5 @@
+#include "tests/support/dataSupport.h"
+
 #include <QCoreApplication>
 #include <QDirIterator>
 #include <QProcess>
@@ -5,7 +7,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -157,6 +166,62 @@ private slots:
                 findings << line;
         QVERIFY2(findings.isEmpty(), qPrintable(findings.join('\n')));
         QVERIFY2(lintian.exitCode() == 0, lintian.readAllStandardError().constData());
+    }
+
+    // The package's postinst on the staged data directory, while a member of the group swaps the
+    // database between a plain file and a link to a private file elsewhere: that file keeps its
+    // mode, and the directory stays root's (or the administrator's choice), never the installer's.
+    void postinstFollowsNoLinkAndKeepsTheDirectory()
+    {
+        QVERIFY2(!deb.isEmpty(), "no package was built");
+        QTemporaryDir tools;
+        const QString log = tools.filePath("log"), override = tools.filePath("override");
+        // Stand-ins for what would change this machine, or needs the group zarvin to exist.
+        for (const char* tool : { "getent", "addgroup", "adduser", "chgrp", "dpkg-statoverride" })
+            QVERIFY(writeScript(tools.filePath(tool),
+                "#!/bin/sh\necho \"${0##*/} $*\" >> \"$LOG\"\n"
+                "[ \"$1\" != --list ] || { [ -f \"$OVERRIDE\" ] && cat \"$OVERRIDE\"; }\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", tools.path() + ":" + env.value("PATH"));
+        env.insert("DPKG_ROOT", stage.path());
+        env.insert("SUDO_USER", "nobody");
+        env.insert("LOG", log);
+        env.insert("OVERRIDE", override);
+        const QString dir = stage.path() + dataDirectory;
+        const QByteArray db = QFile::encodeName(dir + "/subnets.db"), victim = QFile::encodeName(tools.filePath("v"));
+        QVERIFY(writeFile(tools.filePath("v"), "private") && chmod(victim.constData(), 0600) == 0);
+        struct stat before { };
+        QCOMPARE(stat(QFile::encodeName(dir).constData(), &before), 0);
+
+        std::atomic<bool> stop { false };
+        std::thread swapper([&] {
+            const QByteArray link = db + ".l", plain = db + ".f";
+            while (!stop) {
+                symlink(victim.constData(), link.constData());
+                rename(link.constData(), db.constData());
+                close(open(plain.constData(), O_CREAT | O_WRONLY, 0644));
+                rename(plain.constData(), db.constData());
+            }
+        });
+        bool ran = true;
+        for (int i = 0; i < 30 && ran; ++i)
+            ran = run("sh", { out.filePath("control/postinst"), "configure" }, nullptr, env);
+        stop = true;
+        swapper.join();
+        QVERIFY(ran);
+        struct stat st { };
+        QCOMPARE(stat(victim.constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0600));
+        QCOMPARE(stat(QFile::encodeName(dir).constData(), &st), 0);
+        QCOMPARE(st.st_uid, before.st_uid);
+        QVERIFY(fileBytes(log).contains("adduser --quiet nobody zarvin"));
+
+        // A reinstall applies the administrator's choice, whoever owned the directory.
+        const QString owner = QString::fromLocal8Bit(getpwuid(getuid())->pw_name);
+        QVERIFY(writeFile(override, (owner + " " + getgrgid(getgid())->gr_name + " 2770 " + dataDirectory).toUtf8()));
+        QVERIFY(run("sh", { out.filePath("control/postinst"), "configure" }, nullptr, env));
+        QCOMPARE(stat(QFile::encodeName(dir).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(02770));
     }
 
 private:

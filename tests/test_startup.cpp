@@ -1,6 +1,7 @@
 #include "app/agreementWindow.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "db/DB.h"
 #include "db/dataDir.h"
 #include "gui/desktop.h"
 #include "tests/support/testSupport.h"
@@ -8,10 +9,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 
 #include <memory>
@@ -44,12 +48,19 @@ QByteArray arrange(const QString& situation)
         qputenv("ZARVIN_SUBNETS_DIR", (data + "plain-file/subnets").toUtf8());
         return QByteArray();
     }
-    // Directories and files of root, which the start that follows runs as the user nobody.
+    if (situation == "link") {
+        QFile::link(data + "elsewhere.db", data + "subnets.db");
+        return QByteArray();
+    }
+    // Directories and files of root, which the start that follows runs as the user nobody: the
+    // database of one user, readable by others or not.
     const QByteArray path = QFile::encodeName(data);
-    if (situation == "foreign") {
+    if (situation == "foreign" || situation == "private") {
         chmod(path.constData(), 0777);
-        writeFile(data + "subnets.db", QByteArray());
-        return QByteArray("");
+        if (!QFile::exists(data + "subnets.db"))
+            writeFile(data + "subnets.db", "not for everyone");
+        chmod(QFile::encodeName(data + "subnets.db").constData(), situation == "private" ? 0600 : 0644);
+        return fileBytes(data + "subnets.db");
     }
     const group* gr = getgrnam(situation.toLatin1().constData());
     if (!gr || chown(path.constData(), 0, gr->gr_gid) != 0 || chmod(path.constData(), 02775) != 0)
@@ -193,17 +204,15 @@ private slots:
         QVERIFY(qobject_cast<ZarvinWindow*>(openFirstWindow(*again).value));
     }
 
-    // Declining writes nothing and ends the run with 0 (accepting when the database cannot be
-    // opened is one of the start-up failures below).
+    // Declining leaves nothing in the data directory and ends the run with 0 (accepting when the
+    // database cannot be opened is one of the start-up failures below).
     void declineEndsTheRunWithZero()
     {
         auto install = openSettings();
-        QWidget* first = openFirstWindow(*install).value;
-        QVERIFY(first);
-        QTimer::singleShot(0, first->findChild<QPushButton*>("pbNo"), &QPushButton::click);
-        QCOMPARE(QApplication::exec(), 0);
+        QTimer::singleShot(0, [] { clickButton(visibleWindows<agreementWindow>().value(0), "pbNo"); });
+        QCOMPARE(runApplication(*install), 0);
         QVERIFY(visibleWindows<QWidget>().isEmpty());
-        QVERIFY(!QFile::exists(dir->settingsPath()));
+        QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     }
 
     // A settings path that cannot be written still lets this run continue in the main window.
@@ -230,7 +239,8 @@ private slots:
         QTest::newRow("directory cannot be made") << "unmakeable" << "Каталог данных %1 не существует, и создать его не удалось";
         QTest::newRow("user outside the group") << "users" << "Нет права записи в каталог данных %1 у пользователя nobody.\n\nКаталогом пользуются участники группы users. Чтобы получить доступ, администратор выполняет команду\n\nsudo adduser nobody users\n\nзатем войдите в систему заново.";
         QTest::newRow("member not yet logged in again") << "nogroup" << "Нет права записи в каталог данных %1 у пользователя nobody.\n\nПользователь nobody уже включён в группу nogroup, но это";
-        QTest::newRow("database of another user") << "foreign" << "Нет права записи в файл базы данных %1subnets.db у пользователя nobody";
+        QTest::newRow("database the user cannot read") << "private" << "Нет права чтения файла базы данных %1subnets.db у пользователя nobody";
+        QTest::newRow("planted link") << "link" << "Не удалось открыть базу данных %1subnets.db:\n%1subnets.db — символическая ссылка.";
         // clang-format on
     }
 
@@ -245,7 +255,7 @@ private slots:
         const QByteArray before = arrange(situation.section(',', 0, 0));
         if (QTest::currentTestFailed())
             return;
-        const bool asNobody = !situation.startsWith("damaged") && situation != "unmakeable";
+        const bool asNobody = !situation.startsWith("damaged") && situation != "unmakeable" && situation != "link";
         if (asNobody && geteuid() != 0)
             QSKIP("acting as another user needs root");
         const QString data = dataDir();
@@ -271,6 +281,62 @@ private slots:
         QCOMPARE(QSettings(dir->settingsPath(), QSettings::IniFormat).value("Installed/agreement").toString(), "true");
         QCOMPARE(QFile::exists(databaseFilePath()), !before.isNull());
         QCOMPARE(fileBytes(databaseFilePath()), before);
+    }
+
+    // Where nothing can be written but the database can be read, it opens for viewing, and the
+    // status line says why and what to do.
+    void viewOnlyWithoutWriteAccess_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("expected"); // %1: the data directory, with its final '/'
+        // clang-format off
+        QTest::newRow("directory of another group") << "users" << "Только чтение. Нет права записи в каталог данных %1 у пользователя nobody. Каталогом пользуются участники группы users. Чтобы получить доступ, администратор выполняет команду sudo adduser nobody users затем войдите в систему заново.";
+        QTest::newRow("database of another user") << "foreign" << "Только чтение. Нет права записи в файл базы данных %1subnets.db у пользователя nobody";
+        // clang-format on
+    }
+
+    void viewOnlyWithoutWriteAccess()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QString, expected);
+        if (geteuid() != 0)
+            QSKIP("acting as another user needs root");
+        QVERIFY(writeFile(dir->settingsPath(), "[Installed]\nagreement=true\n"));
+        QVERIFY(DB().status().ok());
+        QVERIFY(DbProbe(dir->dbPath()).exec("INSERT INTO subnets (subnet, name) VALUES ('10.0.0.0/8', 'Орг')"));
+        arrange(situation);
+        const QByteArray before = fileBytes(dir->dbPath());
+        QString title, reason;
+        int rows = -1;
+        QTimer::singleShot(0, [&] {
+            if (auto* main = visibleWindows<ZarvinWindow>().value(0)) {
+                title = main->windowTitle();
+                rows = main->findChild<QTreeView*>()->model()->rowCount();
+                auto* label = main->findChild<QLabel*>("readOnlyReason");
+                reason = label && label->isVisible() ? label->text() : QString();
+            }
+            for (QWidget* w : QApplication::topLevelWidgets())
+                w->close();
+        });
+        QVERIFY(seteuid(nobodyUid()) == 0);
+        auto install = openSettings();
+        const int status = runApplication(*install);
+        QVERIFY(seteuid(0) == 0);
+
+        QCOMPARE(status, 0);
+        QVERIFY2(title.endsWith(" (только чтение)"), qPrintable(title));
+        QCOMPARE(rows, 1);
+        QVERIFY2(reason.startsWith(expected.arg(dataDir())), qPrintable(reason));
+        QCOMPARE(fileBytes(dir->dbPath()), before);
+    }
+
+    // Tests keep Qt's own files (the file dialogs' history) out of the real home.
+    void homeIsTheTestsOwn()
+    {
+        const passwd* pw = getpwuid(getuid());
+        QVERIFY(pw);
+        for (const auto location : { QStandardPaths::HomeLocation, QStandardPaths::GenericConfigLocation })
+            QVERIFY(!QStandardPaths::writableLocation(location).startsWith(QString::fromLocal8Bit(pw->pw_dir)));
     }
 
     // The database that the program creates is group-writable whatever the umask it was started with.
