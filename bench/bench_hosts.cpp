@@ -1,6 +1,7 @@
 // Figures for the host table: loading a /16 list and saving a /24, as a user does it.
 #include "bench/benchSupport.h"
 #include "db/DB.h"
+#include "hosts/hostItemModel.h"
 #include "hosts/hostModel.h"
 #include "hosts/hostTable.h"
 #include "hosts/hostsWindow.h"

@@ -11,7 +11,7 @@ bool onlyMarks(const QVector<int>& roles)
     return roles == QVector<int> { noteWrittenRole } || roles == QVector<int> { unchangedRole };
 }
 
-QStandardItemModel* newModel(QObject* parent)
+hostItemModel* newModel(QObject* parent)
 {
     auto* model = new hostItemModel(0, 2, parent);
     model->setHorizontalHeaderLabels({ QStringLiteral("IP-адрес хоста"), QStringLiteral("Примечание") });

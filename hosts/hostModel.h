@@ -6,6 +6,7 @@
 
 class QObject;
 class QStandardItemModel;
+class hostItemModel;
 
 // The host table model of a hosts window.
 namespace hostModel {
@@ -22,7 +23,7 @@ constexpr int unchangedRole = Qt::UserRole + 2;
 bool onlyMarks(const QVector<int>& roles);
 
 // An empty two-column host table with its header labels.
-QStandardItemModel* newModel(QObject* parent);
+hostItemModel* newModel(QObject* parent);
 // Appends the rows of hostsOfSubnet() in order, marked unchanged; a NULL note gives an empty cell.
 void fill(QStandardItemModel& model, const QVector<QVariantList>& rows);
 

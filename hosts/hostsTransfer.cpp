@@ -4,6 +4,7 @@
 #include "db/DB.h"
 #include "gui/fileDialog.h"
 #include "gui/messages.h"
+#include "hosts/hostItemModel.h"
 #include "hosts/hostListCsv.h"
 #include "hosts/importWindow.h"
 

@@ -4,6 +4,7 @@
 #include "gui/messages.h"
 #include "hosts/RegExpDelegate.h"
 #include "hosts/hostCheck.h"
+#include "hosts/hostItemModel.h"
 #include "hosts/hostModel.h"
 #include "hosts/hostTable.h"
 #include "hosts/noteDelegate.h"
@@ -62,11 +63,11 @@ void hostsWindow::tableModel()
     showModel(hostModel::newModel(this));
 }
 
-void hostsWindow::showModel(QStandardItemModel* filled)
+void hostsWindow::showModel(hostItemModel* filled)
 {
     QTableView* view = hosts->tableView;
     view->setItemDelegateForColumn(0, delegate.get());
-    QStandardItemModel* previous = model;
+    hostItemModel* previous = model;
     QItemSelectionModel* previousSelection = view->selectionModel();
     model = filled;
     // A view that already shows the rows would lay out each one as it comes: fill first, then show.
@@ -180,7 +181,7 @@ void hostsWindow::saveData(const QString& subnet)
 
 void hostsWindow::viewRecords(const QString& subnet)
 {
-    QStandardItemModel* filled = hostModel::newModel(this);
+    hostItemModel* filled = hostModel::newModel(this);
     const SqlResult stored = hostTable::hostsOfSubnet(*db, subnet);
     if (stored.ok())
         hostModel::fill(*filled, stored.rows);

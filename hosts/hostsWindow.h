@@ -14,7 +14,7 @@
 class DB;
 class QHeaderView;
 class QMenu;
-class QStandardItemModel;
+class hostItemModel;
 class QCloseEvent;
 class RegExpDelegate;
 class SubnetProber;
@@ -51,7 +51,7 @@ public slots:
 
 private:
     // Puts `filled` on the view (it becomes `model`) and sets the view up for it.
-    void showModel(QStandardItemModel* filled);
+    void showModel(hostItemModel* filled);
     // From now on every edit of `model` is checked against the window subnet.
     void watchModel();
     void checkAddress(int row);
@@ -121,6 +121,6 @@ private:
     std::unique_ptr<Ui::Hosts> hosts;
     QString windowSubnet;
     std::unique_ptr<DB> db;
-    QStandardItemModel* model = nullptr;
+    hostItemModel* model = nullptr;
     QMenu* menu = nullptr;
 };

@@ -44,9 +44,6 @@ void hostsWindow::refreshHints()
 {
     if (!model)
         return;
-    auto* table = dynamic_cast<hostItemModel*>(model);
-    if (!table)
-        return;
     // Every address the user may type or load: the window subnet and whatever the table holds.
     quint32 low = 0xffffffffu, high = 0;
     if (const auto network = net::parseNetwork(windowSubnet)) {
@@ -65,7 +62,7 @@ void hostsWindow::refreshHints()
                                                                      : scanHistory::unlisted(*db, lastAnswered);
     if (!seen.ok() || !unlisted.ok())
         return; // keep what was shown rather than claim that nothing ever answered
-    table->setHints(seen.value, QSet<quint32>(unlisted.value.cbegin(), unlisted.value.cend()));
+    model->setHints(seen.value, QSet<quint32>(unlisted.value.cbegin(), unlisted.value.cend()));
     hosts->tableView->viewport()->update();
     // A save or a delete moves addresses between the lists as much as a new scan does.
     if (comparison)

@@ -2,6 +2,7 @@
 #include "hosts/hostsWindow.h"
 
 #include "gui/messages.h"
+#include "hosts/hostItemModel.h"
 #include "hosts/hostSpace.h"
 #include "net/ipv4.h"
 #include "ui_hostsWindow.h"

@@ -2,6 +2,7 @@
 #include "hosts/hostsWindow.h"
 
 #include "gui/messages.h"
+#include "hosts/hostItemModel.h"
 #include "hosts/scan/scanOutcome.h"
 #include "hosts/scan/scanReport.h"
 #include "hosts/scan/scanRequest.h"

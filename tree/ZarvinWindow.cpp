@@ -46,10 +46,6 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     if (!db->status().ok())
         return;
     load_data();
-    if (model->rowCount() == 0) {
-        ui->createOrg->setEnabled(true);
-        ui->deleteDB->setEnabled(false);
-    }
     connect(ui->createOrg, &QAction::triggered, this, &ZarvinWindow::addSubnet);
     connect(ui->addRow, &QAction::triggered, this, &ZarvinWindow::addSubnet);
     connect(ui->deleteRow, &QAction::triggered, this, &ZarvinWindow::delete_item);
@@ -133,6 +129,7 @@ void ZarvinWindow::load_data()
     model->setHorizontalHeaderLabels(treeHeaders);
     treeModel::fill(*model, rows.rows);
     ui->tree->expandAll();
+    update_menu_buttons();
 }
 
 Result<std::optional<qint64>> ZarvinWindow::get_item_id(const QString& parentSubnet)
@@ -171,12 +168,13 @@ AddOutcome ZarvinWindow::add_child(const Result<QStringList>& outputData)
     return AddOutcome::Added;
 }
 
+// The one place that decides which commands apply, from the tree's state alone: an empty tree
+// offers only the organisation; a row must be selected for the commands on a row.
 void ZarvinWindow::update_menu_buttons()
 {
     const bool hasRows = model->rowCount() > 0;
     const bool selected = hasRows && !ui->tree->selectionModel()->selectedIndexes().isEmpty();
-    if (hasRows)
-        ui->createOrg->setEnabled(false);
+    ui->createOrg->setEnabled(!hasRows);
     for (QAction* a : { ui->addRow, ui->editRow, ui->deleteRow, ui->hosts })
         a->setEnabled(selected);
     ui->deleteDB->setEnabled(hasRows);

@@ -92,8 +92,6 @@ public:
 
 private:
     void decorateActions();
-    void setEmptyTreeActions();
-    void reloadReplacedTree();
     void showDbError(const QString& text);
     // A refusal that another user's change, come in meanwhile, caused: told, and the tree reloaded.
     void refuseAfterChange(const QString& text);

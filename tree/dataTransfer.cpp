@@ -68,7 +68,7 @@ void ZarvinWindow::importInventory()
         return messages::error(this,
             QStringLiteral("Файл ") + path + QStringLiteral(" не импортирован, база данных не изменилась.\n")
                 + written.errorText);
-    reloadReplacedTree();
+    load_data();
     QString done = QStringLiteral("Импортировано: ") + rowCounts(plan.value.subnets.size(), plan.value.hosts.size())
         + QStringLiteral(".");
     if (plan.value.repeatedHosts > 0)
@@ -124,7 +124,7 @@ void ZarvinWindow::restoreDatabase()
     if (!restored.ok())
         return messages::error(
             this, QStringLiteral("Восстановление не выполнено, база данных не изменилась.\n") + restored.errorText);
-    reloadReplacedTree();
+    load_data();
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* hosts = qobject_cast<hostsWindow*>(w))
             hosts->viewRecords(hosts->subnet());

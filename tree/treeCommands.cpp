@@ -11,24 +11,6 @@
 
 #include <QStandardItemModel>
 
-// With no rows left only the organisation can be created.
-void ZarvinWindow::setEmptyTreeActions()
-{
-    ui->createOrg->setEnabled(true);
-    for (QAction* a : { ui->addRow, ui->editRow, ui->deleteRow, ui->deleteDB, ui->hosts })
-        a->setEnabled(false);
-}
-
-// After the whole content was replaced: the tree as stored, the actions as for a fresh start.
-void ZarvinWindow::reloadReplacedTree()
-{
-    load_data();
-    if (model->rowCount() == 0)
-        setEmptyTreeActions();
-    else
-        update_menu_buttons();
-}
-
 void ZarvinWindow::addSubnet()
 {
     const bool organisation = model->rowCount() == 0;
@@ -68,11 +50,8 @@ AddOutcome ZarvinWindow::createOrg(const Result<QStringList>& outputData)
     if (!inserted.value) {
         refuseAfterChange(QStringLiteral("В базе данных уже есть организация") + treeRules::changedElsewhere()
             + QStringLiteral(": организация не добавлена"));
-        update_menu_buttons();
         return AddOutcome::Refused;
     }
-    ui->createOrg->setEnabled(false);
-    ui->deleteDB->setEnabled(true);
     load_data();
     return AddOutcome::Added;
 }
@@ -105,8 +84,6 @@ void ZarvinWindow::delete_item()
         return;
     }
     load_data();
-    if (model->rowCount() == 0)
-        setEmptyTreeActions();
 }
 
 void ZarvinWindow::deleteDB()
@@ -121,7 +98,7 @@ void ZarvinWindow::deleteDB()
         return;
     }
     model->clear();
-    setEmptyTreeActions();
+    update_menu_buttons();
 }
 
 void ZarvinWindow::editRow()
