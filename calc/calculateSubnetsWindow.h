@@ -28,21 +28,11 @@ public slots:
 private:
     void createResultLabels();
     void buildLayout();
-    std::array<QLabel*, 6> results() const;
 
-    QLineEdit* second;
-    QComboBox* masks;
-    QLabel* label1;
-    QLabel* label2;
-    QLabel* label3;
-    QLabel* label4;
-    QLabel* label5;
-    QLabel* label6;
-    QLabel* label7;
-    QLabel* label8;
-    QLabel* label9;
-    QLabel* label10;
-    QLabel* label11;
-    QLabel* label12;
+    // Object names "second", "masks" and "label1" to "label12" are the interface; these are not.
+    QLineEdit* addressEdit;
+    QComboBox* maskBox;
+    std::array<QLabel*, 6> captions; // "label1" to "label6"
+    std::array<QLabel*, 6> facts; // "label7" to "label12", each beside its caption
     QFormLayout* layout;
 };

@@ -112,9 +112,9 @@ void hostsWindow::contextMenu(const QPoint& point)
     menu->exec(anchor->mapToGlobal(point));
 }
 
-void hostsWindow::validateIP(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& parent)
+void hostsWindow::validateIP(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& roles)
 {
-    if (hostModel::onlyMarks(parent))
+    if (hostModel::onlyMarks(roles))
         return; // the text of the row was checked when it changed
     for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
         for (int column = topLeft.column(); column <= bottomRight.column(); ++column)

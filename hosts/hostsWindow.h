@@ -43,7 +43,7 @@ public slots:
     void tableModel();
     void contextMenu(const QPoint& point);
 
-    void validateIP(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& parent);
+    void validateIP(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QVector<int>& roles);
     void saveData(const QString& subnet);
     void viewRecords(const QString& subnet);
     void deleteAll();

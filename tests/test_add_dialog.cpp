@@ -49,10 +49,10 @@ void TestAddDialog::open(
         QVERIFY(probe.exec(
             "INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('B', ?, 1, ?)", { b, org }));
     dialog = std::make_unique<addSubnetsWindow>(value);
-    typeText(dialog->first, QStringLiteral(" Склад "));
-    QTest::keyClicks(dialog->second, address);
+    typeText(dialog->nameEdit, QStringLiteral(" Склад "));
+    QTest::keyClicks(dialog->addressEdit, address);
     for (int p = 32; p > prefix; --p)
-        QTest::keyClick(dialog->masks, Qt::Key_Down);
+        QTest::keyClick(dialog->maskBox, Qt::Key_Down);
 }
 
 // Accepted: the name, the subnet and the parent handed back; refused: a critical box, nothing handed back.

@@ -202,13 +202,13 @@ void TestFindAndPlan::suggest()
     QVERIFY(!addSubnetsWindow(std::nullopt).findChild<QPushButton*>("pbSuggest")->isEnabled());
     addSubnetsWindow dialog(QString("10.0.0.0/8"));
     dialog.show();
-    QTest::keyClicks(dialog.second, "10.9.9.9");
+    QTest::keyClicks(dialog.addressEdit, "10.9.9.9");
     for (int p = 32; p > prefix; --p)
-        QTest::keyClick(dialog.masks, Qt::Key_Down);
+        QTest::keyClick(dialog.maskBox, Qt::Key_Down);
     if (!warning.isNull())
         answers->thenBox();
     clickButton(&dialog, "pbSuggest");
-    QCOMPARE(dialog.second->text(), warning.isNull() ? offered : QString("10.9.9.9"));
+    QCOMPARE(dialog.addressEdit->text(), warning.isNull() ? offered : QString("10.9.9.9"));
     if (!warning.isNull()) {
         QCOMPARE(answers->boxes.value(0).icon, QMessageBox::Warning);
         QCOMPARE(answers->boxes.value(0).text, warning);

@@ -135,10 +135,10 @@ private:
     void thenAddDialog(const QString& name, const QString& address, int prefix)
     {
         thenDialog<addSubnetsWindow>([=](addSubnetsWindow& dialog) {
-            typeText(dialog.first, name);
-            typeText(dialog.second, address);
+            typeText(dialog.nameEdit, name);
+            typeText(dialog.addressEdit, address);
             for (int p = 32; p > prefix; --p)
-                QTest::keyClick(dialog.masks, Qt::Key_Down);
+                QTest::keyClick(dialog.maskBox, Qt::Key_Down);
         });
     }
     // `opened` receives the name and subnet the dialog opened with.
@@ -146,8 +146,8 @@ private:
     {
         thenDialog<editSubnetsWindow>([=](editSubnetsWindow& dialog) {
             if (opened)
-                *opened = QStringList { dialog.first->text(), dialog.label->text() };
-            retype(dialog.first, newName);
+                *opened = QStringList { dialog.nameEdit->text(), dialog.subnetLabel->text() };
+            retype(dialog.nameEdit, newName);
         });
     }
 
@@ -354,7 +354,7 @@ void TestTreeCommands::staleTreeRefused()
     clickRow("10.2.0.0/16");
     thenDialog<editSubnetsWindow>([this](editSubnetsWindow& dialog) { // deleted while the dialog is open
         QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.2.0.0/16'"));
-        retype(dialog.first, "Южный");
+        retype(dialog.nameEdit, "Южный");
     });
     answerer->thenBox();
     clickToolButton("editRow");

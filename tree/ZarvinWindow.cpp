@@ -142,16 +142,16 @@ Result<std::optional<qint64>> ZarvinWindow::get_item_id(const QString& parentSub
     return std::optional<qint64>(r.rows.first().value(0).toLongLong());
 }
 
-AddOutcome ZarvinWindow::add_child(const Result<QStringList>& outputData)
+AddOutcome ZarvinWindow::add_child(const Result<QStringList>& branch)
 {
     if (ui->tree->selectionModel()->selectedIndexes().isEmpty() || !currentSubnet()) {
         messages::warning(this, QStringLiteral("Ошибка"),
             QStringLiteral("Сначала выберите элемент для добавления дочернего элемента."));
         return AddOutcome::Refused;
     }
-    if (!outputData.ok() || outputData.value.size() < 3)
+    if (!branch.ok() || branch.value.size() < 3)
         return AddOutcome::Refused;
-    const QStringList& row = outputData.value;
+    const QStringList& row = branch.value;
     const Result<std::optional<QString>> refusal = subnetTable::insertBranchUnder(*db, row.at(0), row.at(1), row.at(2));
     if (refusal.isConstraint())
         return AddOutcome::DuplicateSubnet;

@@ -80,15 +80,15 @@ public slots:
 
 public:
     // The dialog's branch triple (name, subnet, parent subnet), or its refusal, already shown.
-    AddOutcome add_child(const Result<QStringList>& outputData);
+    AddOutcome add_child(const Result<QStringList>& branch);
     // The id of the row with this subnet; none when no row has it.
     Result<std::optional<qint64>> get_item_id(const QString& parentSubnet);
     // The dialog's organisation pair (name, subnet), or its refusal, already shown.
-    AddOutcome createOrg(const Result<QStringList>& outputData);
+    AddOutcome createOrg(const Result<QStringList>& organisation);
     // The current row as (id, name, subnet, parent_subnet): no rows without a current row.
     SqlResult defaultData();
     // An edit pair (name, subnet): renames the row with that subnet.
-    void updateRecord(const QStringList& outputData);
+    void updateRecord(const QStringList& edit);
 
 private:
     void decorateActions();

@@ -19,15 +19,15 @@ addSubnetsWindow::addSubnetsWindow(const std::optional<QString>& value, QWidget*
     , db(std::make_unique<DB>())
     , parentSubnet(value)
 {
-    first = new QLineEdit(this);
-    first->setObjectName(QStringLiteral("first"));
-    second = new QLineEdit(this);
-    second->setObjectName(QStringLiteral("second"));
-    second->setValidator(new QRegExpValidator(QRegExp(net::dottedQuadPattern()), this));
-    masks = new QComboBox(this);
-    masks->setObjectName(QStringLiteral("masks"));
-    masks->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    masks->addItems(net::maskList());
+    nameEdit = new QLineEdit(this);
+    nameEdit->setObjectName(QStringLiteral("first"));
+    addressEdit = new QLineEdit(this);
+    addressEdit->setObjectName(QStringLiteral("second"));
+    addressEdit->setValidator(new QRegExpValidator(QRegExp(net::dottedQuadPattern()), this));
+    maskBox = new QComboBox(this);
+    maskBox->setObjectName(QStringLiteral("masks"));
+    maskBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    maskBox->addItems(net::maskList());
     pbSuggest = new QPushButton(QStringLiteral("Подобрать"), this);
     pbSuggest->setObjectName(QStringLiteral("pbSuggest"));
     pbSuggest->setToolTip(QStringLiteral("Первая свободная подсеть с этой маской"));
@@ -35,7 +35,7 @@ addSubnetsWindow::addSubnetsWindow(const std::optional<QString>& value, QWidget*
     pbSuggest->setEnabled(value.has_value());
     connect(pbSuggest, &QPushButton::clicked, this, &addSubnetsWindow::suggest);
     auto* maskRow = new QHBoxLayout;
-    maskRow->addWidget(masks);
+    maskRow->addWidget(maskBox);
     maskRow->addWidget(pbSuggest);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -43,8 +43,8 @@ addSubnetsWindow::addSubnetsWindow(const std::optional<QString>& value, QWidget*
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QFormLayout(this);
-    layout->addRow(QStringLiteral("Наименование"), first);
-    layout->addRow(QStringLiteral("Подсеть"), second);
+    layout->addRow(QStringLiteral("Наименование"), nameEdit);
+    layout->addRow(QStringLiteral("Подсеть"), addressEdit);
     layout->addRow(QStringLiteral("Маска подсети"), maskRow);
     layout->addWidget(buttons);
 }
@@ -58,15 +58,15 @@ addSubnetsWindow::~addSubnetsWindow() = default;
 
 Result<QStringList> addSubnetsWindow::add(const std::optional<QString>& value)
 {
-    const QString entry = second->text() + net::prefixPart(masks->currentText());
+    const QString entry = addressEdit->text() + net::prefixPart(maskBox->currentText());
     const auto typed = net::parseAddressWithPrefix(entry);
     // Kept as is: a hyphen between blanks where a dash would stand, as in every message users know.
     if (!typed)
         return Status::failure(entry + QStringLiteral(" - это не подсеть и не IP-адрес!"));
     const net::Network network = net::networkOf(typed->address, typed->prefix);
     if (!value)
-        return QStringList { first->text(), net::toText(network) };
-    return addBranch(first->text(), network, *value);
+        return QStringList { nameEdit->text(), net::toText(network) };
+    return addBranch(nameEdit->text(), network, *value);
 }
 
 Result<QStringList> addSubnetsWindow::addBranch(const QString& name, const net::Network& network, const QString& parent)
@@ -80,9 +80,9 @@ Result<QStringList> addSubnetsWindow::addBranch(const QString& name, const net::
     return QStringList { name, networkText, parent };
 }
 
-bool addSubnetsWindow::checkSubnet(const QVector<QVariantList>& result, const net::Network& currentValue)
+bool addSubnetsWindow::checkSubnet(const QVector<QVariantList>& rows, const net::Network& network)
 {
-    return subnetTable::overlapsAny(result, currentValue);
+    return subnetTable::overlapsAny(rows, network);
 }
 
 void addSubnetsWindow::suggest()
@@ -90,7 +90,7 @@ void addSubnetsWindow::suggest()
     const auto parent = parentSubnet ? net::parseNetwork(*parentSubnet) : std::nullopt;
     if (!parent)
         return;
-    const int prefix = net::prefixPart(masks->currentText()).mid(1).toInt();
+    const int prefix = net::prefixPart(maskBox->currentText()).mid(1).toInt();
     const Result<addressPlan::Networks> branches = addressPlan::branchesOf(*db, *parentSubnet);
     if (!branches.ok()) {
         messages::error(this, branches.errorText);
@@ -103,5 +103,5 @@ void addSubnetsWindow::suggest()
                 + QString::number(prefix));
         return;
     }
-    second->setText(net::toText(free->address));
+    addressEdit->setText(net::toText(free->address));
 }

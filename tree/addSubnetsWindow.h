@@ -35,12 +35,12 @@ public:
     // opener to show in an error box.
     Result<QStringList> add(const std::optional<QString>& value);
 
-    // Does `currentValue` overlap the network in the first field of any row?
-    static bool checkSubnet(const QVector<QVariantList>& result, const net::Network& currentValue);
+    // Kept as named: does `network` overlap the network in the first field of any of `rows`?
+    static bool checkSubnet(const QVector<QVariantList>& rows, const net::Network& network);
 
-    QLineEdit* first = nullptr;
-    QLineEdit* second = nullptr;
-    QComboBox* masks = nullptr;
+    QLineEdit* nameEdit = nullptr;
+    QLineEdit* addressEdit = nullptr;
+    QComboBox* maskBox = nullptr;
     QPushButton* pbSuggest = nullptr;
 
 public slots:

@@ -14,24 +14,24 @@ editSubnetsWindow::editSubnetsWindow(const QVector<QVariantList>& value, QWidget
         name = row.value(1).toString();
         subnet = row.value(2).toString();
     }
-    first = new QLineEdit(name, this);
-    first->setObjectName(QStringLiteral("first"));
-    label = new QLabel(this);
-    label->setObjectName(QStringLiteral("label"));
-    label->setTextFormat(Qt::PlainText);
-    label->setText(subnet);
+    nameEdit = new QLineEdit(name, this);
+    nameEdit->setObjectName(QStringLiteral("first"));
+    subnetLabel = new QLabel(this);
+    subnetLabel->setObjectName(QStringLiteral("label"));
+    subnetLabel->setTextFormat(Qt::PlainText);
+    subnetLabel->setText(subnet);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QFormLayout(this);
-    layout->addRow(QStringLiteral("Наименование"), first);
-    layout->addRow(QStringLiteral("Подсеть"), label);
+    layout->addRow(QStringLiteral("Наименование"), nameEdit);
+    layout->addRow(QStringLiteral("Подсеть"), subnetLabel);
     layout->addWidget(buttons);
 }
 
 QStringList editSubnetsWindow::edit(const QVector<QVariantList>&) const
 {
-    return { first->text(), label->text() };
+    return { nameEdit->text(), subnetLabel->text() };
 }

@@ -18,6 +18,6 @@ public:
     // After an accepted exec(): (name as typed, subnet).
     QStringList edit(const QVector<QVariantList>& value) const;
 
-    QLineEdit* first = nullptr;
-    QLabel* label = nullptr;
+    QLineEdit* nameEdit = nullptr;
+    QLabel* subnetLabel = nullptr;
 };

@@ -35,12 +35,12 @@ void ZarvinWindow::addSubnet()
             nullptr, QStringLiteral("Подсеть ") + result.value.value(1) + QStringLiteral(" уже существует!"));
 }
 
-AddOutcome ZarvinWindow::createOrg(const Result<QStringList>& outputData)
+AddOutcome ZarvinWindow::createOrg(const Result<QStringList>& organisation)
 {
-    if (!outputData.ok() || outputData.value.size() < 2)
+    if (!organisation.ok() || organisation.value.size() < 2)
         return AddOutcome::Refused;
     const Result<bool> inserted
-        = subnetTable::insertFirstOrganisation(*db, outputData.value.at(0), outputData.value.at(1));
+        = subnetTable::insertFirstOrganisation(*db, organisation.value.at(0), organisation.value.at(1));
     if (inserted.isConstraint())
         return AddOutcome::DuplicateSubnet;
     if (!inserted.ok()) {
@@ -123,12 +123,12 @@ SqlResult ZarvinWindow::defaultData()
     return subnetTable::rowForEditing(*db, *subnet);
 }
 
-void ZarvinWindow::updateRecord(const QStringList& outputData)
+void ZarvinWindow::updateRecord(const QStringList& edit)
 {
-    if (outputData.size() < 2)
+    if (edit.size() < 2)
         return;
-    const QString& subnet = outputData.at(1);
-    const Result<bool> renamed = subnetTable::renameStored(*db, outputData.at(0), subnet);
+    const QString& subnet = edit.at(1);
+    const Result<bool> renamed = subnetTable::renameStored(*db, edit.at(0), subnet);
     if (!renamed.ok()) {
         showDbError(renamed.errorText);
         return;
