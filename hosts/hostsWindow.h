@@ -72,7 +72,7 @@ public:
     // Selects and shows the table row with this address; false when the table has none.
     bool selectHost(const QString& host);
 
-    // --- CSV of the host list (hostsTransfer.cpp) ---
+    // --- CSV of the host list (hostsWindowTransfer.cpp) ---
 public slots:
     void exportCsv();
     void importCsv();

@@ -50,17 +50,19 @@ public:
     QMenu* buildContextMenu();
 
 public slots:
+    // The tree and its actions (ZarvinWindow.cpp).
     // Kept as named, snake_case among camelCase: the operations' names that callers and scripts know.
     void load_data();
     void update_menu_buttons();
     void contextMenu(const QPoint& point);
 
-    // Tree commands.
+    // Tree commands (ZarvinWindowCommands.cpp).
     void addSubnet();
     void delete_item();
     void deleteDB();
     void editRow();
 
+    // Opening the hosts window and the calculator (ZarvinWindow.cpp).
     void editHosts();
     void calculateSubnet();
 
@@ -72,7 +74,7 @@ public slots:
     void showRowStatus();
     void showFreeSpace();
 
-    // Data in and out: CSV of the whole inventory, backup and restore (dataTransfer.cpp).
+    // Data in and out: CSV of the whole inventory, backup and restore (ZarvinWindowTransfer.cpp).
     void exportInventory();
     void importInventory();
     void backupDatabase();
