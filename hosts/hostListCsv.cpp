@@ -167,8 +167,8 @@ Status write(DB& db, const QString& subnet, const Preview& preview)
     return db.writeTransaction([&] {
         Status written = hostTable::requireTreeRow(db, subnet);
         // The save's own statements, prepared once for the whole list.
-        StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
-        StatementBatch update(db, QStringLiteral("UPDATE hosts SET note=? WHERE host=?"));
+        StatementBatch insert(db, hostTable::insertHostStatement());
+        StatementBatch update(db, hostTable::updateNoteStatement());
         for (int i = 0; i < preview.fresh.size() && written.ok(); ++i)
             written = insert.run({ subnet, preview.fresh.at(i).first, preview.fresh.at(i).second });
         for (int i = 0; i < preview.changed.size() && written.ok(); ++i)

@@ -5,6 +5,22 @@
 
 namespace hostTable {
 
+QString insertHostStatement()
+{
+    return QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)");
+}
+
+QString updateNoteStatement()
+{
+    return QStringLiteral("UPDATE hosts SET note=? WHERE host=?");
+}
+
+QString deleteHostStatement()
+{
+    // Kept as is: the address alone picks the row, whatever subnet stores it.
+    return QStringLiteral("DELETE FROM hosts WHERE host=?");
+}
+
 SqlResult hostsOfSubnet(DB& db, const QString& subnet)
 {
     return db.run(QStringLiteral("SELECT host, note FROM hosts WHERE subnet=?"), { subnet });
@@ -12,7 +28,7 @@ SqlResult hostsOfSubnet(DB& db, const QString& subnet)
 
 SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const QString& note)
 {
-    return db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"), { subnet, host, note });
+    return db.run(insertHostStatement(), { subnet, host, note });
 }
 
 SqlResult deleteSubnet(DB& db, const QString& subnet)
@@ -35,8 +51,8 @@ Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
     return db.writeTransaction([&] {
         if (const Status stored = requireTreeRow(db, subnet); !stored.ok())
             return stored;
-        StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
-        StatementBatch update(db, QStringLiteral("UPDATE hosts SET note=? WHERE host=?"));
+        StatementBatch insert(db, insertHostStatement());
+        StatementBatch update(db, updateNoteStatement());
         for (const SavedRow& row : rows) {
             // The subnet's row was checked in this transaction, so a constraint here is the
             // address stored already.
@@ -53,8 +69,7 @@ Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
 Status deleteHosts(DB& db, const QVariantList& hosts)
 {
     return db.writeTransaction([&] {
-        // Kept as is: the address alone picks the row, whatever subnet stores it.
-        StatementBatch remove(db, QStringLiteral("DELETE FROM hosts WHERE host=?"));
+        StatementBatch remove(db, deleteHostStatement());
         Status done;
         for (int i = 0; i < hosts.size() && done.ok(); ++i)
             done = remove.run({ hosts.at(i) });

@@ -11,6 +11,11 @@ class DB;
 // The statements of a subnet's host list on table `hosts`.
 namespace hostTable {
 
+// The statements of a save and of deleting selected rows, for whoever prepares them once.
+QString insertHostStatement(); // subnet, host, note
+QString updateNoteStatement(); // note, host
+QString deleteHostStatement(); // host
+
 SqlResult hostsOfSubnet(DB& db, const QString& subnet); // host, note in stored order
 SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const QString& note);
 SqlResult deleteSubnet(DB& db, const QString& subnet);

@@ -3,7 +3,9 @@
 #include "db/DB.h"
 #include "db/statementBatch.h"
 #include "hosts/hostCheck.h"
+#include "hosts/hostTable.h"
 #include "net/ipv4.h"
+#include "tree/subnetTable.h"
 
 #include <QHash>
 #include <QSaveFile>
@@ -357,10 +359,8 @@ namespace {
 // The statements of the tree and host commands, prepared once for the whole file.
 Status writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
 {
-    StatementBatch organisation(
-        db, QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)"));
-    StatementBatch branch(
-        db, QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)"));
+    StatementBatch organisation(db, subnetTable::insertOrganisationStatement());
+    StatementBatch branch(db, subnetTable::insertBranchStatement());
     QHash<QString, QVariant> idOf;
     for (const SubnetRow& row : subnets) {
         StatementBatch& insert = row.parent.isEmpty() ? organisation : branch;
@@ -376,7 +376,7 @@ Status writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
 
 Status writeHosts(DB& db, const QVector<HostRow>& hosts)
 {
-    StatementBatch insert(db, QStringLiteral("INSERT INTO hosts (subnet, host, note) VALUES (?, ?, ?)"));
+    StatementBatch insert(db, hostTable::insertHostStatement());
     for (const HostRow& row : hosts)
         if (const Status inserted = insert.run({ row.subnet, row.host, row.note }); !inserted.ok())
             return inserted;

@@ -17,6 +17,17 @@ SqlResult inWriteTransaction(DB& db, const std::function<SqlResult()>& body)
 
 } // namespace
 
+QString insertBranchStatement()
+{
+    return QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)");
+}
+
+QString insertOrganisationStatement()
+{
+    // Kept as is: an organisation's insert names the columns in another order than a branch's.
+    return QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)");
+}
+
 SqlResult allRows(DB& db)
 {
     return db.run(QStringLiteral("SELECT id, name, subnet, parent_id FROM subnets"));
@@ -30,15 +41,12 @@ SqlResult idOfSubnet(DB& db, const QString& subnet)
 SqlResult insertBranch(
     DB& db, const QString& name, const QString& subnet, const QVariant& parentId, const QString& parentSubnet)
 {
-    return db.run(QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)"),
-        { name, subnet, parentId, parentSubnet });
+    return db.run(insertBranchStatement(), { name, subnet, parentId, parentSubnet });
 }
 
 SqlResult insertOrganisation(DB& db, const QString& name, const QString& subnet)
 {
-    // Kept as is: an organisation's insert names the columns in another order than a branch's.
-    return db.run(QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)"),
-        { subnet, QVariant(), QVariant(), name });
+    return db.run(insertOrganisationStatement(), { subnet, QVariant(), QVariant(), name });
 }
 
 SqlResult branchSubnets(DB& db, const QString& parentSubnet)

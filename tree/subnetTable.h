@@ -14,6 +14,10 @@ class DB;
 // The statements of the organisation tree on table `subnets`.
 namespace subnetTable {
 
+// The two inserts of the tree, for whoever prepares them once for many rows (the import).
+QString insertBranchStatement(); // name, subnet, parent id, parent subnet
+QString insertOrganisationStatement(); // subnet, NULL, NULL, name
+
 SqlResult allRows(DB& db); // id, name, subnet, parent_id
 SqlResult idOfSubnet(DB& db, const QString& subnet); // id
 SqlResult insertBranch(
