@@ -128,7 +128,7 @@ void TestCsvFiles::hostileTextsRoundTrip()
     QByteArray cell = csv::record({ text }, ';').chopped(2);
     if (cell.startsWith('"'))
         cell = cell.mid(1);
-    QVERIFY(cell.isEmpty() || !csv::isFormulaStart(QLatin1Char(cell.at(0))));
+    QVERIFY(cell.isEmpty() || !QByteArray("=+-@\t\r").contains(cell.at(0)));
     in.seek(0);
     const auto loaded = inventoryCsv::read(in);
     QVERIFY2(loaded.ok(), qPrintable(loaded.errorText));
