@@ -2,6 +2,7 @@
 // loopback or into a network namespace of the script's own.
 //   bench_scan ping-one                         one "ping -c 2 127.0.0.1" through the shell
 //   bench_scan icmp CIDR [CAP]                  an ICMP sweep
+//   bench_scan fping CIDR                       an ICMP sweep by fping, against its interval's floor
 //   bench_scan tcp CIDR ADDR,ADDR,.. [CAP] [--sequential]
 //       a TCP sweep with listeners on the given addresses; --sequential also times the
 //       one-after-the-other design (0.1 s blocking connect per address) and gives the ratio
@@ -78,6 +79,27 @@ int icmp(const char* cidr, int cap)
                 "CPU per probe: %.2f ms in the children, %.2f ms in the prober\n",
         cidr, static_cast<unsigned long long>(range.count), answered, wall, prober.peakInFlight(), prober.sweepCap(),
         range.count ? cpu * 1000 / double(range.count) : 0.0, range.count ? own * 1000 / double(range.count) : 0.0);
+    return 0;
+}
+
+int fping(const char* cidr)
+{
+    const net::HostRange range = rangeOf(cidr);
+    SubnetProber prober;
+    int answered = 0;
+    QObject::connect(&prober, &SubnetProber::answered, [&] { ++answered; });
+    QElapsedTimer t;
+    t.start();
+    prober.fpingAll(range);
+    const double wall = seconds(t);
+    if (prober.tally().failed) {
+        std::printf("ICMP by fping %s failed: %s\n", cidr, qPrintable(prober.tally().reason));
+        return 1;
+    }
+    // One echo request per millisecond is all that fping's interval lets through.
+    const double floor = double(range.count) / 1000.0;
+    std::printf("ICMP by fping %s: %llu probes, %d answered, %.3f s; 1 ms per request alone: %.3f s (%.0f%%)\n", cidr,
+        static_cast<unsigned long long>(range.count), answered, wall, floor, wall > 0 ? floor * 100 / wall : 0.0);
     return 0;
 }
 
@@ -161,11 +183,14 @@ int main(int argc, char* argv[])
         return pingOne();
     if (mode == QLatin1String("icmp") && args.size() >= 2)
         return icmp(argv[2], args.value(2).toInt());
+    if (mode == QLatin1String("fping") && args.size() >= 2)
+        return fping(argv[2]);
     if (mode == QLatin1String("tcp") && args.size() >= 3) {
         const bool sequential = args.contains(QStringLiteral("--sequential"));
         const int cap = args.size() >= 4 && args[3] != QLatin1String("--sequential") ? args[3].toInt() : 0;
         return tcp(argv[2], argv[3], cap, sequential);
     }
-    std::fprintf(stderr, "usage: bench_scan ping-one | icmp CIDR [CAP] | tcp CIDR ADDR,.. [CAP] [--sequential]\n");
+    std::fprintf(
+        stderr, "usage: bench_scan ping-one | icmp CIDR [CAP] | fping CIDR | tcp CIDR ADDR,.. [CAP] [--sequential]\n");
     return 2;
 }

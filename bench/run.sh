@@ -2,7 +2,9 @@
 # Builds the benchmarks in release mode in their own build directory and prints their figures:
 # host list load and save, the scan history (recording, comparison), search, usage and free space
 # on 10,001 tree rows and 65,534 hosts, ICMP sweeps on loopback, and TCP sweeps with silent hosts
-# inside a network namespace of its own (root only) against the one-after-the-other design.
+# inside a network namespace of its own (root only) against the one-after-the-other design;
+# in the same namespace both ICMP engines side by side (ping per address, and fping): a /24 of
+# silent hosts, a /20 and a /16 that answer (the /16 by ping only with SLOW=1: it takes ten minutes).
 # The CSV figures: inventory export and import, host list preview, backup. Opening a hosts
 # window on 250,000 hosts against VACUUM alone.
 # BUILD_DIR chooses the build directory.
@@ -39,7 +41,7 @@ echo "== ICMP on loopback"
 "$scan" icmp 127.0.0.0/24
 "$scan" icmp 127.0.0.0/20
 
-echo "== TCP with silent hosts"
+echo "== TCP with silent hosts, and both ICMP engines side by side"
 if [ "$(id -u)" -ne 0 ] || ! command -v ip > /dev/null || ! command -v iptables > /dev/null; then
     echo "skipped: the silent hosts need root, ip and iptables (a network namespace that drops SYNs):"
     echo "  sudo apt-get install iproute2 iptables, then run bench/run.sh as root"
@@ -56,5 +58,20 @@ for address in ${listeners//,/ }; do
     ip netns exec "$ns" iptables -A INPUT -p tcp --syn -d "$address" -j ACCEPT
 done
 ip netns exec "$ns" iptables -A INPUT -p tcp --syn -j DROP
+# Echo requests into 127.0.0.0/24 go unanswered but to the same three; the rest of 127/8 answers.
+for address in ${listeners//,/ }; do
+    ip netns exec "$ns" iptables -A INPUT -p icmp --icmp-type echo-request -d "$address" -j ACCEPT
+done
+ip netns exec "$ns" iptables -A INPUT -p icmp --icmp-type echo-request -d 127.0.0.0/24 -j DROP
 ip netns exec "$ns" "$scan" tcp 127.0.0.0/24 "$listeners" --sequential
 ip netns exec "$ns" "$scan" tcp 127.0.0.0/16 "$listeners"
+if command -v fping > /dev/null; then
+    for subnet in 127.0.0.0/24 127.0.16.0/20 127.1.0.0/16; do
+        if [ "$subnet" != 127.1.0.0/16 ] || [ -n "${SLOW:-}" ]; then
+            ip netns exec "$ns" "$scan" icmp "$subnet"
+        fi
+        ip netns exec "$ns" "$scan" fping "$subnet"
+    done
+else
+    echo "ICMP by fping skipped: sudo apt-get install fping"
+fi

@@ -19,8 +19,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # ping for ICMP scans, Qt's SQLite driver, adduser for the maintainer scripts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, iputils-ping, libqt5sql5-sqlite")
-# Russian captions of Qt's own buttons.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
+# Russian captions of Qt's own buttons; fping for the fast ICMP scans.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n, fping")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A desktop program with a Russian interface (Qt 5 Widgets) that keeps an
 organisation's IPv4 address plan: a tree of the organisation and its branches,
 each bound to a CIDR subnet, and for every subnet a list of hosts with notes.

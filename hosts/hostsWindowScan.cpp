@@ -56,8 +56,8 @@ void hostsWindow::scanner(const ScanRequest& outputdata)
         return;
     }
     sweepPlan = plan.value;
-    sweep = ScanOutcome { outputdata.method, plan.value.tcp ? plan.value.port : quint16(0), windowSubnet,
-        QDateTime::currentDateTimeUtc(), {}, plan.value.hosts.count, {} };
+    sweep = ScanOutcome { scanRequest::methodOf(plan.value), plan.value.tcp ? plan.value.port : quint16(0),
+        windowSubnet, QDateTime::currentDateTimeUtc(), {}, plan.value.hosts.count, {} };
     if (plan.value.tcp) {
         hosts->progressBar->show();
         hosts->labelPort->show();
@@ -84,7 +84,20 @@ void hostsWindow::newProber()
 void hostsWindow::ping_all(const net::HostRange& addresses)
 {
     newProber();
-    prober->startPing(addresses);
+    if (!sweepPlan.fast) {
+        prober->startPing(addresses);
+        return;
+    }
+    // fping tells the addresses in ascending order: the bar and the label count them.
+    const auto show = [this, total = addresses.count](quint64 settled) {
+        hosts->progressBar->setValue(total ? int(settled * 100 / total) : 100);
+        hosts->labelPort->setText(scanReport::fpingProgressText(settled, total));
+    };
+    show(0);
+    hosts->progressBar->show();
+    hosts->labelPort->show();
+    connect(prober.get(), &SubnetProber::settled, this, [show, settled = quint64(0)]() mutable { show(++settled); });
+    prober->startFping(addresses);
 }
 
 void hostsWindow::pingPort(const net::HostRange& addresses, int port, double timeout)

@@ -6,12 +6,14 @@
 
 #include <optional>
 
+class QCheckBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 
-// Asks how to scan: ICMP, or TCP on the port typed into `port`.
+// Asks how to scan: ICMP (by fping when `cbFast` is ticked), or TCP on the port typed into `port`.
+// The choice of fping is this user's own: the dialog opens with the last accepted one.
 class scanSubnetWindow : public QDialog {
     Q_OBJECT
 public:
@@ -29,4 +31,6 @@ private:
     QLineEdit* port;
     QRadioButton* rbICMP;
     QRadioButton* rbTCP;
+    QCheckBox* cbFast;
+    bool fpingInstalled;
 };

@@ -132,7 +132,7 @@ private slots:
         const QString depends = field("Depends");
         for (const char* needed : { "adduser", "iputils-ping", "libqt5sql5-sqlite", "libqt5widgets5", "libc6" })
             QVERIFY2(depends.contains(QRegularExpression(QString("(^|, )") + needed + "( |,|$)")), needed);
-        QCOMPARE(field("Recommends"), QString("qttranslations5-l10n"));
+        QCOMPARE(field("Recommends"), QString("qttranslations5-l10n, fping"));
 
         QMap<QString, int> files;
         for (const QString& line : output("dpkg-deb", { "-c", built }).split('\n', Qt::SkipEmptyParts)) {

@@ -1,10 +1,12 @@
 // Scanning from the hosts window and the scan dialog, driven as a user would. Loopback only.
 #include "db/DB.h"
 #include "hosts/hostsWindow.h"
+#include "hosts/scan/fpingSweep.h"
 #include "tests/support/loopback.h"
 #include "tests/support/modelText.h"
 #include "tests/support/testSupport.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QLabel>
@@ -13,12 +15,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -40,14 +45,57 @@ int socketCount()
     return n;
 }
 
-// A directory whose only command is a `ping` that fails as one without its capability does.
+// A directory whose only commands are a `ping` and an `fping` that fail as they do without
+// their capability.
 QString brokenPingDir(QTemporaryDir& dir)
 {
     if (!writeScript(dir.filePath(QStringLiteral("ping")),
-            "#!/bin/sh\necho 'ping: socket: Operation not permitted' >&2\nexit 2\n"))
+            "#!/bin/sh\necho 'ping: socket: Operation not permitted' >&2\nexit 2\n")
+        || !writeScript(dir.filePath(QStringLiteral("fping")),
+            "#!/bin/sh\necho \"fping: can't create socket (must run as root?)\" >&2\nexit 4\n"))
         qWarning("cannot write the broken ping");
     return dir.path();
 }
+
+// `fping` (or any other command) made of `body`, first on PATH while the object lives.
+class StandIn {
+public:
+    StandIn(const QString& name, const QByteArray& body)
+        : path(qgetenv("PATH"))
+    {
+        if (!writeScript(dir.filePath(name), "#!/bin/sh\necho \"$*\" >> " + log().toLocal8Bit() + "\n" + body + "\n"))
+            qWarning("cannot write the stand-in");
+        qputenv("PATH", dir.path().toLocal8Bit() + ':' + path);
+    }
+    ~StandIn() { qputenv("PATH", path); }
+    QString log() const { return dir.filePath(QStringLiteral("calls")); }
+
+private:
+    QTemporaryDir dir;
+    QByteArray path;
+};
+
+// The next modal must be the scan dialog: ICMP, cbFast set to `fast`, then Ok.
+void thenIcmpDialog(ModalAnswerer& answerer, bool fast)
+{
+    answerer.then([fast](QWidget* dialog) {
+        auto* box = dialog->findChild<QCheckBox*>("cbFast");
+        if (box->isChecked() != fast)
+            QTest::keyClick(box, Qt::Key_Space);
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+}
+
+QStringList loopback(int from, int to)
+{
+    QStringList out;
+    for (int i = from; i <= to; ++i)
+        out << QStringLiteral("127.0.0.%1").arg(i);
+    return out;
+}
+
+const QByteArray told = "printf '127.0.0.2 is alive\\n127.0.0.1 is unreachable\\n127.0.0.5 is alive\\n'\n"
+                        "printf '127.0.0.3 is unreachable\\n127.0.0.4 is unreachable\\n127.0.0.6 is unreachable\\n'";
 
 } // namespace
 
@@ -58,6 +106,7 @@ private slots:
     {
         dir = std::make_unique<TempDataDir>();
         answerer = std::make_unique<ModalAnswerer>();
+        QSettings(QStringLiteral("zarvin"), QStringLiteral("zarvin-subnets")).clear();
     }
     void cleanup()
     {
@@ -69,6 +118,10 @@ private slots:
     void icmpScanSavedWithEmptyNotes();
     void scanDialogAndPortField();
     void refusedOrCancelledScanKeepsTheLast();
+    void fastChoice_data();
+    void fastChoice();
+    void fastScan_data();
+    void fastScan();
     void tcpScan_data();
     void tcpScan();
     void pingCannotRun_data();
@@ -163,6 +216,125 @@ void TestScanWindow::refusedOrCancelledScanKeepsTheLast()
         (QStringList { done, "Critical Ошибка: Не указан порт для сканирования по TCP: введите число от 1 до 65535" }));
 }
 
+// The box of fping: for ICMP only, this user's last choice, and without fping off with the package named.
+void TestScanWindow::fastChoice_data()
+{
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("installed: ticked, then ticked at the next scan")
+        << true << QStringList { "ICMP: on, unticked", "TCP: off, ticked", "next: on, ticked", "stored" };
+    QTest::newRow("not installed") << false
+                                   << QStringList { "ICMP: off, unticked", "TCP: off, unticked", "next: off, unticked",
+                                          "Программа fping не установлена: установите пакет fping" };
+}
+
+void TestScanWindow::fastChoice()
+{
+    QFETCH(bool, installed);
+    QFETCH(QStringList, shown);
+    std::optional<StandIn> fping;
+    QTemporaryDir empty;
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&path] { qputenv("PATH", path); });
+    if (installed)
+        fping.emplace("fping", "exit 0");
+    else
+        qputenv("PATH", empty.path().toUtf8());
+    hostsWindow w(QStringLiteral("127.0.0.9/32")); // nothing to probe: the scan ends at once
+    w.show();
+    QStringList seen;
+    const auto state = [&seen](QWidget* dialog, const QString& when) {
+        auto* box = dialog->findChild<QCheckBox*>("cbFast");
+        seen << when + (box->isEnabled() ? ": on, " : ": off, ") + (box->isChecked() ? "ticked" : "unticked");
+        return box;
+    };
+    answerer->then([&](QWidget* dialog) {
+        QTest::keyClick(state(dialog, "ICMP"), Qt::Key_Space);
+        QTest::keyClick(dialog->findChild<QRadioButton*>("rbTCP"), Qt::Key_Space);
+        state(dialog, "TCP");
+        QTest::keyClick(dialog->findChild<QRadioButton*>("rbICMP"), Qt::Key_Space);
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    answerer->thenBox();
+    answerer->then([&](QWidget* dialog) {
+        QCheckBox* box = state(dialog, "next");
+        if (!installed)
+            seen << box->toolTip();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    clickButton(&w, "pbScan");
+    QTRY_COMPARE(answerer->pending(), 1);
+    clickButton(&w, "pbScan");
+    QTRY_COMPARE(answerer->pending(), 0);
+    // In the user's own settings, never in the data directory's shared file.
+    if (QSettings(QStringLiteral("zarvin"), QStringLiteral("zarvin-subnets")).value("scan/fping").toBool()
+        && !QFileInfo::exists(dir->settingsPath()))
+        seen << "stored";
+    QCOMPARE(seen, shown);
+    QCOMPARE(boxTexts(*answerer), QStringList { done });
+}
+
+// Ticked, fping sweeps: rows in ascending order, the bar and the label counting, the history naming
+// it. Unticked, ping sweeps as before and fping is never run.
+void TestScanWindow::fastScan_data()
+{
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<QByteArray>("standIn"); // the fping on PATH; empty: the system's
+    QTest::addColumn<QString>("subnet");
+    QTest::addColumn<QStringList>("found");
+    QTest::addColumn<Steps>("steps"); // of the bar
+    QTest::addColumn<QString>("recorded"); // method|probed|answered, and the arguments fping got
+    QTest::newRow("stand-in, /29") << true << told << "127.0.0.0/29" << QStringList { "127.0.0.2", "127.0.0.5" }
+                                   << Steps { { 16 }, { 33 }, { 50 }, { 66 }, { 83 }, { 100 } }
+                                   << "ICMP через fping|6|2 -i 1 -t 500 -r 1 -g 127.0.0.1 127.0.0.6\n";
+    QTest::newRow("unticked: ping as before")
+        << false << told << "127.0.0.0/29" << loopback(1, 6) << Steps() << "ICMP|6|6 ";
+    QTest::newRow("the real fping, loopback /28")
+        << true << QByteArray() << "127.0.0.0/28" << loopback(1, 14) << Steps() << "ICMP через fping|14|14 ";
+}
+
+void TestScanWindow::fastScan()
+{
+    QFETCH(bool, fast);
+    QFETCH(QByteArray, standIn);
+    QFETCH(QString, subnet);
+    QFETCH(QStringList, found);
+    QFETCH(Steps, steps);
+    QFETCH(QString, recorded);
+    if (standIn.isEmpty() && FpingSweep::locate().isEmpty())
+        QSKIP("fping is not installed (Debian package fping)");
+    std::optional<StandIn> fping;
+    if (!standIn.isEmpty())
+        fping.emplace("fping", standIn);
+    DB {};
+    DbProbe probe(dir->dbPath());
+    hostsWindow w(subnet);
+    w.show();
+    auto* bar = w.findChild<QProgressBar*>("progressBar");
+    QSignalSpy values(bar, &QProgressBar::valueChanged);
+    thenIcmpDialog(*answerer, fast);
+    answerer->thenBox();
+    clickButton(&w, "pbScan");
+    QTRY_COMPARE_WITH_TIMEOUT(answerer->pending(), 0, 30000);
+
+    QStringList rows = addresses(&w);
+    if (!fast) // in the order the probes ended
+        rows.sort();
+    QCOMPARE(rows, found);
+    QCOMPARE(bar->isVisible(), fast);
+    if (!standIn.isEmpty())
+        QCOMPARE(Steps(values), steps);
+    QCOMPARE(bar->value(), fast ? 100 : 0);
+    QCOMPARE(w.findChild<QLabel*>("labelPort")->text(),
+        fast ? QStringLiteral("Сканирование подсети по ICMP через fping: опрошено %1 из %1")
+                   .arg(found.size() == 2 ? 6 : 14)
+             : QString());
+    QCOMPARE(probe.lines("SELECT method, probed, answered FROM scans").join(QString()) + ' '
+            + (fping ? fileBytes(fping->log()) : QByteArray()),
+        recorded);
+    QCOMPARE(boxTexts(*answerer), QStringList { done });
+}
+
 void TestScanWindow::tcpScan_data()
 {
     QTest::addColumn<QString>("subnet");
@@ -207,25 +379,34 @@ void TestScanWindow::tcpScan()
 void TestScanWindow::pingCannotRun_data()
 {
     QTest::addColumn<bool>("standIn");
+    QTest::addColumn<bool>("fast");
     QTest::addColumn<QString>("quoted");
-    QTest::newRow("ping exits 2") << true << "(код завершения 2).\nping: socket: Operation not permitted";
-    QTest::newRow("no ping on PATH") << false << "(код завершения 127).\n/bin/sh: 1: ping: not found";
+    const QString ping = "Сканирование по ICMP не выполнено: команду ping не удалось выполнить ";
+    QTest::newRow("ping exits 2") << true << false
+                                  << ping + "(код завершения 2).\nping: socket: Operation not permitted";
+    QTest::newRow("no ping on PATH") << false << false << ping + "(код завершения 127).\n/bin/sh: 1: ping: not found";
+    QTest::newRow("fping without a raw socket")
+        << true << true
+        << "Сканирование по ICMP через fping не выполнено: программа fping завершилась с кодом 4.\n"
+           "fping: can't create socket (must run as root?)";
 }
 
 void TestScanWindow::pingCannotRun()
 {
     QFETCH(bool, standIn);
+    QFETCH(bool, fast);
     QFETCH(QString, quoted);
     QTemporaryDir bin;
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", standIn ? brokenPingDir(bin).toUtf8() : bin.path().toUtf8());
     hostsWindow w(QStringLiteral("127.0.0.0/30"));
     w.show();
-    scanFromWindow(*answerer, &w);
+    thenIcmpDialog(*answerer, fast);
+    answerer->thenBox();
+    clickButton(&w, "pbScan");
+    QTRY_COMPARE_WITH_TIMEOUT(answerer->pending(), 0, 30000);
     qputenv("PATH", path);
-    QCOMPARE(boxTexts(*answerer),
-        QStringList {
-            "Critical Ошибка: Сканирование по ICMP не выполнено: команду ping не удалось выполнить " + quoted });
+    QCOMPARE(boxTexts(*answerer), QStringList { "Critical Ошибка: " + quoted });
     QCOMPARE(addresses(&w), QStringList());
 }
 
@@ -267,20 +448,25 @@ void TestScanWindow::windowGoneDuringScan_data()
 {
     QTest::addColumn<QString>("port"); // null: ICMP
     QTest::addColumn<bool>("close");
-    QTest::newRow("TCP /16, closed") << "9" << true;
-    QTest::newRow("TCP /16, deleted") << "9" << false;
-    QTest::newRow("ICMP /24, closed") << QString() << true;
+    QTest::addColumn<bool>("fast");
+    QTest::newRow("TCP /16, closed") << "9" << true << false;
+    QTest::newRow("TCP /16, deleted") << "9" << false << false;
+    QTest::newRow("ICMP /24, closed") << QString() << true << false;
+    QTest::newRow("ICMP by fping /24, closed") << QString() << true << true;
 }
 
 void TestScanWindow::windowGoneDuringScan()
 {
     QFETCH(QString, port);
     QFETCH(bool, close);
+    QFETCH(bool, fast);
+    // Three addresses told (the bar moves), then it waits as a long sweep would; a kill must end it.
+    StandIn fping("fping", "printf '127.0.0.1 is alive\\n127.0.0.2 is alive\\n127.0.0.3 is alive\\n'; exec sleep 60");
     const int sockets = socketCount();
     QPointer<hostsWindow> w = new hostsWindow(port.isNull() ? "127.0.0.0/24" : "127.0.0.0/16");
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->show();
-    thenScanDialog(*answerer, port);
+    port.isNull() ? thenIcmpDialog(*answerer, fast) : thenScanDialog(*answerer, port);
     bool scanning = false;
     const auto end = [&] {
         scanning = w && !w->findChild<QPushButton*>("pbScan")->isEnabled();
@@ -289,9 +475,9 @@ void TestScanWindow::windowGoneDuringScan()
         else
             delete w;
     };
-    // From the event loop, not from inside the sweep's own signal: TCP once the bar moves, ICMP
-    // while the first echoes are awaited (each probe takes a second).
-    if (port.isNull())
+    // From the event loop, not from inside the sweep's own signal: TCP and fping once the bar moves,
+    // ICMP while the first echoes are awaited (each probe takes a second).
+    if (port.isNull() && !fast)
         QTimer::singleShot(300, end);
     else
         connect(w->findChild<QProgressBar*>("progressBar"), &QProgressBar::valueChanged, this,

@@ -59,6 +59,25 @@ private:
     QByteArray path;
 };
 
+// A directory holding only an `fping` made of `body` (none when empty) that first notes its arguments.
+class FpingStandIn {
+public:
+    explicit FpingStandIn(const QByteArray& body)
+        : path(qgetenv("PATH"))
+    {
+        if (!body.isEmpty())
+            writeScript(dir.filePath(QStringLiteral("fping")),
+                "#!/bin/sh\necho \"$*\" >> " + log().toLocal8Bit() + "\n" + body + "\n");
+        qputenv("PATH", dir.path().toLocal8Bit());
+    }
+    ~FpingStandIn() { qputenv("PATH", path); }
+    QString log() const { return dir.filePath(QStringLiteral("calls")); }
+
+private:
+    QTemporaryDir dir;
+    QByteArray path;
+};
+
 } // namespace
 
 class TestScanner : public QObject {
@@ -68,6 +87,8 @@ private slots:
     void sweep();
     void abortKillsAndReapsTheChildren();
     void tcpWithoutSocketsFails();
+    void fping_data();
+    void fping();
     void plan_data();
     void plan();
 };
@@ -162,6 +183,63 @@ void TestScanner::tcpWithoutSocketsFails()
     QCOMPARE(prober.tally().failed, quint64(2));
     QCOMPARE(scanReport::failureText(*plan, prober.tally(), plan->hosts.first).value_or(QString()),
         QStringLiteral("Сканирование по TCP не выполнено: не удалось открыть сокет (Too many open files)."));
+}
+
+void TestScanner::fping_data()
+{
+    QTest::addColumn<int>("batch");
+    QTest::addColumn<QByteArray>("body"); // of the stand-in; empty: no fping at all
+    QTest::addColumn<QStringList>("answered");
+    QTest::addColumn<QString>("outcome"); // the calls, or the error box
+    const QByteArray told = "printf '127.0.0.5 is alive\\n127.0.0.2 is alive\\n127.0.0.1 is unreachable\\n'\n"
+                            "printf 'ICMP Host Unreachable\\n127.0.0.9 is alive\\n127.0.0.2 is unreachable\\n'\n"
+                            "printf '127.0.0.6 is unreachable\\n127.0.0.4 is alive\\n127.0.0.3 is unreachable\\n'\n";
+    const QString args = "-i 1 -t 500 -r 1 -g ";
+    const QString failed = "Сканирование по ICMP через fping не выполнено: программа fping ";
+
+    QTest::newRow("out of order, foreign and repeated lines: ascending, each once")
+        << 65536 << told + "exit 1" << QStringList { "127.0.0.2", "127.0.0.4", "127.0.0.5" }
+        << args + "127.0.0.1 127.0.0.6\n";
+    QTest::newRow("batches of 4: two runs, the second from where the first ended")
+        << 4
+        << QByteArray(
+               "case $9 in 127.0.0.4) printf '127.0.0.3 is alive\\n127.0.0.2 is unreachable\\n127.0.0.1 is "
+               "alive\\n127.0.0.4 is unreachable\\n';; *) printf '127.0.0.6 is alive\\n127.0.0.5 is alive\\n';; esac")
+        << QStringList { "127.0.0.1", "127.0.0.3", "127.0.0.5", "127.0.0.6" }
+        << args + "127.0.0.1 127.0.0.4\n" + args + "127.0.0.5 127.0.0.6\n";
+    QTest::newRow("no raw socket: fping's own words")
+        << 65536 << QByteArray("echo \"fping: can't create socket (must run as root?)\" >&2; exit 4") << QStringList()
+        << failed + "завершилась с кодом 4.\nfping: can't create socket (must run as root?)";
+    QTest::newRow("ends with 1 having told only some: not a scan that found little")
+        << 65536 << QByteArray("echo '127.0.0.1 is alive'; echo 'fping: invalid option' >&2; exit 1")
+        << QStringList { "127.0.0.1" } << failed + "не сообщила о 5 адресах.\nfping: invalid option";
+    QTest::newRow("killed") << 65536 << QByteArray("kill -9 $$") << QStringList() << failed + "завершилась аварийно.";
+    QTest::newRow("not installed") << 65536 << QByteArray() << QStringList()
+                                   << failed + "не найдена: установите пакет fping.";
+}
+
+// Through a stand-in on PATH: the arguments, the lines read, the order, and every way it fails.
+void TestScanner::fping()
+{
+    QFETCH(int, batch);
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, answered);
+    QFETCH(QString, outcome);
+    FpingStandIn standIn(body);
+    SubnetProber prober;
+    prober.setFpingBatch(quint64(batch));
+    QSignalSpy answers(&prober, &SubnetProber::answered);
+    QSignalSpy settles(&prober, &SubnetProber::settled);
+    const auto plan = scanRequest::plan(QStringLiteral("127.0.0.0/29"), { scanRequest::icmp(), {}, true });
+    QVERIFY(plan.ok() && plan.value.fast);
+    prober.fpingAll(plan.value.hosts);
+
+    QCOMPARE(texts(answers, false), answered);
+    const std::optional<QString> failure = scanReport::failureText(plan.value, prober.tally(), plan.value.hosts.first);
+    QCOMPARE(failure.value_or(QString(fileBytes(standIn.log()))), outcome);
+    if (!failure) // every address once, in ascending order
+        QCOMPARE(texts(settles, false), loopback(1, 6));
+    QCOMPARE(childCount(), 0);
 }
 
 void TestScanner::plan_data()

@@ -11,6 +11,8 @@ bool needsConfirmation(const scanRequest::Plan& plan)
 
 qint64 expectedSeconds(const scanRequest::Plan& plan, int icmpCap, int tcpCap)
 {
+    if (plan.fast)
+        return qint64(plan.hosts.count / 1000 + 1);
     const quint64 cap = quint64(qMax(1, plan.tcp ? tcpCap : icmpCap));
     const quint64 batches = (plan.hosts.count + cap - 1) / cap;
     return plan.tcp ? qint64((batches + 9) / 10) : qint64(batches);
@@ -29,9 +31,8 @@ QString durationText(qint64 seconds)
 QString confirmationText(const QString& subnet, const scanRequest::Plan& plan, int icmpCap, int tcpCap)
 {
     return QStringLiteral("Подсеть ") + subnet + QStringLiteral(" содержит адресов хостов: ")
-        + QString::number(plan.hosts.count) + QStringLiteral(".\nСканирование по ")
-        + (plan.tcp ? scanRequest::tcp() : scanRequest::icmp()) + QStringLiteral(" займет около ")
-        + durationText(expectedSeconds(plan, icmpCap, tcpCap))
+        + QString::number(plan.hosts.count) + QStringLiteral(".\nСканирование по ") + scanRequest::methodOf(plan)
+        + QStringLiteral(" займет около ") + durationText(expectedSeconds(plan, icmpCap, tcpCap))
         + QStringLiteral(", и все это время окно будет занято.\nНачать сканирование?");
 }
 
@@ -69,6 +70,9 @@ QString statusText(int failure)
 std::optional<QString> failureText(
     const scanRequest::Plan& plan, const SubnetProber::Tally& tally, quint32 probedAddress)
 {
+    if (plan.fast && tally.failed > 0)
+        return QStringLiteral("Сканирование по ") + scanRequest::icmpByFping() + QStringLiteral(" не выполнено: ")
+            + tally.reason;
     if (!tally.nothingRan())
         return std::nullopt;
     if (plan.tcp)
@@ -82,6 +86,14 @@ std::optional<QString> failureText(
             text += QLatin1Char('\n') + diagnosis.firstLine;
     }
     return text;
+}
+
+QString fpingProgressText(quint64 settled, quint64 total)
+{
+    return QStringLiteral("Сканирование подсети по %1: опрошено %2 из %3")
+        .arg(scanRequest::icmpByFping())
+        .arg(settled)
+        .arg(total);
 }
 
 } // namespace scanReport

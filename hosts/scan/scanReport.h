@@ -13,7 +13,7 @@ constexpr quint64 largestUnasked = 65534;
 bool needsConfirmation(const scanRequest::Plan& plan);
 
 // About 1 s per batch of the ICMP cap (two echoes, one second apart), 0.1 s per batch of
-// the TCP cap (the time-out of a silent address).
+// the TCP cap (the time-out of a silent address); by fping 1 ms per address, its interval.
 qint64 expectedSeconds(const scanRequest::Plan& plan, int icmpCap, int tcpCap);
 // "5 ч 12 мин", "3 мин", "меньше минуты".
 QString durationText(qint64 seconds);
@@ -29,7 +29,11 @@ PingDiagnosis diagnosePing(quint32 address);
 
 // The text of the error box for a sweep in which no probe ran, or none when some did.
 // For ICMP it runs diagnosePing() on `probedAddress` to quote ping's own words.
+// By fping, any address it left untold fails the sweep, with fping's own reason.
 std::optional<QString> failureText(
     const scanRequest::Plan& plan, const SubnetProber::Tally& tally, quint32 probedAddress);
+
+// The label under a sweep by fping: how many addresses are settled so far.
+QString fpingProgressText(quint64 settled, quint64 total);
 
 } // namespace scanReport

@@ -1,6 +1,7 @@
 #include "hosts/scan/scanRequest.h"
 
 #include <QRegExp>
+#include <QSettings>
 
 namespace scanRequest {
 
@@ -18,6 +19,14 @@ std::optional<quint16> parsePort(const QString& text)
 }
 
 namespace {
+
+const QString fastKey = QStringLiteral("scan/fping");
+
+// ~/.config/zarvin/zarvin-subnets.conf (XDG_CONFIG_HOME): the user's, unlike the data directory's.
+QSettings userSettings()
+{
+    return QSettings(QStringLiteral("zarvin"), QStringLiteral("zarvin-subnets"));
+}
 
 QString portError(const QString& text)
 {
@@ -40,6 +49,7 @@ Result<Plan> plan(const QString& subnet, const ScanRequest& request)
             + QStringLiteral(" не является сетью IPv4 в записи CIDR: сканирование невозможно"));
     Plan result;
     result.tcp = tcp;
+    result.fast = !tcp && request.fast;
     result.hosts = net::hostRange(*network);
     if (tcp) {
         const auto port = parsePort(request.port);
@@ -48,6 +58,21 @@ Result<Plan> plan(const QString& subnet, const ScanRequest& request)
         result.port = *port;
     }
     return result;
+}
+
+QString methodOf(const Plan& plan)
+{
+    return plan.tcp ? tcp() : plan.fast ? icmpByFping() : icmp();
+}
+
+bool fastChosen()
+{
+    return userSettings().value(fastKey, false).toBool();
+}
+
+void rememberFast(bool fast)
+{
+    userSettings().setValue(fastKey, fast);
 }
 
 } // namespace scanRequest

@@ -1,5 +1,7 @@
 #include "hosts/scan/subnetProber.h"
 
+#include "hosts/scan/fpingSweep.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -125,6 +127,7 @@ struct SubnetProber::Impl {
     ~Impl();
 
     void begin(bool tcp, const net::HostRange& hosts);
+    void beginFping(const net::HostRange& hosts);
     void waitForEnd();
     void abort();
     void service();
@@ -174,6 +177,8 @@ struct SubnetProber::Impl {
     QTimer* tick = nullptr; // TCP time-outs; polling of unwatched children
     QElapsedTimer clock;
     QEventLoop* waiting = nullptr; // the blocking call's loop while it runs
+    std::unique_ptr<FpingSweep> fping; // made at its first sweep
+    quint64 fpingBatch = FpingSweep::defaultBatch;
 };
 
 SubnetProber::Impl::Impl(SubnetProber* owner)
@@ -213,6 +218,11 @@ SubnetProber::~SubnetProber() = default;
 void SubnetProber::setIcmpCap(int limit)
 {
     d->icmpLimit = qMax(1, limit);
+}
+
+void SubnetProber::setFpingBatch(quint64 addresses)
+{
+    d->fpingBatch = addresses;
 }
 
 void SubnetProber::setTcpCap(int limit)
@@ -262,6 +272,17 @@ void SubnetProber::startConnect(const net::HostRange& hosts, quint16 toPort, int
     d->begin(true, hosts);
 }
 
+void SubnetProber::startFping(const net::HostRange& hosts)
+{
+    d->beginFping(hosts);
+}
+
+void SubnetProber::fpingAll(const net::HostRange& hosts)
+{
+    startFping(hosts);
+    d->waitForEnd();
+}
+
 void SubnetProber::pingAll(const net::HostRange& hosts)
 {
     startPing(hosts);
@@ -304,10 +325,38 @@ void SubnetProber::Impl::begin(bool isTcp, const net::HostRange& hosts)
     pump->start();
 }
 
+void SubnetProber::Impl::beginFping(const net::HostRange& hosts)
+{
+    abort();
+    tcp = false;
+    range = hosts;
+    flying = peak = sweepCap = 0;
+    tally = Tally {};
+    if (!fping) {
+        fping = std::make_unique<FpingSweep>();
+        QObject::connect(fping.get(), &FpingSweep::answered, q, &SubnetProber::answered);
+        QObject::connect(fping.get(), &FpingSweep::settled, q, &SubnetProber::settled);
+        QObject::connect(fping.get(), &FpingSweep::finished, q, [this] {
+            tally.answered = fping->answeredCount();
+            tally.silent = fping->silentCount();
+            tally.failed = fping->unsettledCount();
+            tally.failure = fping->failureCode();
+            tally.reason = fping->failure().value_or(QString());
+            running = false;
+            emit q->finished();
+        });
+    }
+    running = true;
+    fping->setBatchLimit(fpingBatch);
+    fping->start(hosts);
+}
+
 void SubnetProber::Impl::abort()
 {
     if (waiting)
         waiting->quit();
+    if (fping)
+        fping->abort();
     ++generation;
     running = false;
     pump->stop();

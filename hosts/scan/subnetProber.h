@@ -11,6 +11,7 @@
 // non-blocking connection attempts to one port, each with its own time-out.
 // Only addresses of the range it is given ever reach a command line or a socket.
 // Probes in flight are capped, and the cap is held below the free file descriptors.
+// ICMP may also run by fping instead (FpingSweep): one process per batch, answers in ascending order.
 // Destroying the prober aborts its sweep: children killed and reaped, sockets closed.
 class SubnetProber : public QObject {
     Q_OBJECT
@@ -32,6 +33,8 @@ public:
         // The first failure: the exit status of the shell (128 + the signal when killed), or
         // minus the errno when the child or the socket could not be created.
         int failure = 0;
+        // fping only: why it did not run to its end, in its own words where it gave any.
+        QString reason;
         // Nothing was probed and no probe could even tell answered from silent.
         bool nothingRan() const { return failed > 0 && answered == 0 && silent == 0; }
     };
@@ -41,6 +44,7 @@ public:
 
     void setIcmpCap(int limit);
     void setTcpCap(int limit);
+    void setFpingBatch(quint64 addresses); // addresses per fping process
     int icmpCap() const;
     int tcpCap() const;
 
@@ -48,10 +52,12 @@ public:
     // at once for an empty range. A sweep still running is aborted first.
     void startPing(const net::HostRange& hosts);
     void startConnect(const net::HostRange& hosts, quint16 port, int timeoutMs = 100);
+    void startFping(const net::HostRange& hosts);
     // The same, returning when the sweep is over. The wait runs an event loop of its own that
     // repaints but takes no user input.
     void pingAll(const net::HostRange& hosts);
     void connectAll(const net::HostRange& hosts, quint16 port, int timeoutMs = 100);
+    void fpingAll(const net::HostRange& hosts);
     // Kills the children and closes the sockets still in flight; reports nothing more.
     void abort();
 
@@ -61,9 +67,9 @@ public:
     const Tally& tally() const; // of the last sweep, so far
 
 signals:
-    // An address that answered: ICMP in the order the probes end, TCP in ascending order.
+    // An address that answered: ICMP in the order the probes end, TCP and fping in ascending order.
     void answered(quint32 address);
-    // Every probed address once, right after `answered` when it answered; TCP in ascending order.
+    // Every probed address once, right after `answered` when it answered; TCP and fping in ascending order.
     void settled(quint32 address);
     void finished();
 
