@@ -8,7 +8,6 @@
 #include "hosts/hostModel.h"
 #include "hosts/hostTable.h"
 #include "hosts/noteDelegate.h"
-#include "hosts/scan/subnetProber.h"
 #include "ui_hostsWindow.h"
 
 #include <QHeaderView>
@@ -38,6 +37,7 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     connect(hosts->pbExport, &QPushButton::clicked, this, &hostsWindow::exportCsv);
     connect(hosts->pbImport, &QPushButton::clicked, this, &hostsWindow::importCsv);
     watchModel();
+    watchScan();
     hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);
     hosts->labelPort->hide();

@@ -17,7 +17,7 @@ class QMenu;
 class hostItemModel;
 class QCloseEvent;
 class RegExpDelegate;
-class SubnetProber;
+class scanSession;
 class compareWindow;
 struct SqlResult;
 struct Status;
@@ -82,9 +82,9 @@ public slots:
     void scanWindow();
 
 public:
-    // These start the sweep and return; `finished` of the prober ends it. Until then the
-    // window takes no input that could start another scan or change the table.
-    void scanner(const ScanRequest& outputdata);
+    // These start the sweep and return; the scan session ends it. Until then the window takes
+    // no input that could start another scan or change the table.
+    void scanner(const ScanRequest& request);
     // Kept as named, snake_case among camelCase: the operations' names that callers know.
     void ping_all(const net::HostRange& addresses);
     void pingPort(const net::HostRange& addresses, int port, double timeout = 0.1);
@@ -108,15 +108,10 @@ private:
     QPointer<compareWindow> comparison;
 
 private:
-    void newProber();
-    void sweepFinished();
-    void setScanning(bool on);
-
-    std::unique_ptr<SubnetProber> prober; // goes with the window, and a sweep in flight with it
-    scanRequest::Plan sweepPlan;
-    ScanOutcome sweep;
-    bool scanRunning = false;
-    QList<QPointer<QWidget>> disabledForScan;
+    void watchScan();
+    // The sweep that scanWindow() or scanner() planned; `portText` as the user typed it.
+    void startSweep(const scanRequest::Plan& plan, const QString& portText);
+    scanSession* scan = nullptr; // a child: goes with the window, and a sweep in flight with it
 
     std::unique_ptr<Ui::Hosts> hosts;
     QString windowSubnet;
