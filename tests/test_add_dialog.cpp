@@ -104,6 +104,7 @@ void TestAddDialog::add()
 // Another program holding the file locked beyond the busy time-out: the user is told why.
 void TestAddDialog::overlapQueryThatFailsIsReported()
 {
+    ShortBusyTimeout shortWait;
     open({}, QStringLiteral("10.1.0.0"), 16, org);
     DbProbe locker(dir->dbPath());
     QVERIFY(locker.exec("BEGIN EXCLUSIVE"));

@@ -332,6 +332,7 @@ void TestHostsWindow::contextMenuStates()
 // the rows before the one that met the lock, and says so.
 void TestHostsWindow::saveStopsWhenDatabaseStaysLocked()
 {
+    ShortBusyTimeout shortWait;
     hostsWindow* w = open(lan);
     QStandardItemModel* model = hostRows(w);
     for (const char* host : { "192.168.1.10", "", "192.168.1.20", "" })

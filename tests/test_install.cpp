@@ -153,16 +153,19 @@ private slots:
         deb = built;
     }
 
-    // The one warning accepted: the data directory ships setgid, as the group shares it.
+    // The one warning accepted: the data directory ships setgid, as the group shares it. An
+    // optimised build is hardened as Debian's own packages are: no hardening tag, not even as
+    // information.
     void lintianFindsNoErrorAndOnlyTheAcceptedWarning()
     {
         QVERIFY2(!deb.isEmpty(), "no package was built");
         QProcess lintian;
-        lintian.start("lintian", { deb });
+        lintian.start("lintian", { "--display-info", deb });
         QVERIFY(lintian.waitForFinished(300000));
         QStringList findings;
         for (const QString& line : QString::fromUtf8(lintian.readAllStandardOutput()).split('\n'))
-            if ((line.startsWith("E:") || line.startsWith("W:")) && !line.contains(" non-standard-dir-perm 2775 "))
+            if ((line.startsWith("E:") || line.startsWith("W:") || (ZARVIN_HARDENED && line.contains(": hardening-")))
+                && !line.contains(" non-standard-dir-perm 2775 "))
                 findings << line;
         QVERIFY2(findings.isEmpty(), qPrintable(findings.join('\n')));
         QVERIFY2(lintian.exitCode() == 0, lintian.readAllStandardError().constData());
@@ -197,8 +200,8 @@ private slots:
         std::thread swapper([&] {
             const QByteArray link = db + ".l", plain = db + ".f";
             while (!stop) {
-                symlink(victim.constData(), link.constData());
-                rename(link.constData(), db.constData());
+                if (symlink(victim.constData(), link.constData()) == 0)
+                    rename(link.constData(), db.constData());
                 close(open(plain.constData(), O_CREAT | O_WRONLY, 0644));
                 rename(plain.constData(), db.constData());
             }

@@ -87,6 +87,7 @@ private slots:
     void lockedDatabaseIsReportedAndRecovered()
     {
         seed({ { 1, "Org", "10.0.0.0/8", QVariant(), QVariant() } });
+        ShortBusyTimeout shortWait;
         ZarvinWindow w;
         auto* tree = w.findChild<QTreeView*>("tree");
         {

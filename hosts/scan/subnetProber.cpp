@@ -63,7 +63,7 @@ int openFdCount()
 int fdBudget()
 {
     const rlim_t limit = raiseOpenFileLimit();
-    const long long total = limit == RLIM_INFINITY ? INT_MAX : qMin<long long>(limit, INT_MAX);
+    const long long total = limit == RLIM_INFINITY ? INT_MAX : static_cast<long long>(qMin<rlim_t>(limit, INT_MAX));
     return int(qMax<long long>(1, total - openFdCount() - reservedFds));
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/DB.h"
+
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantList>
@@ -71,4 +73,11 @@ public:
 private:
     std::thread holder;
     bool took = false;
+};
+
+// While one lives, databases opened give up on another connection's lock after `ms` instead of
+// 5 s: for tests that wait a lock out.
+struct ShortBusyTimeout {
+    explicit ShortBusyTimeout(int ms = 300) { DB::setDefaultBusyTimeout(ms); }
+    ~ShortBusyTimeout() { DB::setDefaultBusyTimeout(5000); }
 };
