@@ -120,7 +120,9 @@ void CalculatorTest::fromBranchContextMenu()
         seen = QStringList { field(w)->text() };
         QTest::keyClick(field(w), Qt::Key_Escape);
     });
-    window.findChild<QAction*>(QStringLiteral("calculate"))->trigger();
+    auto* calculate = window.findChild<QAction*>(QStringLiteral("calculate"));
+    QVERIFY(calculate->isEnabled()); // trigger() would run a disabled action too
+    calculate->trigger();
     QVERIFY(DB().run(QStringLiteral("INSERT INTO subnets (name, subnet) VALUES ('Филиал', '10.1.0.0/16')")).ok());
     window.load_data();
     window.show();
