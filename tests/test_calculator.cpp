@@ -25,10 +25,6 @@ QLineEdit* field(QWidget* w)
 {
     return w->findChild<QLineEdit*>(QStringLiteral("second"));
 }
-void press(QWidget* w, QDialogButtonBox::StandardButton b)
-{
-    QTest::mouseClick(w->findChild<QDialogButtonBox*>()->button(b), Qt::LeftButton);
-}
 QStringList results(QWidget* w)
 {
     QStringList texts;
@@ -58,7 +54,6 @@ class CalculatorTest : public QObject {
 private slots:
     void calculates_data();
     void calculates();
-    void opensEmptyWithNoRow();
     void fromBranchContextMenu();
 };
 
@@ -83,7 +78,6 @@ void CalculatorTest::calculates_data()
     QTest::newRow("/32 at the top holds one")
         << "255.255.255.255" << 32
         << QStringList { "255.255.255.255/32", "255.255.255.255", "1", "0", "255.255.255.255", noHosts } << QString();
-    QTest::newRow("three octets refused") << "10.0.0" << 24 << cleared << "Critical Ошибка: 10.0.0/24" + refusalTail;
     QTest::newRow("25 and a blank refused")
         << "1.2.3.25 " << 30 << cleared << "Critical Ошибка: 1.2.3.25 /30" + refusalTail;
 }
@@ -114,33 +108,23 @@ void CalculatorTest::calculates()
     QCOMPARE(answerer.unexpected, QStringList());
 }
 
-// With no row the calculator opens empty.
-void CalculatorTest::opensEmptyWithNoRow()
-{
-    TempDataDir dataDir;
-    ModalAnswerer answerer;
-    QString seen = QStringLiteral("not opened");
-    ZarvinWindow empty;
-    answerer.then([&](QWidget* w) {
-        seen = field(w)->text();
-        QTest::keyClick(field(w), Qt::Key_Escape);
-    });
-    auto* action = empty.findChild<QAction*>(QStringLiteral("calculate"));
-    QVERIFY(action && action->isEnabled());
-    action->trigger();
-    QCOMPARE(seen, QString());
-    QCOMPARE(answerer.problems(), QString());
-}
-
-// A user calculates a /30 from a branch's context menu: the dialog opens with the branch's address,
-// and stays open on the result.
+// With no row the calculator opens empty. A user calculates a /30 from a branch's context menu:
+// the dialog opens with the branch's address, and stays open on the result.
 void CalculatorTest::fromBranchContextMenu()
 {
     TempDataDir dataDir;
     ModalAnswerer answerer;
-    QStringList seen;
-    QVERIFY(DB().run(QStringLiteral("INSERT INTO subnets (name, subnet) VALUES ('Филиал', '10.1.0.0/16')")).ok());
+    QStringList seen { QStringLiteral("not opened") };
     ZarvinWindow window;
+    answerer.then([&](QWidget* w) {
+        seen = QStringList { field(w)->text() };
+        QTest::keyClick(field(w), Qt::Key_Escape);
+    });
+    auto* calculate = window.findChild<QAction*>(QStringLiteral("calculate"));
+    QVERIFY(calculate->isEnabled()); // trigger() would run a disabled action too
+    calculate->trigger();
+    QVERIFY(DB().run(QStringLiteral("INSERT INTO subnets (name, subnet) VALUES ('Филиал', '10.1.0.0/16')")).ok());
+    window.load_data();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto* tree = window.findChild<QTreeView*>(QStringLiteral("tree"));
@@ -161,17 +145,17 @@ void CalculatorTest::fromBranchContextMenu()
         sizes = { w->size(), w->minimumSize(), w->maximumSize() };
         flags = w->windowFlags();
         enter(w, QStringLiteral("172.16.5.4"), 30);
-        press(w, QDialogButtonBox::Ok);
+        clickDialogButton(w);
         seen << masks(w)->currentText() << results(w) << (w->isVisible() ? "open" : "closed");
-        press(w, QDialogButtonBox::Cancel);
+        clickDialogButton(w, QDialogButtonBox::Cancel);
     });
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
     QApplication::sendEvent(tree->viewport(), &event);
 
     QCOMPARE(answerer.problems(), QString());
     QCOMPARE(seen,
-        (QStringList { "Калькулятор подсети", "10.1.0.0", "255.255.255.255 /32", "255.255.255.252 /30", "172.16.5.4/30",
-            "172.16.5.4", "4", "2", "172.16.5.7", "172.16.5.5 - 172.16.5.6", "open" }));
+        (QStringList { "", "Калькулятор подсети", "10.1.0.0", "255.255.255.255 /32", "255.255.255.252 /30",
+            "172.16.5.4/30", "172.16.5.4", "4", "2", "172.16.5.7", "172.16.5.5 - 172.16.5.6", "open" }));
     QCOMPARE(captions,
         (QStringList { "Подсеть: ", "Маска подсети: ", "Подсеть: ", "Начало подсети: ", "Количество адресов в подсети:",
             "Количество адресов для хостов: ", "Широковещательный адрес: ", "Диапазон адресов для хостов: ",

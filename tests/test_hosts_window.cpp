@@ -48,8 +48,7 @@ private slots:
     void scanThenSaveKeepsStoredNotes();
     void staleWindowSavesNothing_data();
     void staleWindowSavesNothing();
-    void fileInUseOrReadOnly_data();
-    void fileInUseOrReadOnly();
+    void readOnlyFileRefusesTheSave();
 
 private:
     static QTableView* tableOf(QWidget* w) { return w->findChild<QTableView*>(QStringLiteral("tableView")); }
@@ -129,10 +128,6 @@ void TestHostsWindow::typedAddressIsChecked_data()
     QTest::newRow("25 with a trailing blank emptied silently") << "192.168.1.25 " << QString("") << "";
     QTest::newRow("other subnet") << "192.168.2.10" << QString("")
                                   << "Хост с адресом 192.168.2.10 не входит в подсеть 192.168.1.0/24";
-    QTest::newRow("broadcast") << "192.168.1.255" << QString("")
-                               << "Адрес 192.168.1.255 является широковещательным для подсети 192.168.1.0/24";
-    QTest::newRow("network address") << "192.168.1.0" << QString("")
-                                     << "Адрес 192.168.1.0 - адрес подсети 192.168.1.0/24";
 }
 
 void TestHostsWindow::typedAddressIsChecked()
@@ -409,8 +404,6 @@ void TestHostsWindow::staleWindowSavesNothing_data()
     QTest::newRow("branch deleted") << QStringList { "DELETE FROM subnets WHERE subnet = '192.168.1.0/24'",
         "DELETE FROM hosts WHERE subnet = '192.168.1.0/24'" }
                                     << gone << QStringList { "192.168.1.40|parent's" };
-    QTest::newRow("database emptied") << QStringList { "DELETE FROM subnets", "DELETE FROM hosts" } << gone
-                                      << QStringList();
     QTest::newRow("loaded hosts deleted: only the edited one comes back")
         << QStringList { "DELETE FROM hosts WHERE subnet = '192.168.1.0/24'" } << QString()
         << QStringList { "192.168.1.10|", "192.168.1.21|edited", "192.168.1.40|parent's" };
@@ -438,41 +431,21 @@ void TestHostsWindow::staleWindowSavesNothing()
     QCOMPARE(probe->lines(QStringLiteral("SELECT host || '|' || note FROM hosts ORDER BY host")), stored);
 }
 
-// Another program reading the file, or a file this user cannot write: the windows open; on a
-// read-only file the main window says so and a save fails with the database's error.
-void TestHostsWindow::fileInUseOrReadOnly_data()
+// A file this user cannot write: the main window says so, and a save fails with the database's error.
+void TestHostsWindow::readOnlyFileRefusesTheSave()
 {
-    QTest::addColumn<bool>("readOnly");
-    QTest::newRow("another connection holds a read transaction") << false;
-    QTest::newRow("file that cannot be written") << true;
-}
-
-void TestHostsWindow::fileInUseOrReadOnly()
-{
-    QFETCH(bool, readOnly);
-    std::unique_ptr<ReadOnlyFile> guard;
-    if (readOnly)
-        guard = std::make_unique<ReadOnlyFile>(dir->dbPath());
-    else
-        QVERIFY(probe->exec(QStringLiteral("BEGIN")) && probe->rows(QStringLiteral("SELECT 1 FROM hosts")).isEmpty());
-    ZarvinWindow main;
-    QCOMPARE(main.windowTitle().endsWith(QStringLiteral(" (только чтение)")), readOnly);
+    auto guard = std::make_unique<ReadOnlyFile>(dir->dbPath());
+    QVERIFY(ZarvinWindow().windowTitle().endsWith(QStringLiteral(" (только чтение)")));
     hostsWindow* w = open(lan);
-    if (!readOnly)
-        probe->exec(QStringLiteral("COMMIT"));
     clickButton(w, "pbAddRow");
     QVERIFY(typeIntoCell(tableOf(w), 0, 0, "192.168.1.10"));
-    answers->thenBox();
-    if (readOnly)
-        answers->thenBox();
-    clickButton(w, "pbSave");
-    QTRY_COMPARE(answers->pending(), 0);
+    press(w, "pbSave", { QMessageBox::Ok, QMessageBox::Ok });
     guard.reset();
-    QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), readOnly ? 0 : 1);
-    if (readOnly)
-        QCOMPARE(boxTexts(*answers).value(1),
-            "Critical Ошибка: Хосты не сохранены, база данных не изменилась.\nattempt to "
-            "write a readonly database Unable to fetch row");
+    QCOMPARE(probe->rows(QStringLiteral("SELECT host FROM hosts")).size(), 0);
+    QCOMPARE(boxTexts(*answers),
+        QStringList({ saveNotice,
+            "Critical Ошибка: Хосты не сохранены, база данных не изменилась.\nattempt to write a readonly database "
+            "Unable to fetch row" }));
 }
 
 QTEST_MAIN(TestHostsWindow)

@@ -7,7 +7,6 @@
 
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,7 +19,6 @@ static const QString askDelete = QStringLiteral("Question Внимание!: В�
 static const QString askEmpty
     = QStringLiteral("Question Удалить таблицу: Вы действительно хотите удалить ВСЮ таблицу?");
 static const QString org = QStringLiteral("10.0.0.0/8");
-static const QString create = QStringLiteral("Создать организцию");
 // The tree once the organisation has its two branches, the second renamed.
 static const QStringList branches { "Корпорация|10.0.0.0/8", "  Север|10.1.0.0/16", "  Южный филиал|10.2.0.0/16" };
 
@@ -47,7 +45,6 @@ private slots:
     void deletionRefusedKeptOrRolledBack();
     void firstSelectedRowDeletedWithItsHosts();
     void databaseEmptied();
-    void lastRowDeletedAsIfEmptied();
     void staleTreeRefused();
 
 private:
@@ -124,8 +121,7 @@ private:
             if (auto* dialog = qobject_cast<Dialog*>(w)) {
                 dialogTitles << dialog->windowTitle();
                 fill(*dialog);
-                auto* buttons = dialog->template findChild<QDialogButtonBox*>();
-                QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+                clickDialogButton(dialog);
             } else {
                 answerer->unexpected << QStringLiteral("expected ") + Dialog::staticMetaObject.className();
                 w->close();
@@ -166,10 +162,6 @@ private:
         return lines;
     }
     int count(const char* table) { return probe->rows(QStringLiteral("SELECT COUNT(*) FROM ") + table)[0][0].toInt(); }
-    QString enabledActions() const
-    {
-        return ::enabledActions(window.get(), { "createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts" });
-    }
 
     std::unique_ptr<TempDataDir> dir;
     std::unique_ptr<ModalAnswerer> answerer;
@@ -222,15 +214,13 @@ void TestTreeCommands::branchesAndRenaming()
 void TestTreeCommands::organisationCreated()
 {
     openWindow();
-    QCOMPARE(enabledActions(), QStringLiteral("createOrg"));
-    add("Корпорация", "", 32, true);
+    QCOMPARE(treeActions(window.get()), QStringLiteral("createOrg"));
     add("Корпорация", "10.1.2.3", 8);
     QCOMPARE(probe->rows("SELECT name, subnet, parent_id IS NULL, parent_subnet IS NULL FROM subnets"),
         (QVector<QVariantList> { { "Корпорация", org, 1, 1 } }));
     QCOMPARE(treeLines(model()), QStringList { "Корпорация|10.0.0.0/8" });
-    QCOMPARE(enabledActions(), QStringLiteral("deleteDB")); // nothing selected after the reload
-    QCOMPARE(dialogTitles, QStringList({ create, create }));
-    QCOMPARE(boxTexts(*answerer), QStringList { "Critical Ошибка: /32 - это не подсеть и не IP-адрес!" });
+    QCOMPARE(treeActions(window.get()), QStringLiteral("deleteDB")); // nothing selected after the reload
+    QCOMPARE(dialogTitles, QStringList { "Создать организцию" });
 }
 
 void TestTreeCommands::branchesAddedRefusedAndRenamed()
@@ -243,17 +233,15 @@ void TestTreeCommands::branchesAddedRefusedAndRenamed()
     thenAddDialog("Юг", "10.2.0.0", 16);
     rightClick(org);
     add("Лишний", "10.1.2.0", 24, true);
-    add("Чужой", "11.0.0.0", 16, true);
     clickRow("10.2.0.0/16");
     thenEditDialog("Южный филиал");
     clickToolButton("editRow");
     QCOMPARE(storedTree() + treeLines(model()), branches + branches);
     const QString branch = QStringLiteral("Добавить филиал");
-    QCOMPARE(dialogTitles, QStringList({ branch, branch, branch, branch, branch, "Изменить запись" }));
+    QCOMPARE(dialogTitles, QStringList({ branch, branch, branch, branch, "Изменить запись" }));
     QCOMPARE(boxTexts(*answerer),
         (QStringList { "Critical Ошибка: Подсеть 10.0.0.0/8 уже существует!",
-            "Critical Ошибка: 10.1.2.0/24 входит в существующую подсеть",
-            "Critical Ошибка: 11.0.0.0/16 не принадлежит подсети 10.0.0.0/8" }));
+            "Critical Ошибка: 10.1.2.0/24 входит в существующую подсеть" }));
 }
 
 // Refused while the row has branches, kept on the default answer, and rolled back whole when its
@@ -300,11 +288,12 @@ void TestTreeCommands::firstSelectedRowDeletedWithItsHosts()
     const QStringList left { "Корпорация|10.0.0.0/8", "  Южный филиал|10.2.0.0/16" };
     QCOMPARE(storedTree() + treeLines(model()), left + left);
     QCOMPARE(probe->rows("SELECT host FROM hosts"), QVector<QVariantList> { { "10.0.0.1" } });
-    QCOMPARE(enabledActions(), QStringLiteral("deleteDB")); // the reload left nothing selected
+    QCOMPARE(treeActions(window.get()), QStringLiteral("deleteDB")); // the reload left nothing selected
     QCOMPARE(boxTexts(*answerer).mid(2), QStringList { askDelete });
 }
 
-// Kept on No; emptied from the context menu with nothing selected; a new organisation afterwards.
+// Kept on No; emptied from the context menu with nothing selected; a new organisation afterwards,
+// whose deletion as the last row empties the tree as well.
 void TestTreeCommands::databaseEmptied()
 {
     openWithBranches();
@@ -316,21 +305,15 @@ void TestTreeCommands::databaseEmptied()
     rightClick();
     QCOMPARE(count("subnets") + count("hosts"), 0);
     QCOMPARE(model()->rowCount() + model()->columnCount(), 0); // the header labels go too, until the next reload
-    QCOMPARE(enabledActions(), QStringLiteral("createOrg"));
+    QCOMPARE(treeActions(window.get()), QStringLiteral("createOrg"));
     add("Новая", "192.168.0.0", 16);
     QCOMPARE(treeLines(model()), QStringList { "Новая|192.168.0.0/16" });
-    QCOMPARE(boxTexts(*answerer), QStringList({ askEmpty, askEmpty }));
-}
-
-void TestTreeCommands::lastRowDeletedAsIfEmptied()
-{
-    openWithRows({ { 1, "Новая", "192.168.0.0/16", QVariant(), QVariant() } });
-    clickRow("192.168.0.0/16");
+    clickRow("192.168.0.0/16"); // the last row deleted: as if emptied
     answerer->thenBox(QMessageBox::Yes);
     clickToolButton("deleteRow");
     QCOMPARE(storedTree() + treeLines(model()), QStringList());
-    QCOMPARE(enabledActions(), QStringLiteral("createOrg"));
-    QCOMPARE(boxTexts(*answerer), QStringList { askDelete });
+    QCOMPARE(treeActions(window.get()), QStringLiteral("createOrg"));
+    QCOMPARE(boxTexts(*answerer), QStringList({ askEmpty, askEmpty, askDelete }));
 }
 
 // Another program changed the file behind the tree on screen: a second organisation, a branch
@@ -344,7 +327,7 @@ void TestTreeCommands::staleTreeRefused()
     add("Вторая", "172.16.0.0", 12, true);
     const QStringList theirs { "Чужая|10.0.0.0/8" };
     QCOMPARE(storedTree() + treeLines(model()), theirs + theirs);
-    QCOMPARE(enabledActions(), QStringLiteral("deleteDB"));
+    QCOMPARE(treeActions(window.get()), QStringLiteral("deleteDB"));
 
     add("Север", "10.1.0.0", 16);
     QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.0.0/16'"));

@@ -56,6 +56,11 @@ QString enabledActions(const QWidget* window, const QStringList& names)
     return enabled.join(QLatin1Char(' '));
 }
 
+QString treeActions(const QWidget* mainWindow)
+{
+    return enabledActions(mainWindow, { "createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts" });
+}
+
 QStringList boxTexts(const ModalAnswerer& answerer)
 {
     QStringList texts;

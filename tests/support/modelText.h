@@ -19,6 +19,8 @@ QStringList treeLines(const QAbstractItemModel* model, const QModelIndex& parent
 QStringList menuEntries(const QMenu* menu);
 // Which of the actions named (children of `window`) are enabled, in the order given, joined by blanks.
 QString enabledActions(const QWidget* window, const QStringList& names);
+// Which of the main window's tree commands are enabled: createOrg addRow editRow deleteRow deleteDB hosts.
+QString treeActions(const QWidget* mainWindow);
 // The message boxes answered so far, as "Icon title: text", the icon by its QMessageBox name:
 // "Information", "Warning", "Critical" or "Question".
 QStringList boxTexts(const ModalAnswerer& answerer);

@@ -83,6 +83,11 @@ void retype(QLineEdit* edit, const QString& text)
     typeText(edit, text);
 }
 
+void clickDialogButton(QWidget* dialog, QDialogButtonBox::StandardButton button)
+{
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(button), Qt::LeftButton);
+}
+
 void thenMenuEntry(ModalAnswerer& answerer, const QString& text)
 {
     answerer.then([&answerer, text](QWidget* w) {
@@ -106,7 +111,7 @@ void thenScanDialog(ModalAnswerer& answerer, const QString& port)
             QTest::keyClick(dialog->findChild<QRadioButton*>(QStringLiteral("rbTCP")), Qt::Key_Space);
             QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("port")), port);
         }
-        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        clickDialogButton(dialog);
     });
 }
 

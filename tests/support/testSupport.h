@@ -3,6 +3,7 @@
 #include "tests/support/dataSupport.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -75,6 +76,8 @@ void doubleClickCell(QAbstractItemView* view, const QModelIndex& index);
 // editor has closed. Message boxes that the commit opens must be answered by a ModalAnswerer.
 bool typeIntoCell(QAbstractItemView* view, int row, int column, const QString& text);
 
+// Clicks a standard button of the dialog's button box.
+void clickDialogButton(QWidget* dialog, QDialogButtonBox::StandardButton button = QDialogButtonBox::Ok);
 // The next modal must be a popup menu: its enabled entry `text` is chosen with Return once the
 // handler has returned (the entry may open modals of its own).
 void thenMenuEntry(ModalAnswerer& answerer, const QString& text);
