@@ -15,15 +15,18 @@ public:
     StatementBatch(DB& db, const QString& sql);
     ~StatementBatch();
 
-    // Binds the values in order (through boundValue, as DB::run does) and runs the
+    // Binds the values in order (through DB::bound, as DB::run does) and runs the
     // statement; once any run has failed, every later one reports that failure.
     Status run(const QVariantList& values);
     // The same for one run alone, for a caller that goes on after a failure it expects (a UNIQUE
     // conflict undoes only its own statement; the transaction stays open).
     Status attempt(const QVariantList& values);
-    QVariant lastInsertId() const { return query.lastInsertId(); }
+    QVariant lastInsertId();
 
 private:
+    Status once(const QVariantList& values);
+
+    DB& db;
     QSqlQuery query;
     Status prepared;
     Status failed;
