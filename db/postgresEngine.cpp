@@ -94,12 +94,14 @@ QString unreachable(const QString& why)
 }
 
 // The program's writers take the lock first, so a branch's checks and its writes happen in one
-// order for every client; other clients are held to the same by the rules themselves.
+// order for every client; other clients are held to the same by the rules themselves. A subnet
+// stored already is left to the UNIQUE constraint, which the program takes for a duplicate.
 QString nestingRule()
 {
     return QStringLiteral(
         "CREATE OR REPLACE FUNCTION zarvin_branch_nested() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-        "IF NEW.parent_id IS NOT NULL AND NEW.parent_subnet IS NOT NULL THEN PERFORM pg_advisory_xact_lock(%1); "
+        "IF NEW.parent_id IS NOT NULL AND NEW.parent_subnet IS NOT NULL AND NOT EXISTS (SELECT 1 FROM subnets "
+        "WHERE subnet = NEW.subnet AND id <> NEW.id) THEN PERFORM pg_advisory_xact_lock(%1); "
         "IF NOT (CAST(NEW.subnet AS cidr) << CAST(NEW.parent_subnet AS cidr)) THEN RAISE EXCEPTION '%2'; END IF; "
         "IF EXISTS (SELECT 1 FROM subnets WHERE parent_subnet = NEW.parent_subnet AND id <> NEW.id AND "
         "CAST(subnet AS cidr) && CAST(NEW.subnet AS cidr)) THEN RAISE EXCEPTION '%3'; END IF; END IF; "
@@ -228,10 +230,20 @@ Status PostgresEngine::prepareSchema(DB& db, bool& readOnly)
     return {};
 }
 
+// The server's own sentence, without its severity ("ERROR:  ", in the server's language) and
+// the lines of context meant for whoever debugs SQL.
+QString primaryMessage(const QSqlError& error)
+{
+    const QString first = error.databaseText().section(QLatin1Char('\n'), 0, 0).trimmed();
+    const int severity = first.indexOf(QLatin1String(":  "));
+    const QString text = severity >= 0 ? first.mid(severity + 3) : first;
+    return text.isEmpty() ? error.text() : text;
+}
+
 Status PostgresEngine::failure(const QSqlError& error) const
 {
     const QString state = error.nativeErrorCode();
-    const QString text = error.text();
+    const QString text = primaryMessage(error);
     // Every failure the server reports has its state; none means the connection itself failed.
     if (state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P")))
         return Status::failure(unreachable(text), sqlite::Unreachable);
@@ -291,21 +303,20 @@ QString PostgresEngine::pattern(const QString& glob) const
 {
     QString out;
     bool inSet = false;
+    bool setEmpty = false; // a "]" right after "[" is a member of the set
     for (const uint c : glob.toUcs4()) {
         const QString ch = QString::fromUcs4(&c, 1);
-        if (!inSet && c == '*')
-            continue;
-        if (!inSet && c == '[') {
-            inSet = true;
-            out += ch;
-            continue;
-        }
-        if (inSet && c == ']' && !out.endsWith(QLatin1Char('['))) {
+        if (!inSet && (c == '*' || c == '[')) {
+            inSet = c == '[';
+            setEmpty = inSet;
+            out += inSet ? ch : QString();
+        } else if (inSet && c == ']' && !setEmpty) {
             inSet = false;
             out += ch;
-            continue;
+        } else {
+            setEmpty = false;
+            out += (ch.at(0).isLetterOrNumber() ? QString() : QStringLiteral("\\")) + ch;
         }
-        out += (ch.at(0).isLetterOrNumber() ? QString() : QStringLiteral("\\")) + ch;
     }
     return out;
 }
