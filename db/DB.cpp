@@ -76,6 +76,11 @@ QString DB::fileName() const
     return conn.databaseName();
 }
 
+QString DB::location() const
+{
+    return eng->location(conn);
+}
+
 void DB::close()
 {
     eng->closed();
@@ -214,7 +219,12 @@ Status DB::transaction(const QStringList& begin, const std::function<Status()>& 
 
 Status DB::transactionOnce(const QStringList& begin, const std::function<Status()>& work)
 {
-    if (const SqlResult begun = run(begin.first()); !begun.ok())
+    SqlResult begun = run(begin.first());
+    // A server that restarted since the last command dropped the idle connection: nothing had
+    // begun, so the connection is opened anew and the command goes ahead.
+    if (begun.code == sqlite::Unreachable)
+        begun = run(begin.first());
+    if (!begun.ok())
         return begun;
     inTransaction = true;
     Status done;

@@ -34,6 +34,8 @@ public:
     // Ok once the file is open with its schema prepared; else why not.
     const Status& status() const { return openStatus; }
     QString fileName() const;
+    // Where the data is, for the user: the file's name, or "database на server".
+    QString location() const;
     const Engine& engine() const { return *eng; }
     Engine& engine() { return *eng; }
     // A failed statement of this connection as a Status; a lost server connection is noted, and

@@ -50,6 +50,7 @@ public:
     // set when this connection can change nothing.
     virtual Status prepareSchema(DB& db, bool& readOnly) = 0;
     virtual Status checkIntegrity(DB& db) = 0;
+    virtual QString location(const QSqlDatabase& conn) const = 0;
     // The connection is closing.
     virtual void closed() { }
 

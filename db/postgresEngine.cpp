@@ -132,6 +132,13 @@ public:
     Status open(QSqlDatabase& conn, int waitMs) override;
     Status prepareSchema(DB& db, bool& readOnly) override;
     Status checkIntegrity(DB&) override { return {}; } // the server keeps its own files sound
+    QString location(const QSqlDatabase& conn) const override
+    {
+        // libpq's defaults, when the URI leaves them out: the user's name, the local socket.
+        const QString database = conn.databaseName().isEmpty() ? conn.userName() : conn.databaseName();
+        return database + QStringLiteral(" на ")
+            + (conn.hostName().isEmpty() ? QStringLiteral("localhost") : conn.hostName());
+    }
 
     QStringList beginWrite() const override
     {

@@ -61,6 +61,7 @@ public:
 
     Status prepareSchema(DB& db, bool& readOnly) override;
     Status checkIntegrity(DB& db) override;
+    QString location(const QSqlDatabase&) const override { return file; }
     void closed() override;
 
     QStringList beginWrite() const override { return { QStringLiteral("BEGIN IMMEDIATE") }; }

@@ -542,10 +542,18 @@ private slots:
         QCOMPARE(lost.code, int(sqlite::Unreachable));
         QVERIFY2(lost.errorText.startsWith("Сервер базы данных недоступен: "), qPrintable(lost.errorText));
         QCOMPARE(db.run("SELECT 1").code, int(sqlite::Unreachable));
+        QCOMPARE(DB().status().code, int(sqlite::Unreachable));
         QVERIFY(pgServer::start());
         const Result<bool> added = subnetTable::insertFirstOrganisation(db, "Org", "10.0.0.0/8");
         QVERIFY2(added.ok() && added.value, qPrintable(added.errorText));
-        QCOMPARE(DbProbe(dir->dbPath()).lines("SELECT name FROM subnets"), QStringList { "Org" });
+        // Restarted between two commands: the next one goes ahead on a new connection.
+        QVERIFY(pgServer::stop() && pgServer::start());
+        const Result<std::optional<QString>> branch
+            = subnetTable::insertBranchUnder(db, "Sever", "10.1.0.0/16", "10.0.0.0/8");
+        QVERIFY2(branch.ok() && !branch.value, qPrintable(branch.errorText + branch.value.value_or("")));
+        QCOMPARE(DbProbe(dir->dbPath()).lines("SELECT name FROM subnets ORDER BY id"), QStringList({ "Org", "Sever" }));
+        QCOMPARE(db.location(),
+            dir->databaseUrl().section('/', 3).section('?', 0, 0) + " на " + dir->databaseUrl().section("host=", 1));
     }
 
     // A server ends a transaction that lost a serialization race (or a deadlock): the whole

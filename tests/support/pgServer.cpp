@@ -64,9 +64,11 @@ public:
                     .arg(dir.path()) }));
         return running;
     }
+    // Cuts every connection off at once, but shuts down cleanly: commits made without waiting for
+    // the disk stay.
     bool stopServer()
     {
-        running = !run(control(QStringLiteral("stop"), { QStringLiteral("-m"), QStringLiteral("immediate") }));
+        running = !run(control(QStringLiteral("stop"), { QStringLiteral("-m"), QStringLiteral("fast") }));
         return !running;
     }
 
