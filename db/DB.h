@@ -57,7 +57,8 @@ public:
     // The write form takes the write lock before `work` reads anything: no other connection can
     // write between a check and the write it allows, and a busy file is waited for at the start
     // rather than refused when a read turns into a write. Called inside another transaction,
-    // `work` simply joins it.
+    // `work` simply joins it. On a server the writers of the program take one lock first, and a
+    // transaction that the server ends for a lost serialization race or a deadlock runs again.
     Status writeTransaction(const std::function<Status()>& work);
     Status readTransaction(const std::function<Status()>& work);
     // Runs the statements with the same values in one write transaction: all, or none.
