@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -62,6 +63,8 @@ public:
                 QStringLiteral("-c listen_addresses='' -k %1 -c fsync=off -c synchronous_commit=off "
                                "-c full_page_writes=off")
                     .arg(dir.path()) }));
+        if (running && watchdog < 0)
+            watchdog = startWatchdog();
         return running;
     }
     // Cuts every connection off at once, but shuts down cleanly: commits made without waiting for
@@ -77,6 +80,33 @@ public:
     bool running = false;
 
 private:
+    // A process of its own (in a session of its own, out of reach of signals to the tests' group)
+    // that stops the server and removes its directory once this process has gone, however it
+    // ended: a test killed at its time-out leaves nothing running either. It waits for the end
+    // of a pipe whose other end only this process holds.
+    int startWatchdog() const
+    {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0)
+            return -1;
+        const QByteArray script = "cat >/dev/null; "
+            + control(QStringLiteral("stop"), { QStringLiteral("-m"), QStringLiteral("immediate") })
+                  .join(QLatin1Char(' '))
+                  .toLocal8Bit()
+            + " >/dev/null 2>&1; rm -rf " + QFile::encodeName(dir.path());
+        const char* argv[] = { "/bin/sh", "-c", script.constData(), nullptr };
+        const pid_t pid = fork();
+        if (pid == 0) {
+            setsid();
+            dup2(ends[0], 0);
+            execv(argv[0], const_cast<char* const*>(argv));
+            _exit(127);
+        }
+        close(ends[0]);
+        return pid > 0 ? ends[1] : -1;
+    }
+
+    int watchdog = -1; // the write end of its pipe
     QString data() const { return dir.filePath(QStringLiteral("data")); }
     QStringList control(const QString& action, const QStringList& options) const
     {
