@@ -1,4 +1,5 @@
 #include "db/DB.h"
+#include "db/dataAccess.h"
 #include "hosts/hostTable.h"
 #include "tests/support/dataSupport.h"
 #include "tests/support/pgServer.h"
@@ -525,6 +526,22 @@ private slots:
         QVERIFY(opened);
         QVERIFY(!QFile::exists(dir->dbPath()));
         QCOMPARE(DbProbe(dir->dbPath()).lines("SELECT name FROM subnets"), QStringList { "Org" });
+    }
+
+    // A server's users need no database file: a data directory that cannot even be made does not
+    // stop the start, as it does on the file.
+    void serverNeedsNoDataDirectory()
+    {
+        const QByteArray url = qgetenv("ZARVIN_DATABASE");
+        QVERIFY(writeFile(dir->path() + "/file", "x"));
+        qputenv("ZARVIN_SUBNETS_DIR", QFile::encodeName(dir->path() + "/file/data"));
+        qunsetenv("ZARVIN_DATABASE");
+        const Status onFile = prepareDataDir();
+        qputenv("ZARVIN_DATABASE", "postgresql://nobody@/nothing?host=/nonexistent");
+        const Status onServer = prepareDataDir();
+        qputenv("ZARVIN_DATABASE", url);
+        QVERIFY(onFile.errorText.startsWith("Каталог данных "));
+        QVERIFY2(onServer.ok(), qPrintable(onServer.errorText));
     }
 
     // The server stopped in the middle of a command: it fails as unreachable with nothing
