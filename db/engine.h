@@ -14,7 +14,8 @@ class QSqlError;
 
 // The statements whose text differs between the engines; every other statement has one text.
 enum class EngineSql {
-    LastInsertedId, // the id that the last INSERT of this connection assigned
+    ReturningId, // appended to an INSERT: it returns the id it assigned (nothing on the file)
+    LastInsertedId, // the id that the last INSERT of this connection assigned, where ReturningId gave none
     NumberTable, // for "FROM %1": table `j` with column `value`, the numbers of one bound JSON array
     AddScanAnswers, // (scan, JSON array of addresses): each address once
     AsBytes, // the one value of the statement %1 as UTF-8 bytes
@@ -64,7 +65,7 @@ public:
     // A failed statement ends a server's transaction: a statement that may fail on purpose runs
     // inside a savepoint there.
     virtual bool needsSavepoints() const = 0;
-    // Whether the driver itself tells the id a prepared INSERT assigned (else LastInsertedId).
+    // Whether the driver itself tells the id a prepared INSERT assigned (else ReturningId).
     virtual bool reportsInsertedId() const = 0;
 
     virtual Status failure(const QSqlError& error) const = 0;

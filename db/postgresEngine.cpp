@@ -275,6 +275,9 @@ QString PostgresEngine::text(EngineSql which) const
     const QString numbers = QStringLiteral("(SELECT CAST(value AS bigint) AS value FROM "
                                            "json_array_elements_text(CAST(? AS json)) AS e(value))");
     switch (which) {
+    // lastval() would need a grant on each identity's sequence, which an editor need not have.
+    case EngineSql::ReturningId:
+        return QStringLiteral(" RETURNING id");
     case EngineSql::LastInsertedId:
         return QStringLiteral("SELECT lastval()");
     case EngineSql::NumberTable:

@@ -207,6 +207,8 @@ void SqliteEngine::closed()
 QString SqliteEngine::text(EngineSql which) const
 {
     switch (which) {
+    case EngineSql::ReturningId:
+        return QString();
     case EngineSql::LastInsertedId:
         return QStringLiteral("SELECT last_insert_rowid()");
     case EngineSql::NumberTable:

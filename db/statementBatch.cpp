@@ -32,6 +32,7 @@ Status StatementBatch::once(const QVariantList& values)
         query.bindValue(i, db.bound(values.at(i)));
     if (!query.exec())
         return db.failure(query.lastError());
+    returned = query.isSelect() && query.next() ? query.value(0) : QVariant();
     return {};
 }
 
@@ -49,10 +50,7 @@ Status StatementBatch::attempt(const QVariantList& values)
     return done.ok() ? Status(ended) : done;
 }
 
-QVariant StatementBatch::lastInsertId()
+QVariant StatementBatch::lastInsertId() const
 {
-    if (db.engine().reportsInsertedId())
-        return query.lastInsertId();
-    const SqlResult r = db.run(db.engine().text(EngineSql::LastInsertedId));
-    return r.ok() ? r.rows.value(0).value(0) : QVariant();
+    return db.engine().reportsInsertedId() ? query.lastInsertId() : returned;
 }

@@ -21,13 +21,16 @@ public:
     // The same for one run alone, for a caller that goes on after a failure it expects (a UNIQUE
     // conflict undoes only its own statement; the transaction stays open).
     Status attempt(const QVariantList& values);
-    QVariant lastInsertId();
+    // The id the last run assigned: the driver's, or the one the statement returned (an INSERT
+    // ending in EngineSql::ReturningId).
+    QVariant lastInsertId() const;
 
 private:
     Status once(const QVariantList& values);
 
     DB& db;
     QSqlQuery query;
+    QVariant returned;
     Status prepared;
     Status failed;
 };

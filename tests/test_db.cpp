@@ -1,12 +1,14 @@
 #include "db/DB.h"
 #include "db/dataAccess.h"
 #include "hosts/hostTable.h"
+#include "hosts/scan/scanHistory.h"
 #include "tests/support/dataSupport.h"
 #include "tests/support/pgServer.h"
 #include "tests/support/readOnlyFile.h"
 #include "tree/inventoryCsv.h"
 #include "tree/subnetTable.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -335,11 +337,11 @@ private slots:
         QVERIFY(reader.exec("BEGIN"));
         QCOMPARE(reader.rows("SELECT count(*) FROM hosts").size(), 1);
         std::unique_ptr<ReadOnlyFile> guard;
-        std::unique_ptr<ReadOnlyRole> viewer;
+        std::unique_ptr<ServerRole> viewer;
         if (readOnly) {
             reader.exec("COMMIT");
             if (onServer())
-                viewer = std::make_unique<ReadOnlyRole>(*dir);
+                viewer = std::make_unique<ServerRole>(*dir, ServerRole::Viewer);
             else
                 guard = std::make_unique<ReadOnlyFile>(dir->dbPath());
         }
@@ -542,6 +544,32 @@ private slots:
         qputenv("ZARVIN_DATABASE", url);
         QVERIFY(onFile.errorText.startsWith("Каталог данных "));
         QVERIFY2(onServer.ok(), qPrintable(onServer.errorText));
+    }
+
+    // An editor writes the tree, an import and a scan's history into tables the owner made,
+    // with no right to create anything nor to use the ids' sequences by themselves.
+    void editorWritesWhatTheOwnerMade()
+    {
+        if (!onServer())
+            QSKIP("a server's case");
+        QVERIFY(DB().status().ok());
+        const ServerRole editor(*dir, ServerRole::Editor);
+        QVERIFY(editor.made());
+        DB db;
+        QVERIFY2(db.status().ok() && !db.isReadOnly(), qPrintable(db.status().errorText));
+        QBuffer file;
+        file.setData("record;name;subnet;parent_subnet;host;note\r\nsubnet;Орг;10.0.0.0/8;;;\r\n"
+                     "subnet;Север;10.1.0.0/16;10.0.0.0/8;;\r\nhost;;10.1.0.0/16;;10.1.0.5;принтер\r\n");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const Status imported = inventoryCsv::write(db, inventoryCsv::read(file).value);
+        QVERIFY2(imported.ok(), qPrintable(imported.errorText));
+        const SqlResult recorded = scanHistory::record(db,
+            { "ICMP", 0, "10.1.0.0/16", QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), 2,
+                { 0x0a010005 } });
+        QVERIFY2(recorded.ok(), qPrintable(recorded.errorText));
+        QCOMPARE(DbProbe(dir->dbPath()).inventory(),
+            QStringList({ "Орг|10.0.0.0/8|NULL|NULL|1", "Север|10.1.0.0/16|10.0.0.0/8|10.0.0.0/8|0",
+                "10.1.0.0/16|10.1.0.5|принтер" }));
     }
 
     // The server stopped in the middle of a command: it fails as unreachable with nothing

@@ -357,10 +357,11 @@ namespace {
 // The statements of the tree and host commands, prepared once for the whole file.
 Status writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
 {
-    StatementBatch organisation(
-        db, QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)"));
-    StatementBatch branch(
-        db, QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)"));
+    const QString returning = db.engine().text(EngineSql::ReturningId);
+    StatementBatch organisation(db,
+        QStringLiteral("INSERT INTO subnets (subnet, parent_id, parent_subnet, name) VALUES (?, ?, ?, ?)") + returning);
+    StatementBatch branch(db,
+        QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES (?, ?, ?, ?)") + returning);
     QHash<QString, QVariant> idOf;
     for (const SubnetRow& row : subnets) {
         StatementBatch& insert = row.parent.isEmpty() ? organisation : branch;

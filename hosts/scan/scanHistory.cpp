@@ -63,11 +63,11 @@ SqlResult recordRows(DB& db, const ScanOutcome& o)
                 return r;
     const QString ended = stored(o.ended);
     SqlResult r = db.run(QStringLiteral("INSERT INTO scans (subnet, method, port, started, ended, probed, answered) "
-                                        "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                                        "VALUES (?, ?, ?, ?, ?, ?, ?)")
+            + db.engine().text(EngineSql::ReturningId),
         { o.subnet, o.method, int(o.port), stored(o.started), ended, qint64(o.probed), o.answered.size() });
-    if (!r.ok())
-        return r;
-    r = db.run(db.engine().text(EngineSql::LastInsertedId));
+    if (r.ok() && r.rows.isEmpty())
+        r = db.run(db.engine().text(EngineSql::LastInsertedId));
     if (!r.ok())
         return r;
     const qint64 scan = r.rows.value(0).value(0).toLongLong();

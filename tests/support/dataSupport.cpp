@@ -76,17 +76,19 @@ TempDataDir::~TempDataDir()
     restore("ZARVIN_DATABASE", hadPreviousUrl, previousUrl);
 }
 
-ReadOnlyRole::ReadOnlyRole(const TempDataDir& dir)
+ServerRole::ServerRole(const TempDataDir& dir, Kind kind)
     : previous(qgetenv("ZARVIN_DATABASE"))
 {
     const QString database = dir.databaseUrl().section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
+    const QString role = kind == Viewer ? QStringLiteral("zarvin_viewer") : QStringLiteral("zarvin_editor");
     granted = pgServer::exec(database,
-        QStringLiteral("DO $$ BEGIN CREATE ROLE zarvin_viewer LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END "
-                       "$$; GRANT SELECT ON ALL TABLES IN SCHEMA public TO zarvin_viewer"));
-    qputenv("ZARVIN_DATABASE", pgServer::uri(database, QStringLiteral("zarvin_viewer")).toUtf8());
+        QStringLiteral("DO $$ BEGIN CREATE ROLE %1 LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$; GRANT "
+                       "%2 ON ALL TABLES IN SCHEMA public TO %1")
+            .arg(role, kind == Viewer ? QStringLiteral("SELECT") : QStringLiteral("SELECT, INSERT, UPDATE, DELETE")));
+    qputenv("ZARVIN_DATABASE", pgServer::uri(database, role).toUtf8());
 }
 
-ReadOnlyRole::~ReadOnlyRole()
+ServerRole::~ServerRole()
 {
     qputenv("ZARVIN_DATABASE", previous);
 }

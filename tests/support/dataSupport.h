@@ -31,11 +31,13 @@ private:
 // Whether the tests run on the server.
 bool onServer();
 
-// While it lives, the server database of `dir` is reached as a role that may only read it.
-class ReadOnlyRole {
+// While it lives, the server database of `dir` is reached as a role that may only read it, or as
+// an editor that may read and write every table but create nothing (no grant on any sequence).
+class ServerRole {
 public:
-    explicit ReadOnlyRole(const TempDataDir& dir);
-    ~ReadOnlyRole();
+    enum Kind { Viewer, Editor };
+    ServerRole(const TempDataDir& dir, Kind kind);
+    ~ServerRole();
     bool made() const { return granted; }
 
 private:
