@@ -18,7 +18,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries come from the binary (dpkg-shlibdeps); what it runs or loads at run time is named here:
 # ping for ICMP scans, Qt's SQLite driver, adduser for the maintainer scripts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, iputils-ping, libqt5sql5-sqlite")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, iputils-ping, libqt5sql5-sqlite, libqt5sql5-psql")
 # Russian captions of Qt's own buttons; fping for the fast ICMP scans.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n, fping")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A desktop program with a Russian interface (Qt 5 Widgets) that keeps an

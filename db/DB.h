@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/engine.h"
 #include "db/sqlResult.h"
 
 #include <QSqlDatabase>
@@ -8,26 +9,23 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 
-// One connection to the database file, checked for damage, with the schema prepared and the
-// file compacted (when it is free and writable). Every owner builds its own; the connection is
-// removed when the object goes. Building one never throws: a file that cannot be opened,
-// checked or prepared leaves status() failed, and every statement then fails with that text.
+// One connection to the database (the file, or the server the settings name), with the schema
+// prepared, and a file checked for damage and compacted (when it is free and writable). Every
+// owner builds its own; the connection is removed when the object goes. Building one never
+// throws: a database that cannot be opened, checked or prepared leaves status() failed, and every
+// statement then fails with that text.
 class QSqlError;
 
-// A failed Qt SQL operation as a Status: its text and the SQLite primary result code (never ok).
+// A failed operation of Qt's SQLite driver as a Status: its text and the SQLite primary result
+// code (never ok). A DB's own statements go through DB::failure, which knows its engine.
 Status statusOf(const QSqlError& error);
-
-// A value as it is bound to a statement, so that the stored text is the text given: a null text
-// becomes the empty text (the system never stores a typed text as NULL), and a text that starts
-// with a byte-order mark gets one more in front. The driver binds text as UTF-16, and SQLite takes
-// one leading mark of such text for the byte order and drops it; a reversed mark would even be
-// read as the other byte order.
-QVariant boundValue(const QVariant& value);
 
 class DB {
 public:
-    explicit DB(const QString& file = QString()); // empty: the data directory's subnets.db
+    // Empty: the configured database (Engine::chosen), by default the data directory's subnets.db.
+    explicit DB(const QString& file = QString());
     ~DB();
 
     DB(const DB&) = delete;
@@ -36,6 +34,17 @@ public:
     // Ok once the file is open with its schema prepared; else why not.
     const Status& status() const { return openStatus; }
     QString fileName() const;
+    // Where the data is, for the user: the file's name, or "database на server".
+    QString location() const;
+    const Engine& engine() const { return *eng; }
+    Engine& engine() { return *eng; }
+    // A failed statement of this connection as a Status; a lost server connection is noted, and
+    // opened again at the next statement outside a transaction.
+    Status failure(const QSqlError& error);
+    // A value as it is bound to a statement, so that the stored text is the text given: a null
+    // text becomes the empty text (the system never stores a typed text as NULL), and whatever
+    // the engine itself would change is protected.
+    QVariant bound(const QVariant& value) const;
 
     // Runs one statement with "?" values bound in order, reads all rows and finishes it.
     // A null text is bound as the empty text: the system never stores a typed text as NULL.
@@ -48,7 +57,8 @@ public:
     // The write form takes the write lock before `work` reads anything: no other connection can
     // write between a check and the write it allows, and a busy file is waited for at the start
     // rather than refused when a read turns into a write. Called inside another transaction,
-    // `work` simply joins it.
+    // `work` simply joins it. On a server the writers of the program take one lock first, and a
+    // transaction that the server ends for a lost serialization race or a deadlock runs again.
     Status writeTransaction(const std::function<Status()>& work);
     Status readTransaction(const std::function<Status()>& work);
     // Runs the statements with the same values in one write transaction: all, or none.
@@ -75,22 +85,22 @@ public:
         DB& db;
     };
 
-    // The file could not be written when the object was built: every write will fail.
+    // The database could not be written when the object was built: every write will fail.
     bool isReadOnly() const { return readOnly; }
 
 private:
-    Status transaction(const QString& begin, const std::function<Status()>& work);
-    Status checkIntegrityOnce();
-    void forgetCheck();
-    Status prepareSchema();
+    Status transaction(const QStringList& begin, const std::function<Status()>& work);
+    Status transactionOnce(const QStringList& begin, const std::function<Status()>& work);
+    Status reconnectWhenLost();
     void close();
 
+    std::unique_ptr<Engine> eng;
     QSqlDatabase conn;
     QSqlQuery c;
     QString connectionName;
     Status openStatus;
     bool readOnly = false;
     bool inTransaction = false;
+    bool lost = false; // the server connection failed; opened again at the next statement
     int busyTimeout;
-    QString checkedIdentity; // the file this object found sound, while it holds it open
 };

@@ -1,6 +1,7 @@
 #include "db/dataAccess.h"
 
 #include "db/dataDir.h"
+#include "db/engine.h"
 
 #include <QDir>
 #include <QFile>
@@ -126,6 +127,9 @@ bool openedChecked(const QSqlDatabase& conn, const QString& file, const FileId& 
 
 Status prepareDataDir()
 {
+    // A server holds the data: this user needs no database file, nor the right to make one.
+    if (!Engine::configuredUrl().isEmpty())
+        return {};
     const QString dir = dataDir();
     if (!QDir().mkpath(dir))
         return Status::failure(QStringLiteral("Каталог данных ") + dir

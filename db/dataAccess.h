@@ -5,9 +5,9 @@
 class QSqlDatabase;
 
 // Run at start-up before any window: creates the data directory when missing and checks that
-// this user may at least read the database there. Creates no file: a user who declines the
-// agreement leaves nothing behind. Ok when all is well; else it fails with why not and what to
-// do, in Russian.
+// this user may at least read the database there (nothing of the kind when a server is chosen). Creates no file: a user
+// who declines the agreement leaves nothing behind. Ok when all is well; else it fails with why not and what to do, in
+// Russian.
 Status prepareDataDir();
 
 // Opens `conn` on its database file, the one way every connection of the program is opened.

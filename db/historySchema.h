@@ -16,8 +16,10 @@ namespace historySchema {
 // written, is left as it is (and reported as success): the tables come with the next chance
 // to write, and every history read takes missing tables as an empty history.
 SqlResult prepare(DB& db);
+// Whether every table is there (a role that may not create tables reads and writes them then).
+bool present(DB& db);
 // The statements that create the tables and their indexes, each with IF NOT EXISTS.
-QStringList createStatements();
+QStringList createStatements(DB& db);
 // The statements that empty the history, for a transaction that empties everything.
 QStringList clearStatements();
 // A read that failed only because the tables were never created.

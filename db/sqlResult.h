@@ -6,7 +6,7 @@
 
 #include <utility>
 
-// SQLite primary result codes that callers tell apart.
+// SQLite primary result codes that callers tell apart; a server's failures are mapped onto them.
 namespace sqlite {
 enum Code {
     Ok = 0,
@@ -18,7 +18,12 @@ enum Code {
     Corrupt = 11,
     Full = 13,
     Constraint = 19,
-    NotADatabase = 26
+    NotADatabase = 26,
+    // The program's own, beyond SQLite's range: the database server cannot be reached (the
+    // connection is opened again at the next statement), and a server transaction that lost a
+    // serialization race or a deadlock (run again whole; reported as Busy when that keeps failing).
+    Unreachable = 1001,
+    Retry = 1002
 };
 // ERROR, PERM, ABORT, BUSY, LOCKED, READONLY, INTERRUPT, IOERR, FULL, CANTOPEN, PROTOCOL, EMPTY, SCHEMA.
 bool isOperational(int code);

@@ -1,6 +1,7 @@
 #include "db/treeRules.h"
 
 #include "db/DB.h"
+#include "db/engine.h"
 
 namespace treeRules {
 
@@ -20,61 +21,68 @@ const QString otherOrganisation
     = QStringLiteral("NEW.parent_id IS NULL AND EXISTS (SELECT 1 FROM subnets WHERE parent_id IS NULL)");
 const QString treeRowGone = QStringLiteral("NOT EXISTS (SELECT 1 FROM subnets WHERE subnet = NEW.subnet)");
 
-QString trigger(const QString& name, const QString& event, const QString& when, const QString& raised)
-{
-    return QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1 BEFORE %2 WHEN %3 BEGIN SELECT RAISE(ABORT, '%4'); END")
-        .arg(name, event, when, raised);
-}
-
 bool cannotWriteNow(int code)
 {
     return code == sqlite::Busy || code == sqlite::Locked || code == sqlite::ReadOnly;
 }
 
-bool triggersPresent(DB& db)
-{
-    const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name "
-                                              "LIKE 'zarvin!_%' ESCAPE '!'"));
-    return r.ok() && r.rows.value(0).value(0).toInt() == createStatements().size();
-}
-
 } // namespace
 
-QStringList createStatements()
+QVector<Rule> rules()
 {
     return {
-        trigger(QStringLiteral("zarvin_branch_added"), QStringLiteral("INSERT ON subnets"), parentGone, parentMissing),
-        trigger(QStringLiteral("zarvin_branch_moved"), QStringLiteral("UPDATE OF parent_id, parent_subnet ON subnets"),
-            parentGone, parentMissing),
-        trigger(QStringLiteral("zarvin_parent_changed"), QStringLiteral("UPDATE OF id, subnet ON subnets"),
+        { QStringLiteral("zarvin_branch_added"), QStringLiteral("INSERT ON subnets"), parentGone, parentMissing },
+        { QStringLiteral("zarvin_branch_moved"), QStringLiteral("UPDATE OF parent_id, parent_subnet ON subnets"),
+            parentGone, parentMissing },
+        { QStringLiteral("zarvin_parent_changed"), QStringLiteral("UPDATE OF id, subnet ON subnets"),
             QStringLiteral("(NEW.id IS NOT OLD.id AND EXISTS (SELECT 1 FROM subnets WHERE parent_id = OLD.id)) OR "
                            "(NEW.subnet IS NOT OLD.subnet AND EXISTS (SELECT 1 FROM subnets WHERE parent_subnet = "
                            "OLD.subnet))"),
-            parentMissing),
-        trigger(QStringLiteral("zarvin_organisation_added"), QStringLiteral("INSERT ON subnets"), otherOrganisation,
-            secondOrganisation),
-        trigger(QStringLiteral("zarvin_organisation_made"), QStringLiteral("UPDATE OF parent_id ON subnets"),
-            QStringLiteral("OLD.parent_id IS NOT NULL AND ") + otherOrganisation, secondOrganisation),
-        trigger(QStringLiteral("zarvin_host_subnet_changed"), QStringLiteral("UPDATE OF subnet ON subnets"),
+            parentMissing },
+        { QStringLiteral("zarvin_organisation_added"), QStringLiteral("INSERT ON subnets"), otherOrganisation,
+            secondOrganisation },
+        { QStringLiteral("zarvin_organisation_made"), QStringLiteral("UPDATE OF parent_id ON subnets"),
+            QStringLiteral("OLD.parent_id IS NOT NULL AND ") + otherOrganisation, secondOrganisation },
+        { QStringLiteral("zarvin_host_subnet_changed"), QStringLiteral("UPDATE OF subnet ON subnets"),
             QStringLiteral("NEW.subnet IS NOT OLD.subnet AND EXISTS (SELECT 1 FROM hosts WHERE subnet = OLD.subnet)"),
-            subnetMissing),
-        trigger(QStringLiteral("zarvin_host_added"), QStringLiteral("INSERT ON hosts"), treeRowGone, subnetMissing),
-        trigger(QStringLiteral("zarvin_host_moved"), QStringLiteral("UPDATE OF subnet ON hosts"), treeRowGone,
-            subnetMissing),
+            subnetMissing },
+        { QStringLiteral("zarvin_host_added"), QStringLiteral("INSERT ON hosts"), treeRowGone, subnetMissing },
+        { QStringLiteral("zarvin_host_moved"), QStringLiteral("UPDATE OF subnet ON hosts"), treeRowGone,
+            subnetMissing },
     };
+}
+
+QString outsideParent()
+{
+    return QStringLiteral("zarvin: branch outside its parent");
+}
+
+QString overlapping()
+{
+    return QStringLiteral("zarvin: overlapping branches");
+}
+
+QStringList createStatements()
+{
+    QStringList out;
+    for (const Rule& r : rules())
+        out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1 BEFORE %2 WHEN %3 BEGIN SELECT RAISE(ABORT, '%4'); END")
+                   .arg(r.name, r.event, r.when, r.raised);
+    return out;
 }
 
 SqlResult prepare(DB& db)
 {
-    // The usual case reads only, so a file held read-locked by another program still opens.
-    if (triggersPresent(db))
+    // The usual case reads only, so a database held read-locked by another program still opens.
+    if (db.engine().hasRules(db))
         return {};
     // Optional at this point: no reason to hold the window up for the busy time-out.
     const DB::NoWaiting quick(db);
+    const QStringList statements = db.engine().ruleStatements();
     const Status made = db.writeTransaction([&] {
         SqlResult r;
-        for (int i = 0; i < createStatements().size() && r.ok(); ++i)
-            r = db.run(createStatements().at(i));
+        for (int i = 0; i < statements.size() && r.ok(); ++i)
+            r = db.run(statements.at(i));
         return Status(r);
     });
     return cannotWriteNow(made.code) ? SqlResult() : SqlResult(made);
@@ -89,14 +97,17 @@ Status explained(const Status& failure)
 {
     if (!failure.isConstraint())
         return failure;
-    const QString text = failure.errorText.contains(parentMissing)
-        ? QStringLiteral("Родительская подсеть больше не существует") + changedElsewhere()
-            + QStringLiteral(": филиал не добавлен")
-        : failure.errorText.contains(secondOrganisation) ? QStringLiteral("В базе данных уже есть организация")
+    const QString& raised = failure.errorText;
+    const QString text = raised.contains(parentMissing) ? QStringLiteral("Родительская подсеть больше не существует")
+            + changedElsewhere() + QStringLiteral(": филиал не добавлен")
+        : raised.contains(secondOrganisation) ? QStringLiteral("В базе данных уже есть организация")
             + changedElsewhere() + QStringLiteral(": организация не добавлена")
-        : failure.errorText.contains(subnetMissing) ? QStringLiteral("Подсеть хостов удалена из базы данных")
-            + changedElsewhere() + QStringLiteral(": хосты не сохранены")
-                                                    : QString();
+        : raised.contains(subnetMissing) ? QStringLiteral("Подсеть хостов удалена из базы данных") + changedElsewhere()
+            + QStringLiteral(": хосты не сохранены")
+        : raised.contains(outsideParent()) || raised.contains(overlapping())
+        ? QStringLiteral("Подсеть филиала не входит в подсеть родителя или пересекается с подсетью соседнего филиала")
+            + changedElsewhere() + QStringLiteral(": филиал не добавлен")
+        : QString();
     // Not CONSTRAINT, which callers take for a duplicate address or subnet.
     return text.isEmpty() ? failure : Status::failure(text, sqlite::Abort);
 }

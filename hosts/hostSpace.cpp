@@ -27,13 +27,12 @@ net::HostRange clip(const net::HostRange& range, quint64 first, quint64 last)
 // all the blocks of a network.
 class StoredCount {
 public:
-    explicit StoredCount(DB& db)
-        : query(db.newQuery())
+    explicit StoredCount(DB& db_)
+        : db(db_)
+        , query(db_.newQuery())
     {
         query.setForwardOnly(true);
-        prepared = query.prepare(QStringLiteral("SELECT COUNT(*) FROM hosts WHERE host >= ? AND host < ? "
-                                                "AND CAST(CAST(substr(host, ?) AS INTEGER) AS TEXT) = substr(host, ?) "
-                                                "AND CAST(substr(host, ?) AS INTEGER) BETWEEN ? AND ?"));
+        prepared = query.prepare(db.engine().text(EngineSql::StoredCount));
     }
     Result<quint64> operator()(const net::HostRange& part)
     {
@@ -45,12 +44,13 @@ public:
             query.bindValue(i, values.at(i));
         const bool counted = prepared && query.exec() && query.next();
         const Result<quint64> n
-            = counted ? Result<quint64>(query.value(0).toULongLong()) : Result<quint64>(statusOf(query.lastError()));
+            = counted ? Result<quint64>(query.value(0).toULongLong()) : Result<quint64>(db.failure(query.lastError()));
         query.finish();
         return n;
     }
 
 private:
+    DB& db;
     QSqlQuery query;
     bool prepared = false;
 };

@@ -130,7 +130,8 @@ private slots:
         QCOMPARE(debs.first(),
             "zarvin-subnets_" + field("Version") + "_" + output("dpkg", { "--print-architecture" }) + ".deb");
         const QString depends = field("Depends");
-        for (const char* needed : { "adduser", "iputils-ping", "libqt5sql5-sqlite", "libqt5widgets5", "libc6" })
+        for (const char* needed :
+            { "adduser", "iputils-ping", "libqt5sql5-sqlite", "libqt5sql5-psql", "libqt5widgets5", "libc6" })
             QVERIFY2(depends.contains(QRegularExpression(QString("(^|, )") + needed + "( |,|$)")), needed);
         QCOMPARE(field("Recommends"), QString("qttranslations5-l10n, fping"));
 

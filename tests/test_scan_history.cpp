@@ -179,8 +179,8 @@ void TestScanHistory::nothingRecorded_data()
            };
     QTest::newRow("recording fails: rows kept, nothing half written")
         << "127.0.0.0/30" << QString() << true << 2
-        << QStringList { "Critical Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk Unable "
-                         "to fetch row",
+        << QStringList { "Critical Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk"
+                   + QString(onServer() ? "" : " Unable to fetch row"),
                "Information Выполнено!: Сканирование завершено!" };
 }
 
@@ -196,8 +196,10 @@ void TestScanHistory::nothingRecorded()
     w.show();
     DbProbe probe(dir->dbPath());
     if (failing)
-        QVERIFY(
-            probe.exec("CREATE TRIGGER refuse BEFORE INSERT ON sightings BEGIN SELECT RAISE(ABORT, 'full disk'); END"));
+        QVERIFY(probe.exec(onServer()
+                ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'full disk'; "
+                  "END $$; CREATE TRIGGER refuse BEFORE INSERT ON sightings FOR EACH ROW EXECUTE FUNCTION refuse()"
+                : "CREATE TRIGGER refuse BEFORE INSERT ON sightings BEGIN SELECT RAISE(ABORT, 'full disk'); END"));
     hostRows(&w)->appendRow(new QStandardItem("127.0.0.2"));
     scanFromWindow(answerer, &w, port, boxes.size());
     QCOMPARE(boxTexts(answerer), boxes);
@@ -239,6 +241,8 @@ void TestScanHistory::sightingsMoveForward()
 // the tables and without an error; the next chance to write creates them.
 void TestScanHistory::oldFileGetsTables()
 {
+    if (onServer())
+        QSKIP("about the SQLite file's read lock: a server's readers hold up no writer");
     DB db;
     DbProbe other(dir->dbPath());
     for (const char* table : { "scans", "scan_answers", "sightings" })

@@ -359,8 +359,9 @@ namespace {
 // The statements of the tree and host commands, prepared once for the whole file.
 Status writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
 {
-    StatementBatch organisation(db, subnetTable::insertOrganisationStatement());
-    StatementBatch branch(db, subnetTable::insertBranchStatement());
+    const QString returning = db.engine().text(EngineSql::ReturningId);
+    StatementBatch organisation(db, subnetTable::insertOrganisationStatement() + returning);
+    StatementBatch branch(db, subnetTable::insertBranchStatement() + returning);
     QHash<QString, QVariant> idOf;
     for (const SubnetRow& row : subnets) {
         StatementBatch& insert = row.parent.isEmpty() ? organisation : branch;

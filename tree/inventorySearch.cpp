@@ -127,7 +127,7 @@ Searcher::Searcher(DB& db_)
 
 SqlResult Searcher::refresh()
 {
-    const SqlResult v = db.run(QStringLiteral("PRAGMA data_version"));
+    const SqlResult v = db.run(db.engine().text(EngineSql::DataVersion));
     if (!v.ok())
         return v;
     const qint64 now = v.rows.value(0).value(0).toLongLong();
@@ -289,8 +289,8 @@ SqlResult Searcher::findHosts(const QString& text, int limit, Found& found)
     QVariantList values;
     for (const QString& column : { QStringLiteral("note"), QStringLiteral("host") })
         for (const QString& p : patterns) {
-            tests << column + QStringLiteral(" GLOB ?");
-            values << p;
+            tests << db.engine().text(EngineSql::TextMatch).arg(column);
+            values << db.engine().pattern(p);
         }
     const QString where = QStringLiteral(" FROM hosts WHERE ") + tests.join(QStringLiteral(" OR "));
     // One pass when the matches fit; only a search that finds more than is shown counts them all.

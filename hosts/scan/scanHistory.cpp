@@ -57,16 +57,17 @@ bool failed(const SqlResult& r)
 
 SqlResult recordRows(DB& db, const ScanOutcome& o)
 {
-    for (const QString& sql : historySchema::createStatements())
-        if (const SqlResult r = db.run(sql); !r.ok())
-            return r;
+    if (!historySchema::present(db))
+        for (const QString& sql : historySchema::createStatements(db))
+            if (const SqlResult r = db.run(sql); !r.ok())
+                return r;
     const QString ended = stored(o.ended);
     SqlResult r = db.run(QStringLiteral("INSERT INTO scans (subnet, method, port, started, ended, probed, answered) "
-                                        "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                                        "VALUES (?, ?, ?, ?, ?, ?, ?)")
+            + db.engine().text(EngineSql::ReturningId),
         { o.subnet, o.method, int(o.port), stored(o.started), ended, qint64(o.probed), o.answered.size() });
-    if (!r.ok())
-        return r;
-    r = db.run(QStringLiteral("SELECT last_insert_rowid()"));
+    if (r.ok() && r.rows.isEmpty())
+        r = db.run(db.engine().text(EngineSql::LastInsertedId));
     if (!r.ok())
         return r;
     const qint64 scan = r.rows.value(0).value(0).toLongLong();
@@ -76,16 +77,17 @@ SqlResult recordRows(DB& db, const ScanOutcome& o)
         { o.subnet, scan });
     if (!r.ok())
         return r;
-    r = db.run(QStringLiteral("INSERT OR IGNORE INTO scan_answers (scan, address) SELECT ?, value FROM json_each(?)"),
-        { scan, jsonArray(o.answered) });
+    r = db.run(db.engine().text(EngineSql::AddScanAnswers), { scan, jsonArray(o.answered) });
     if (!r.ok())
         return r;
     // First seen is written once; last seen only ever moves forward, whatever the clock did.
-    return db.run(QStringLiteral("INSERT INTO sightings (address, first_seen, first_method, first_port, last_seen, "
-                                 "last_method, last_port) SELECT address, ?, ?, ?, ?, ?, ? FROM scan_answers WHERE "
-                                 "scan = ? ON CONFLICT (address) DO UPDATE SET last_seen = excluded.last_seen, "
-                                 "last_method = excluded.last_method, last_port = excluded.last_port "
-                                 "WHERE excluded.last_seen >= sightings.last_seen"),
+    return db.run(
+        QStringLiteral("INSERT INTO sightings (address, first_seen, first_method, first_port, last_seen, "
+                       "last_method, last_port) SELECT address, ?, ?, CAST(? AS integer), ?, ?, CAST(? AS integer) "
+                       "FROM scan_answers WHERE "
+                       "scan = ? ON CONFLICT (address) DO UPDATE SET last_seen = excluded.last_seen, "
+                       "last_method = excluded.last_method, last_port = excluded.last_port "
+                       "WHERE excluded.last_seen >= sightings.last_seen"),
         { ended, o.method, int(o.port), ended, o.method, int(o.port), scan });
 }
 
@@ -125,7 +127,7 @@ namespace {
 // would be most of the time spent.
 Result<QByteArray> aggregate(DB& db, const QString& sql, const QVariantList& params)
 {
-    const SqlResult r = db.run(QStringLiteral("SELECT CAST((%1) AS BLOB)").arg(sql), params);
+    const SqlResult r = db.run(db.engine().text(EngineSql::AsBytes).arg(sql), params);
     if (failed(r))
         return Status(r);
     return r.ok() ? r.rows.value(0).value(0).toByteArray() : QByteArray();
@@ -175,9 +177,9 @@ Result<QVector<Listed>> listedAnywhere(DB& db, const QVector<quint32>& addresses
     if (addresses.isEmpty())
         return QVector<Listed>();
     const Result<QByteArray> json = aggregate(db,
-        QStringLiteral("SELECT json_group_array(json_array(h.host, h.note)) FROM json_each(?) j "
-                       "JOIN hosts h ON h.host = %1")
-            .arg(dotted(QStringLiteral("j.value"))),
+        QStringLiteral("SELECT %1 FROM %2 JOIN hosts h ON h.host = %3")
+            .arg(db.engine().text(EngineSql::HostNotePairs), db.engine().text(EngineSql::NumberTable),
+                dotted(QStringLiteral("j.value"))),
         { jsonArray(addresses) });
     if (!json.ok())
         return Status(json);
@@ -259,12 +261,14 @@ Status addSilent(DB& db, const QVector<Listed>& silent, Comparison& out)
 
 Result<Comparison> compare(DB& db, const ScanRecord& scan)
 {
-    const Result<QByteArray> answered
-        = aggregate(db, QStringLiteral("SELECT group_concat(address) FROM scan_answers WHERE scan = ?"), { scan.id });
+    const Result<QByteArray> answered = aggregate(db,
+        QStringLiteral("SELECT %1 FROM scan_answers WHERE scan = ?").arg(db.engine().text(EngineSql::CommaList)),
+        { scan.id });
     if (!answered.ok())
         return Status(answered);
     const Result<QByteArray> listed = aggregate(db,
-        QStringLiteral("SELECT json_group_array(json_array(host, note)) FROM hosts WHERE subnet = ?"), { scan.subnet });
+        QStringLiteral("SELECT %1 FROM hosts h WHERE subnet = ?").arg(db.engine().text(EngineSql::HostNotePairs)),
+        { scan.subnet });
     if (!listed.ok())
         return Status(listed);
     QVector<quint32> unmatched;
@@ -283,8 +287,9 @@ Result<QHash<quint32, Sighting>> sightings(DB& db, quint32 first, quint32 last)
 {
     // One row per scan that last saw any of them, with its addresses as one text: a /16 comes
     // back in a handful of rows, and each time is parsed once.
-    const SqlResult r = db.run(QStringLiteral("SELECT last_seen, last_method, last_port, group_concat(address) "
-                                              "FROM sightings WHERE address BETWEEN ? AND ? GROUP BY 1, 2, 3"),
+    const SqlResult r = db.run(QStringLiteral("SELECT last_seen, last_method, last_port, %1 FROM sightings WHERE "
+                                              "address BETWEEN ? AND ? GROUP BY 1, 2, 3")
+                                   .arg(db.engine().text(EngineSql::CommaList)),
         { qint64(first), qint64(last) });
     if (failed(r))
         return Status(r);
@@ -300,9 +305,9 @@ Result<QHash<quint32, Sighting>> sightings(DB& db, quint32 first, quint32 last)
 
 Result<QVector<quint32>> unlisted(DB& db, const QVector<quint32>& addresses)
 {
-    const SqlResult r = db.run(QStringLiteral("SELECT value FROM json_each(?) WHERE NOT EXISTS "
-                                              "(SELECT 1 FROM hosts WHERE host = %1)")
-                                   .arg(dotted(QStringLiteral("value"))),
+    const SqlResult r = db.run(QStringLiteral("SELECT j.value FROM %1 WHERE NOT EXISTS "
+                                              "(SELECT 1 FROM hosts WHERE host = %2)")
+                                   .arg(db.engine().text(EngineSql::NumberTable), dotted(QStringLiteral("j.value"))),
         { jsonArray(addresses) });
     if (failed(r))
         return Status(r);

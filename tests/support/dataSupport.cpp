@@ -1,8 +1,13 @@
 #include "tests/support/dataSupport.h"
 
+#include "db/dataDir.h"
+#include "db/engine.h"
+#include "tests/support/pgServer.h"
+
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QSemaphore>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -12,19 +17,80 @@
 
 #include <unistd.h>
 
+namespace {
+
+void restore(const char* name, bool had, const QByteArray& value)
+{
+    if (had)
+        qputenv(name, value);
+    else
+        qunsetenv(name);
+}
+
+// The data directory's file stands for the server's database while the tests run there.
+bool meansServer(const QString& file)
+{
+    return !qEnvironmentVariableIsEmpty("ZARVIN_DATABASE")
+        && QFileInfo(file).absoluteFilePath() == QFileInfo(databaseFilePath()).absoluteFilePath();
+}
+
+void openProbe(QSqlDatabase& db, const QString& file, bool server)
+{
+    const Status set = server ? configurePostgres(db, qEnvironmentVariable("ZARVIN_DATABASE")) : Status();
+    if (!server)
+        db.setDatabaseName(file);
+    if (!set.ok() || !db.open())
+        qWarning("DbProbe: %s", qPrintable(db.lastError().text()));
+}
+
+QString driverFor(bool server)
+{
+    return server ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+}
+
+} // namespace
+
+bool onServer()
+{
+    return pgServer::wanted();
+}
+
 TempDataDir::TempDataDir()
     : previous(qgetenv("ZARVIN_SUBNETS_DIR"))
+    , previousUrl(qgetenv("ZARVIN_DATABASE"))
     , hadPrevious(qEnvironmentVariableIsSet("ZARVIN_SUBNETS_DIR"))
+    , hadPreviousUrl(qEnvironmentVariableIsSet("ZARVIN_DATABASE"))
 {
     qputenv("ZARVIN_SUBNETS_DIR", dir.path().toUtf8());
+    if (!onServer())
+        return;
+    url = pgServer::newDatabase();
+    if (url.isEmpty())
+        qFatal("TempDataDir: the test server gives no database");
+    qputenv("ZARVIN_DATABASE", url.toUtf8());
 }
 
 TempDataDir::~TempDataDir()
 {
-    if (hadPrevious)
-        qputenv("ZARVIN_SUBNETS_DIR", previous);
-    else
-        qunsetenv("ZARVIN_SUBNETS_DIR");
+    restore("ZARVIN_SUBNETS_DIR", hadPrevious, previous);
+    restore("ZARVIN_DATABASE", hadPreviousUrl, previousUrl);
+}
+
+ServerRole::ServerRole(const TempDataDir& dir, Kind kind)
+    : previous(qgetenv("ZARVIN_DATABASE"))
+{
+    const QString database = dir.databaseUrl().section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
+    const QString role = kind == Viewer ? QStringLiteral("zarvin_viewer") : QStringLiteral("zarvin_editor");
+    granted = pgServer::exec(database,
+        QStringLiteral("DO $$ BEGIN CREATE ROLE %1 LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$; GRANT "
+                       "%2 ON ALL TABLES IN SCHEMA public TO %1")
+            .arg(role, kind == Viewer ? QStringLiteral("SELECT") : QStringLiteral("SELECT, INSERT, UPDATE, DELETE")));
+    qputenv("ZARVIN_DATABASE", pgServer::uri(database, role).toUtf8());
+}
+
+ServerRole::~ServerRole()
+{
+    qputenv("ZARVIN_DATABASE", previous);
 }
 
 QByteArray fileBytes(const QString& path)
@@ -58,12 +124,12 @@ int childCount()
 }
 
 DbProbe::DbProbe(const QString& file)
+    : server(meansServer(file))
 {
     static int counter = 0;
     name = QStringLiteral("test-probe-%1").arg(++counter);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(file);
-    db.open();
+    QSqlDatabase db = QSqlDatabase::addDatabase(driverFor(server), name);
+    openProbe(db, file, server);
 }
 
 DbProbe::~DbProbe()
@@ -75,14 +141,26 @@ DbProbe::~DbProbe()
     QSqlDatabase::removeDatabase(name);
 }
 
+namespace {
+
+// A server prepares only queries: a statement without values runs as it is.
+bool run(QSqlQuery& q, const QString& sql, const QVariantList& params)
+{
+    if (params.isEmpty())
+        return q.exec(sql);
+    q.prepare(sql);
+    for (const QVariant& v : params)
+        q.addBindValue(v);
+    return q.exec();
+}
+
+} // namespace
+
 QVector<QVariantList> DbProbe::rows(const QString& sql, const QVariantList& params)
 {
     QVector<QVariantList> out;
     QSqlQuery q(QSqlDatabase::database(name));
-    q.prepare(sql);
-    for (const QVariant& v : params)
-        q.addBindValue(v);
-    if (!q.exec())
+    if (!run(q, sql, params))
         qWarning("DbProbe: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
     while (q.next()) {
         QVariantList row;
@@ -98,8 +176,10 @@ QStringList DbProbe::lines(const QString& sql, const QVariantList& params)
     QStringList out;
     for (const QVariantList& row : rows(sql, params)) {
         QStringList cells;
-        for (const QVariant& v : row)
-            cells << (v.isNull() ? QStringLiteral("NULL") : v.toString());
+        for (const QVariant& v : row) // a server's truth values read as the file's numbers
+            cells << (v.isNull()                 ? QStringLiteral("NULL")
+                    : v.type() == QVariant::Bool ? QString::number(v.toInt())
+                                                 : v.toString());
         out << cells.join(QLatin1Char('|'));
     }
     return out;
@@ -108,10 +188,7 @@ QStringList DbProbe::lines(const QString& sql, const QVariantList& params)
 bool DbProbe::exec(const QString& sql, const QVariantList& params)
 {
     QSqlQuery q(QSqlDatabase::database(name));
-    q.prepare(sql);
-    for (const QVariant& v : params)
-        q.addBindValue(v);
-    const bool ok = q.exec();
+    const bool ok = run(q, sql, params);
     if (!ok)
         qWarning("DbProbe: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
     return ok;
@@ -139,6 +216,8 @@ bool DbProbe::addHosts(const QVector<QVariantList>& rows)
 
 bool DbProbe::execEachBesideRules(const QString& sql, const QVector<QVariantList>& values)
 {
+    if (server)
+        return execBesideServerRules(sql, values);
     const QVector<QVariantList> triggers = rows(QStringLiteral("SELECT name, sql FROM sqlite_master WHERE type = "
                                                                "'trigger' AND name LIKE 'zarvin!_%' ESCAPE '!'"));
     bool ok = exec(QStringLiteral("BEGIN IMMEDIATE"));
@@ -147,6 +226,20 @@ bool DbProbe::execEachBesideRules(const QString& sql, const QVector<QVariantList
     ok = ok && execEach(sql, values);
     for (const QVariantList& t : triggers)
         ok = ok && exec(t.value(1).toString());
+    return exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) && ok;
+}
+
+// The superuser lifts every trigger for its own transaction; ids given by hand move the
+// identities on, as a restore does.
+bool DbProbe::execBesideServerRules(const QString& sql, const QVector<QVariantList>& values)
+{
+    bool ok = exec(QStringLiteral("BEGIN")) && exec(QStringLiteral("SET LOCAL session_replication_role = replica"))
+        && execEach(sql, values);
+    for (const QString& table : { QStringLiteral("subnets"), QStringLiteral("hosts") })
+        ok = ok
+            && exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), coalesce(max(id), 0) + 1, false) "
+                                   "FROM %1")
+                        .arg(table));
     return exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) && ok;
 }
 
@@ -163,11 +256,14 @@ WriteLockHolder::WriteLockHolder(const QString& file, int ms, const QStringList&
     QSemaphore locked;
     holder = std::thread([this, file, ms, change, &locked] {
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
-            db.setDatabaseName(file);
-            db.open();
+            const bool server = meansServer(file);
+            QSqlDatabase db = QSqlDatabase::addDatabase(driverFor(server), QStringLiteral("holder"));
+            openProbe(db, file, server);
             QSqlQuery q(db);
-            took = q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            // The lock that the program's writers take first on a server.
+            took = server ? q.exec(QStringLiteral("BEGIN"))
+                    && q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(writersLockKey))
+                          : q.exec(QStringLiteral("BEGIN IMMEDIATE"));
             for (const QString& sql : change)
                 took = took && q.exec(sql);
             locked.release();

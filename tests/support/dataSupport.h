@@ -9,7 +9,9 @@
 
 #include <thread>
 
-// A fresh data directory for one test; ZARVIN_SUBNETS_DIR names it while the object lives.
+// A fresh data directory for one test; ZARVIN_SUBNETS_DIR names it while the object lives. With
+// ZARVIN_TEST_ENGINE=postgresql the database is a fresh one on the test server (pgServer.h) that
+// ZARVIN_DATABASE names meanwhile, and the directory holds the settings alone.
 class TempDataDir {
 public:
     TempDataDir();
@@ -18,10 +20,31 @@ public:
     QString dbPath() const { return dir.filePath(QStringLiteral("subnets.db")); }
     QString settingsPath() const { return dir.filePath(QStringLiteral("install")); }
 
+    // The URI of the server database, empty on the file.
+    QString databaseUrl() const { return url; }
+
 private:
     QTemporaryDir dir;
+    QByteArray previous, previousUrl;
+    bool hadPrevious, hadPreviousUrl;
+    QString url;
+};
+
+// Whether the tests run on the server.
+bool onServer();
+
+// While it lives, the server database of `dir` is reached as a role that may only read it, or as
+// an editor that may read and write every table but create nothing (no grant on any sequence).
+class ServerRole {
+public:
+    enum Kind { Viewer, Editor };
+    ServerRole(const TempDataDir& dir, Kind kind);
+    ~ServerRole();
+    bool made() const { return granted; }
+
+private:
     QByteArray previous;
-    bool hadPrevious;
+    bool granted = false;
 };
 
 // A file's bytes (empty when it cannot be read), their SHA-256, and a file written whole; false when
@@ -35,7 +58,8 @@ bool writeScript(const QString& path, const QByteArray& text);
 // Children of this process not yet reaped, as the kernel sees them; -1 when it cannot tell.
 int childCount();
 
-// A connection of its own to a database file, to check what another connection stored.
+// A connection of its own to a database file, to check what another connection stored; for the
+// data directory's file while the tests run on the server, to the test's server database.
 class DbProbe {
 public:
     explicit DbProbe(const QString& file);
@@ -48,7 +72,7 @@ public:
     // Runs `sql` once for each row of parameters; false from the first that fails.
     bool execEach(const QString& sql, const QVector<QVariantList>& rows);
     // Rows of the tree as (id, name, subnet, parent_id, parent_subnet); hosts as (subnet, host, note).
-    // Written as an older file may hold them: the file's own rules (its triggers) are lifted
+    // Written as an older file may hold them: the database's own rules (its triggers) are lifted
     // meanwhile, so a host without its tree row or an orphan branch can be set up.
     bool addSubnets(const QVector<QVariantList>& rows);
     bool addHosts(const QVector<QVariantList>& rows);
@@ -57,8 +81,13 @@ public:
     // the hosts as subnet|host|note, each in id order.
     QStringList inventory();
 
+    bool isServer() const { return server; }
+
 private:
+    bool execBesideServerRules(const QString& sql, const QVector<QVariantList>& rows);
+
     QString name;
+    bool server = false;
 };
 
 // Another connection, on a thread of its own, takes the write lock of `file` when built and commits

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "db/sqlResult.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+
+class DB;
+class QSqlDatabase;
+class QSqlError;
+
+// The statements whose text differs between the engines; every other statement has one text.
+enum class EngineSql {
+    ReturningId, // appended to an INSERT: it returns the id it assigned (nothing on the file)
+    LastInsertedId, // the id that the last INSERT of this connection assigned, where ReturningId gave none
+    NumberTable, // for "FROM %1": table `j` with column `value`, the numbers of one bound JSON array
+    AddScanAnswers, // (scan, JSON array of addresses): each address once
+    AsBytes, // the one value of the statement %1 as UTF-8 bytes
+    HostNotePairs, // aggregate over table `h`: a JSON array of [host, note] pairs
+    CommaList, // aggregate: the numbers of column `address` as one text joined by commas
+    StoredCount, // counting a /24 part's canonical addresses (hosts/hostSpace.cpp binds its values)
+    DataVersion, // one value that changes when another connection has changed the data
+    TextMatch, // column %1 matches the one bound pattern (made by Engine::pattern)
+};
+
+// The key of the lock that the program's writers on a server take first, so that they follow one
+// another as writers of the file do.
+constexpr qint64 writersLockKey = 0x7a617276696e; // "zarvin"
+
+// What differs between the embedded SQLite file and a PostgreSQL server, in one place per
+// engine. DB holds one; callers reach it through DB and never ask which engine runs.
+class Engine {
+public:
+    virtual ~Engine() = default;
+
+    // ZARVIN_DATABASE, else Database/url of the settings file: a PostgreSQL URI, or empty for
+    // the SQLite file.
+    static QString configuredUrl();
+    // The engine for `file` when one is given, else the configured one (the data directory's
+    // file when nothing is configured).
+    static std::unique_ptr<Engine> chosen(const QString& file);
+
+    virtual QString driverName() const = 0;
+    virtual bool isServer() const = 0;
+    // Opens `conn` (added with driverName()) with statements waiting `waitMs` for locks.
+    virtual Status open(QSqlDatabase& conn, int waitMs) = 0;
+    // Creates what is missing, checks and compacts where the engine does that; `readOnly` is
+    // set when this connection can change nothing.
+    virtual Status prepareSchema(DB& db, bool& readOnly) = 0;
+    virtual Status checkIntegrity(DB& db) = 0;
+    virtual QString location(const QSqlDatabase& conn) const = 0;
+    // The connection is closing.
+    virtual void closed() { }
+
+    // The statements that begin a transaction that writes (after the first, the transaction is
+    // open), and the one that begins a transaction that only reads.
+    virtual QStringList beginWrite() const = 0;
+    virtual QString beginRead() const = 0;
+    virtual QString waitFor(int ms) const = 0;
+    // Whether a statement without values can be prepared (a server prepares only queries).
+    virtual bool preparesEverything() const = 0;
+    // A failed statement ends a server's transaction: a statement that may fail on purpose runs
+    // inside a savepoint there.
+    virtual bool needsSavepoints() const = 0;
+    // Whether the driver itself tells the id a prepared INSERT assigned (else ReturningId).
+    virtual bool reportsInsertedId() const = 0;
+
+    virtual Status failure(const QSqlError& error) const = 0;
+    virtual QVariant bound(const QVariant& value) const = 0;
+    virtual QString text(EngineSql which) const = 0;
+    // A GLOB pattern of tree/inventorySearch.cpp (plain characters, "[...]" sets, "*") in the
+    // form EngineSql::TextMatch takes.
+    virtual QString pattern(const QString& glob) const = 0;
+
+    virtual bool hasTables(DB& db, const QStringList& tables) const = 0;
+    virtual QStringList historyTables() const = 0;
+    virtual QStringList ruleStatements() const = 0;
+    virtual bool hasRules(DB& db) const = 0;
+};
+
+// Engines made by Engine::chosen.
+std::unique_ptr<Engine> sqliteEngine(const QString& file);
+std::unique_ptr<Engine> postgresEngine(const QString& url);
+// Sets host, port, database, user and other parameters of a libpq URI on a QPSQL connection; a
+// password in the URI is not used (libpq's own sources give it). Fails on a malformed URI.
+Status configurePostgres(QSqlDatabase& conn, const QString& url);

@@ -1,0 +1,387 @@
+#include "db/DB.h"
+#include "db/engine.h"
+#include "db/historySchema.h"
+#include "db/treeRules.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+QString decoded(const QString& part)
+{
+    return QUrl::fromPercentEncoding(part.toUtf8());
+}
+
+// A value of a libpq keyword=value string, quoted as libpq reads it.
+QString quoted(const QString& value)
+{
+    QString v = value;
+    v.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + v + QLatin1Char('\'');
+}
+
+struct Uri {
+    QString user, host, port, dbname;
+    QStringList options; // keyword='value' of every other parameter
+};
+
+// "[user[:password]@][host][:port]": the password is dropped.
+void readAuthority(const QString& authority, Uri& uri)
+{
+    const int at = authority.lastIndexOf(QLatin1Char('@'));
+    if (at >= 0)
+        uri.user = decoded(authority.left(at).section(QLatin1Char(':'), 0, 0));
+    const QString hostPort = authority.mid(at + 1);
+    const int colon = hostPort.lastIndexOf(QLatin1Char(':'));
+    const bool hasPort = colon >= 0 && !hostPort.mid(colon).contains(QLatin1Char(']'));
+    uri.host = decoded(hasPort ? hostPort.left(colon) : hostPort).remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+    if (hasPort)
+        uri.port = hostPort.mid(colon + 1);
+}
+
+void readParameter(const QString& pair, Uri& uri)
+{
+    const QString key = decoded(pair.section(QLatin1Char('='), 0, 0));
+    const QString value = decoded(pair.section(QLatin1Char('='), 1));
+    if (key == QLatin1String("host"))
+        uri.host = value;
+    else if (key == QLatin1String("port"))
+        uri.port = value;
+    else if (key == QLatin1String("dbname"))
+        uri.dbname = value;
+    else if (key == QLatin1String("user"))
+        uri.user = value;
+    else if (!key.isEmpty() && key != QLatin1String("password")) // passwords come from libpq's own sources
+        uri.options << key + QLatin1Char('=') + quoted(value);
+}
+
+Result<Uri> parsed(const QString& url)
+{
+    QString rest = url.trimmed();
+    for (const QString& scheme : { QStringLiteral("postgresql://"), QStringLiteral("postgres://") })
+        if (rest.startsWith(scheme))
+            rest = rest.mid(scheme.size());
+    if (rest.size() == url.trimmed().size())
+        return Status::failure(QStringLiteral("Адрес базы данных «") + url
+            + QStringLiteral("» не начинается с postgresql://. Укажите его в виде "
+                             "postgresql://пользователь@сервер:порт/база"));
+    Uri uri;
+    const QString query = rest.section(QLatin1Char('?'), 1);
+    rest = rest.section(QLatin1Char('?'), 0, 0);
+    const int slash = rest.indexOf(QLatin1Char('/'));
+    if (slash >= 0)
+        uri.dbname = decoded(rest.mid(slash + 1));
+    readAuthority(slash >= 0 ? rest.left(slash) : rest, uri);
+    for (const QString& pair : query.split(QLatin1Char('&'), Qt::SkipEmptyParts))
+        readParameter(pair, uri);
+    bool portOk = uri.port.isEmpty();
+    if (!portOk)
+        uri.port.toUShort(&portOk);
+    if (!portOk)
+        return Status::failure(
+            QStringLiteral("В адресе базы данных «") + url + QStringLiteral("» порт указан неверно: ") + uri.port);
+    return uri;
+}
+
+QString unreachable(const QString& why)
+{
+    return QStringLiteral("Сервер базы данных недоступен: ") + why.trimmed();
+}
+
+// The program's writers take the lock first, so a branch's checks and its writes happen in one
+// order for every client; other clients are held to the same by the rules themselves. A subnet
+// stored already is left to the UNIQUE constraint, which the program takes for a duplicate.
+QString nestingRule()
+{
+    return QStringLiteral(
+        "CREATE OR REPLACE FUNCTION zarvin_branch_nested() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "IF NEW.parent_id IS NOT NULL AND NEW.parent_subnet IS NOT NULL AND NOT EXISTS (SELECT 1 FROM subnets "
+        "WHERE subnet = NEW.subnet AND id <> NEW.id) THEN PERFORM pg_advisory_xact_lock(%1); "
+        "IF NOT (CAST(NEW.subnet AS cidr) << CAST(NEW.parent_subnet AS cidr)) THEN RAISE EXCEPTION '%2'; END IF; "
+        "IF EXISTS (SELECT 1 FROM subnets WHERE parent_subnet = NEW.parent_subnet AND id <> NEW.id AND "
+        "CAST(subnet AS cidr) && CAST(NEW.subnet AS cidr)) THEN RAISE EXCEPTION '%3'; END IF; END IF; "
+        "RETURN NEW; END $$")
+        .arg(writersLockKey)
+        .arg(treeRules::outsideParent(), treeRules::overlapping());
+}
+
+QString trigger(const QString& name, const QString& event)
+{
+    return QStringLiteral("CREATE OR REPLACE TRIGGER %1 BEFORE %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(name, event);
+}
+
+QString indexed(const QString& index)
+{
+    return index == QLatin1String("hosts_by_subnet") ? QStringLiteral("hosts (subnet)")
+                                                     : QStringLiteral("subnets (parent_subnet)");
+}
+
+class PostgresEngine : public Engine {
+public:
+    explicit PostgresEngine(const QString& url_)
+        : url(url_)
+    { }
+
+    QString driverName() const override { return QStringLiteral("QPSQL"); }
+    bool isServer() const override { return true; }
+    Status open(QSqlDatabase& conn, int waitMs) override;
+    Status prepareSchema(DB& db, bool& readOnly) override;
+    Status checkIntegrity(DB&) override { return {}; } // the server keeps its own files sound
+    QString location(const QSqlDatabase& conn) const override
+    {
+        // libpq's defaults, when the URI leaves them out: the user's name, the local socket.
+        const QString database = conn.databaseName().isEmpty() ? conn.userName() : conn.databaseName();
+        return database + QStringLiteral(" на ")
+            + (conn.hostName().isEmpty() ? QStringLiteral("localhost") : conn.hostName());
+    }
+
+    QStringList beginWrite() const override
+    {
+        return { QStringLiteral("BEGIN"), QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(writersLockKey) };
+    }
+    QString beginRead() const override { return QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"); }
+    // Zero would mean no limit at all on a server.
+    QString waitFor(int ms) const override { return QStringLiteral("SET lock_timeout = %1").arg(qMax(ms, 1)); }
+    bool preparesEverything() const override { return false; }
+    bool needsSavepoints() const override { return true; }
+    bool reportsInsertedId() const override { return false; }
+
+    Status failure(const QSqlError& error) const override;
+    QVariant bound(const QVariant& value) const override { return value; }
+    QString text(EngineSql which) const override;
+    QString pattern(const QString& glob) const override;
+
+    bool hasTables(DB& db, const QStringList& tables) const override
+    {
+        const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = "
+                                                  "current_schema() AND tablename IN ('%1')")
+                                       .arg(tables.join(QStringLiteral("', '"))));
+        return r.ok() && r.rows.value(0).value(0).toInt() == tables.size();
+    }
+    QStringList historyTables() const override;
+    QStringList ruleStatements() const override;
+    bool hasRules(DB& db) const override
+    {
+        const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM pg_trigger WHERE NOT tgisinternal AND "
+                                                  "tgname LIKE 'zarvin!_%' ESCAPE '!' AND tgrelid IN "
+                                                  "(to_regclass('subnets'), to_regclass('hosts'))"));
+        return r.ok() && r.rows.value(0).value(0).toInt() == treeRules::rules().size() + 1;
+    }
+
+private:
+    Status createTables(DB& db);
+
+    QString url;
+};
+
+Status PostgresEngine::open(QSqlDatabase& conn, int waitMs)
+{
+    if (const Status set = configurePostgres(conn, url); !set.ok())
+        return set;
+    if (!conn.open())
+        return Status::failure(unreachable(conn.lastError().text()), sqlite::Unreachable);
+    QSqlQuery q(conn);
+    // Notices (a table that exists already) are no news to anyone.
+    if (q.exec(QStringLiteral("SET client_min_messages = warning")) && q.exec(waitFor(waitMs)))
+        return {};
+    return failure(q.lastError());
+}
+
+Status PostgresEngine::createTables(DB& db)
+{
+    for (const QString& sql :
+        { QStringLiteral("CREATE TABLE IF NOT EXISTS subnets (id integer generated by default as identity primary "
+                         "key, subnet text COLLATE \"C\" UNIQUE, parent_id int, parent_subnet text COLLATE \"C\", "
+                         "name text)"),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS hosts (id integer generated by default as identity primary "
+                           "key, subnet text COLLATE \"C\", host text COLLATE \"C\" UNIQUE, note text)") })
+        if (const SqlResult r = db.run(sql); !r.ok())
+            return r;
+    return {};
+}
+
+Status PostgresEngine::prepareSchema(DB& db, bool& readOnly)
+{
+    // Each step only when missing: a role that may not create anything still opens the tables.
+    if (!hasTables(db, { QStringLiteral("subnets"), QStringLiteral("hosts") }))
+        if (const Status made = db.writeTransaction([&] { return createTables(db); }); !made.ok())
+            return made;
+    const SqlResult note = db.run(QStringLiteral("SELECT count(*) FROM information_schema.columns WHERE "
+                                                 "table_schema = current_schema() AND table_name = 'hosts' AND "
+                                                 "column_name = 'note'"));
+    if (!note.ok())
+        return note;
+    if (note.rows.value(0).value(0).toInt() == 0)
+        if (const SqlResult alter = db.run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text")); !alter.ok())
+            return alter;
+    // Counting a subnet's hosts, and a branch's siblings in the nesting rule, read these; a role
+    // that may not create them works without.
+    for (const QString& name : { QStringLiteral("hosts_by_subnet"), QStringLiteral("subnets_by_parent") }) {
+        const SqlResult there = db.run(QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(name));
+        if (there.ok() && !there.rows.value(0).value(0).toBool())
+            (void)db.run(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2").arg(name, indexed(name)));
+    }
+    if (const SqlResult history = historySchema::prepare(db); !history.ok())
+        return history;
+    if (const SqlResult rules = treeRules::prepare(db); !rules.ok())
+        return rules;
+    const SqlResult may = db.run(QStringLiteral("SELECT has_table_privilege('subnets', 'INSERT')"));
+    if (!may.ok())
+        return may;
+    readOnly = !may.rows.value(0).value(0).toBool();
+    return {};
+}
+
+// The server's own sentence, without its severity ("ERROR:  ", in the server's language) and
+// the lines of context meant for whoever debugs SQL.
+QString primaryMessage(const QSqlError& error)
+{
+    const QString first = error.databaseText().section(QLatin1Char('\n'), 0, 0).trimmed();
+    const int severity = first.indexOf(QLatin1String(":  "));
+    const QString text = severity >= 0 ? first.mid(severity + 3) : first;
+    return text.isEmpty() ? error.text() : text;
+}
+
+Status PostgresEngine::failure(const QSqlError& error) const
+{
+    const QString state = error.nativeErrorCode();
+    const QString text = primaryMessage(error);
+    // Every failure the server reports has its state; none means the connection itself failed.
+    if (state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P")))
+        return Status::failure(unreachable(text), sqlite::Unreachable);
+    if (state.startsWith(QLatin1String("23")) || state == QLatin1String("P0001"))
+        return Status::failure(text, sqlite::Constraint);
+    if (state == QLatin1String("55P03"))
+        return Status::failure(text, sqlite::Busy);
+    if (state == QLatin1String("40001") || state == QLatin1String("40P01"))
+        return Status::failure(text, sqlite::Retry);
+    if (state == QLatin1String("25006") || state == QLatin1String("42501"))
+        return Status::failure(text, sqlite::ReadOnly);
+    if (state == QLatin1String("53100"))
+        return Status::failure(text, sqlite::Full);
+    // Said as SQLite says it: a history that was never created reads as empty (historySchema).
+    if (state == QLatin1String("42P01"))
+        return Status::failure(QStringLiteral("no such table: ") + text);
+    return Status::failure(text);
+}
+
+QString PostgresEngine::text(EngineSql which) const
+{
+    const QString numbers = QStringLiteral("(SELECT CAST(value AS bigint) AS value FROM "
+                                           "json_array_elements_text(CAST(? AS json)) AS e(value))");
+    switch (which) {
+    // lastval() would need a grant on each identity's sequence, which an editor need not have.
+    case EngineSql::ReturningId:
+        return QStringLiteral(" RETURNING id");
+    case EngineSql::LastInsertedId:
+        return QStringLiteral("SELECT lastval()");
+    case EngineSql::NumberTable:
+        return numbers + QStringLiteral(" AS j");
+    case EngineSql::AddScanAnswers:
+        return QStringLiteral("INSERT INTO scan_answers (scan, address) SELECT CAST(? AS integer), value FROM ")
+            + numbers + QStringLiteral(" AS j ON CONFLICT DO NOTHING");
+    case EngineSql::AsBytes:
+        return QStringLiteral("SELECT convert_to(CAST((%1) AS text), 'UTF8')");
+    case EngineSql::HostNotePairs:
+        return QStringLiteral("json_agg(json_build_array(h.host, h.note))");
+    case EngineSql::CommaList:
+        return QStringLiteral("string_agg(CAST(address AS text), ',')");
+    case EngineSql::StoredCount:
+        // A text that is not a number must not reach the cast: the server refuses it where
+        // SQLite reads 0. Same values, same order as the file's statement.
+        return QStringLiteral("SELECT COUNT(*) FROM hosts WHERE host >= ? AND host < ? "
+                              "AND substr(host, ?) ~ '^(0|[1-9][0-9]{0,2})$' "
+                              "AND CASE WHEN substr(host, ?) ~ '^(0|[1-9][0-9]{0,2})$' "
+                              "THEN CAST(substr(host, ?) AS integer) END BETWEEN ? AND ?");
+    case EngineSql::DataVersion:
+        // No change counter on a server: every search reads the tree again.
+        return QStringLiteral("SELECT CAST(extract(epoch FROM clock_timestamp()) * 1000000 AS bigint)");
+    case EngineSql::TextMatch:
+        return QStringLiteral("%1 ~ ?");
+    }
+    return {};
+}
+
+// The same characters, as a regular expression: "*" matches anything (a search is unanchored),
+// every other character stands for itself.
+QString PostgresEngine::pattern(const QString& glob) const
+{
+    QString out;
+    bool inSet = false;
+    bool setEmpty = false; // a "]" right after "[" is a member of the set
+    for (const uint c : glob.toUcs4()) {
+        const QString ch = QString::fromUcs4(&c, 1);
+        if (!inSet && (c == '*' || c == '[')) {
+            inSet = c == '[';
+            setEmpty = inSet;
+            out += inSet ? ch : QString();
+        } else if (inSet && c == ']' && !setEmpty) {
+            inSet = false;
+            out += ch;
+        } else {
+            setEmpty = false;
+            out += (ch.at(0).isLetterOrNumber() ? QString() : QStringLiteral("\\")) + ch;
+        }
+    }
+    return out;
+}
+
+QStringList PostgresEngine::historyTables() const
+{
+    return { QStringLiteral("CREATE TABLE IF NOT EXISTS scans (id integer generated by default as identity primary "
+                            "key, subnet text, method text, port int, started text, ended text, probed bigint, "
+                            "answered int)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS scans_by_subnet ON scans (subnet, id)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS scan_answers (scan int, address bigint, PRIMARY KEY (scan, "
+                       "address))"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS sightings (address bigint primary key, first_seen text, "
+                       "first_method text, first_port int, last_seen text, last_method text, last_port int)") };
+}
+
+// The file's triggers as functions of the server; SQLite's "IS NOT" of two values is spelt
+// "IS DISTINCT FROM" there.
+QStringList PostgresEngine::ruleStatements() const
+{
+    QStringList out;
+    for (const treeRules::Rule& r : treeRules::rules()) {
+        QString when = r.when;
+        when.replace(QStringLiteral(" IS NOT OLD."), QStringLiteral(" IS DISTINCT FROM OLD."));
+        out << QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF %2 "
+                              "THEN RAISE EXCEPTION '%3'; END IF; RETURN NEW; END $$")
+                   .arg(r.name, when, r.raised)
+            << trigger(r.name, r.event);
+    }
+    return out << nestingRule()
+               << trigger(QStringLiteral("zarvin_branch_nested"),
+                      QStringLiteral("INSERT OR UPDATE OF subnet, parent_id, parent_subnet ON subnets"));
+}
+
+} // namespace
+
+Status configurePostgres(QSqlDatabase& conn, const QString& url)
+{
+    const Result<Uri> uri = parsed(url);
+    if (!uri.ok())
+        return uri;
+    conn.setHostName(uri.value.host);
+    conn.setPort(uri.value.port.isEmpty() ? -1 : uri.value.port.toInt());
+    conn.setDatabaseName(uri.value.dbname);
+    conn.setUserName(uri.value.user);
+    QStringList options = uri.value.options;
+    // An address that does not answer would otherwise hold the window up for minutes.
+    const auto timeout = [](const QString& o) { return o.startsWith(QLatin1String("connect_timeout=")); };
+    if (std::none_of(options.cbegin(), options.cend(), timeout))
+        options << QStringLiteral("connect_timeout='10'");
+    conn.setConnectOptions(options.join(QLatin1Char(';')));
+    return {};
+}
+
+std::unique_ptr<Engine> postgresEngine(const QString& url)
+{
+    return std::make_unique<PostgresEngine>(url);
+}

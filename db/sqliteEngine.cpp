@@ -1,0 +1,252 @@
+#include "db/DB.h"
+#include "db/dataAccess.h"
+#include "db/dataDir.h"
+#include "db/engine.h"
+#include "db/historySchema.h"
+#include "db/treeRules.h"
+
+#include <QFile>
+#include <QHash>
+#include <QMutex>
+#include <QSqlDatabase>
+#include <QSqlError>
+
+#include <sys/stat.h>
+
+namespace {
+
+// A compaction that fails for one of these is put off to a later construction: the file is
+// in use (BUSY, LOCKED), cannot be written (READONLY) or the disk is full (FULL). An IOERR is
+// not among them: SQLite reports a full disk as FULL, and an IOERR means the device failed.
+bool isVacuumPutOff(int code)
+{
+    return code == sqlite::Busy || code == sqlite::Locked || code == sqlite::ReadOnly || code == sqlite::Full;
+}
+
+// The primary result code of a failed Qt SQL operation.
+int primaryCode(const QSqlError& error)
+{
+    if (error.type() == QSqlError::NoError)
+        return sqlite::Ok;
+    bool ok = false;
+    const int native = error.nativeErrorCode().toInt(&ok);
+    if (!ok || native == 0)
+        return sqlite::Error;
+    return native & 0xff;
+}
+
+// The full check reads every page: a file is checked when the first object of the run opens
+// it, and not again while any object keeps it open (the main window keeps its own for the whole
+// run), so later windows open at the cost of the compaction alone. Whatever replaces the content
+// checks again. An open file keeps its identity: a file put in its place is checked anew.
+QMutex openFilesMutex;
+QHash<QString, int> openFiles; // device:inode -> objects that hold it open and found it sound
+
+class SqliteEngine : public Engine {
+public:
+    explicit SqliteEngine(const QString& file_)
+        : file(file_)
+    { }
+    ~SqliteEngine() override { closed(); }
+
+    QString driverName() const override { return QStringLiteral("QSQLITE"); }
+    bool isServer() const override { return false; }
+
+    Status open(QSqlDatabase& conn, int waitMs) override
+    {
+        conn.setDatabaseName(file);
+        conn.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(waitMs));
+        return openDatabaseFile(conn);
+    }
+
+    Status prepareSchema(DB& db, bool& readOnly) override;
+    Status checkIntegrity(DB& db) override;
+    QString location(const QSqlDatabase&) const override { return file; }
+    void closed() override;
+
+    QStringList beginWrite() const override { return { QStringLiteral("BEGIN IMMEDIATE") }; }
+    QString beginRead() const override { return QStringLiteral("BEGIN"); }
+    QString waitFor(int ms) const override { return QStringLiteral("PRAGMA busy_timeout = %1").arg(ms); }
+    bool preparesEverything() const override { return true; }
+    bool needsSavepoints() const override { return false; }
+    bool reportsInsertedId() const override { return true; }
+
+    Status failure(const QSqlError& error) const override
+    {
+        const int code = primaryCode(error);
+        return Status::failure(error.text(), code == sqlite::Ok ? sqlite::Error : code);
+    }
+
+    // The driver binds text as UTF-16, and SQLite takes one leading byte-order mark of such text
+    // for the byte order and drops it (a reversed mark would even be read as the other order):
+    // such a text gets one more mark in front.
+    QVariant bound(const QVariant& value) const override
+    {
+        const QString text = value.toString();
+        if (text.startsWith(QChar(0xfeff)) || text.startsWith(QChar(0xfffe)))
+            return QChar(0xfeff) + text;
+        return value;
+    }
+
+    QString text(EngineSql which) const override;
+    QString pattern(const QString& glob) const override { return glob; }
+
+    bool hasTables(DB& db, const QStringList& tables) const override
+    {
+        const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name "
+                                                  "IN ('%1')")
+                                       .arg(tables.join(QStringLiteral("', '"))));
+        return r.ok() && r.rows.value(0).value(0).toInt() == tables.size();
+    }
+
+    QStringList historyTables() const override;
+    QStringList ruleStatements() const override { return treeRules::createStatements(); }
+    bool hasRules(DB& db) const override
+    {
+        const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
+                                                  "name LIKE 'zarvin!_%' ESCAPE '!'"));
+        return r.ok() && r.rows.value(0).value(0).toInt() == ruleStatements().size();
+    }
+
+private:
+    Status checkIntegrityOnce(DB& db);
+
+    QString file;
+    QString checkedIdentity; // the file this object found sound, while it holds it open
+};
+
+Status SqliteEngine::prepareSchema(DB& db, bool& readOnly)
+{
+    if (const Status checked = checkIntegrityOnce(db); !checked.ok())
+        return checked;
+    for (const QString& sql :
+        { QStringLiteral("CREATE TABLE IF NOT EXISTS subnets (id integer primary key, subnet text UNIQUE, "
+                         "parent_id int, parent_subnet text, name text)"),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS hosts (id integer primary key, subnet text, host text UNIQUE, "
+                           "note text)") }) {
+        const SqlResult created = db.run(sql);
+        if (!created.ok())
+            return created;
+    }
+    // Fails on every file that already has the column; only a broken file is fatal here.
+    const SqlResult alter = db.run(QStringLiteral("ALTER TABLE hosts ADD COLUMN note text"));
+    if (!alter.ok() && !sqlite::isOperational(alter.code))
+        return alter;
+    // Not part of any table: counting a subnet's hosts and loading its list read it.
+    if (const SqlResult indexed
+        = db.run(QStringLiteral("CREATE INDEX IF NOT EXISTS hosts_by_subnet ON hosts (subnet)"));
+        !indexed.ok() && !isVacuumPutOff(indexed.code))
+        return indexed;
+    if (const SqlResult history = historySchema::prepare(db); !history.ok())
+        return history;
+    if (const SqlResult rules = treeRules::prepare(db); !rules.ok())
+        return rules;
+    // Compacting can wait for a later construction; the window need not wait out the busy
+    // time-out for it while another program reads the file.
+    const SqlResult vacuum = [&db] {
+        const DB::NoWaiting quick(db);
+        return db.run(QStringLiteral("VACUUM"));
+    }();
+    if (!vacuum.ok() && !isVacuumPutOff(vacuum.code))
+        return vacuum;
+    readOnly = vacuum.code == sqlite::ReadOnly; // the file opens for viewing only
+    return {};
+}
+
+// Before anything is written: a damaged file is refused as it is, not compacted with its
+// damage kept, and a damaged index cannot send a write to another row. A file in use by another
+// program is not damaged: that is said apart, so nobody restores a sound file from a backup.
+Status SqliteEngine::checkIntegrity(DB& db)
+{
+    const SqlResult r = db.run(QStringLiteral("PRAGMA integrity_check"));
+    const QString first = r.ok() ? r.rows.value(0).value(0).toString() : r.errorText;
+    if (r.ok() && first == QLatin1String("ok"))
+        return {};
+    if (r.code == sqlite::Busy || r.code == sqlite::Locked)
+        return Status::failure(QStringLiteral("база данных занята другой программой (") + first
+                + QStringLiteral("): закройте ее или попробуйте ещё раз немного позже"),
+            r.code);
+    if (!r.ok() && r.code != sqlite::Corrupt && r.code != sqlite::NotADatabase)
+        return Status::failure(QStringLiteral("файл базы данных не удалось проверить: ") + first, r.code);
+    return Status::failure(QStringLiteral("файл базы данных поврежден: ") + first, r.ok() ? sqlite::Corrupt : r.code);
+}
+
+Status SqliteEngine::checkIntegrityOnce(DB& db)
+{
+    struct stat st { };
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return checkIntegrity(db);
+    const QString identity = QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
+    {
+        const QMutexLocker lock(&openFilesMutex);
+        if (openFiles.value(identity) > 0) {
+            ++openFiles[identity];
+            checkedIdentity = identity;
+            return {};
+        }
+    }
+    const Status verdict = checkIntegrity(db);
+    if (verdict.ok()) {
+        const QMutexLocker lock(&openFilesMutex);
+        ++openFiles[identity];
+        checkedIdentity = identity;
+    }
+    return verdict;
+}
+
+void SqliteEngine::closed()
+{
+    if (checkedIdentity.isEmpty())
+        return;
+    const QMutexLocker lock(&openFilesMutex);
+    if (--openFiles[checkedIdentity] <= 0)
+        openFiles.remove(checkedIdentity);
+    checkedIdentity.clear();
+}
+
+QString SqliteEngine::text(EngineSql which) const
+{
+    switch (which) {
+    case EngineSql::ReturningId:
+        return QString();
+    case EngineSql::LastInsertedId:
+        return QStringLiteral("SELECT last_insert_rowid()");
+    case EngineSql::NumberTable:
+        return QStringLiteral("json_each(?) AS j");
+    case EngineSql::AddScanAnswers:
+        return QStringLiteral("INSERT OR IGNORE INTO scan_answers (scan, address) SELECT ?, value FROM json_each(?)");
+    case EngineSql::AsBytes:
+        return QStringLiteral("SELECT CAST((%1) AS BLOB)");
+    case EngineSql::HostNotePairs:
+        return QStringLiteral("json_group_array(json_array(h.host, h.note))");
+    case EngineSql::CommaList:
+        return QStringLiteral("group_concat(address)");
+    case EngineSql::StoredCount:
+        return QStringLiteral("SELECT COUNT(*) FROM hosts WHERE host >= ? AND host < ? "
+                              "AND CAST(CAST(substr(host, ?) AS INTEGER) AS TEXT) = substr(host, ?) "
+                              "AND CAST(substr(host, ?) AS INTEGER) BETWEEN ? AND ?");
+    case EngineSql::DataVersion:
+        return QStringLiteral("PRAGMA data_version");
+    case EngineSql::TextMatch:
+        return QStringLiteral("%1 GLOB ?");
+    }
+    return {};
+}
+
+QStringList SqliteEngine::historyTables() const
+{
+    return { QStringLiteral("CREATE TABLE IF NOT EXISTS scans (id integer primary key, subnet text, method text, "
+                            "port int, started text, ended text, probed int, answered int)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS scans_by_subnet ON scans (subnet, id)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS scan_answers (scan int, address int, PRIMARY KEY (scan, address)) "
+                       "WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS sightings (address integer primary key, first_seen text, "
+                       "first_method text, first_port int, last_seen text, last_method text, last_port int)") };
+}
+
+} // namespace
+
+std::unique_ptr<Engine> sqliteEngine(const QString& file)
+{
+    return std::make_unique<SqliteEngine>(file.isEmpty() ? databaseFilePath() : file);
+}
