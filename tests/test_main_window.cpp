@@ -1,10 +1,17 @@
 #include "db/DB.h"
+#include "hosts/hostsWindow.h"
 #include "tests/support/modelText.h"
+#include "tests/support/pgServer.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 
 #include <QAction>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QtTest>
@@ -16,6 +23,29 @@ namespace {
 QString enabledActions(const ZarvinWindow& w)
 {
     return enabledActions(&w, { "createOrg", "addRow", "editRow", "deleteRow", "deleteDB", "hosts" });
+}
+
+const QString title = "Зарвин: адресный план организации";
+
+QString databaseOf(const QString& url)
+{
+    return url.section('?', 0, 0).section('/', -1);
+}
+
+QString socketOf(const QString& url)
+{
+    return url.section("?host=", 1);
+}
+
+// Fills the connection dialog's server fields and presses «Проверить»: what it said.
+QString checkServer(QWidget* dialog, const QString& socket, const QString& database)
+{
+    dialog->findChild<QRadioButton*>("server")->click();
+    retype(dialog->findChild<QLineEdit*>("host"), socket);
+    retype(dialog->findChild<QLineEdit*>("database"), database);
+    retype(dialog->findChild<QLineEdit*>("user"), "postgres");
+    clickButton(dialog, "check");
+    return dialog->findChild<QLabel*>("result")->text();
 }
 
 } // namespace
@@ -106,6 +136,74 @@ private slots:
         }
         w.load_data();
         QCOMPARE(treeLines(tree->model()), QStringList({ "Org|10.0.0.0/8", "  North|10.1.0.0/16" }));
+    }
+
+    // On a server the title names the database and the server; a role that may only read views.
+    void titleSaysWhereTheDataIs_data()
+    {
+        QTest::addColumn<QString>("role");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("file") << ""
+                              << "";
+        QTest::newRow("server") << "postgres"
+                                << " — %1 на %2";
+        QTest::newRow("server, viewer") << "zarvin_viewer"
+                                        << " — %1 на %2 (только чтение)";
+    }
+    void titleSaysWhereTheDataIs()
+    {
+        QFETCH(QString, role);
+        QFETCH(QString, suffix);
+        const QString url = role.isEmpty() ? QString() : pgServer::newDatabase();
+        const QString database = databaseOf(url);
+        if (!role.isEmpty())
+            QVERIFY(QFile::remove(dir->dbPath()));
+        qputenv("ZARVIN_DATABASE", url.toUtf8());
+        if (role == "zarvin_viewer") {
+            {
+                DB schema;
+            } // the owner makes the tables
+            QVERIFY(pgServer::exec(database,
+                "DO $$ BEGIN CREATE ROLE zarvin_viewer LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$; "
+                "GRANT SELECT ON ALL TABLES IN SCHEMA public TO zarvin_viewer"));
+            qputenv("ZARVIN_DATABASE", pgServer::uri(database, role).toUtf8());
+        }
+        ZarvinWindow w;
+        qunsetenv("ZARVIN_DATABASE");
+        QVERIFY(w.dbStatus().ok());
+        QCOMPARE(w.windowTitle(), title + (role.isEmpty() ? suffix : suffix.arg(database, socketOf(url))));
+        QCOMPARE(QFile::exists(dir->dbPath()), role.isEmpty()); // no file beside the server
+    }
+
+    // The connection dialog tries a server, saves the choice, and the program goes over to it:
+    // other windows closed, the tree read from there.
+    void connectionDialogMovesToTheServer()
+    {
+        seed({ { 1, "Org", "10.0.0.0/8", QVariant(), QVariant() } });
+        const QString url = pgServer::newDatabase();
+        ZarvinWindow w;
+        w.show();
+        auto* tree = w.findChild<QTreeView*>("tree");
+        tree->setCurrentIndex(tree->model()->index(0, 0));
+        w.editHosts();
+        QCOMPARE(visibleWindows<hostsWindow>().size(), 1);
+        QString bad, good;
+        ModalAnswerer answerer;
+        answerer.then([&](QWidget* dialog) {
+            QCOMPARE(dialog->objectName(), QString("connectionWindow"));
+            bad = checkServer(dialog, socketOf(url), "nosuchdb");
+            good = checkServer(dialog, socketOf(url), databaseOf(url));
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        w.findChild<QAction*>("connectDb")->trigger();
+        QVERIFY2(answerer.problems().isEmpty(), qPrintable(answerer.problems()));
+        QVERIFY2(bad.startsWith("Не удалось подключиться: ") && bad.contains("nosuchdb"), qPrintable(bad));
+        QVERIFY2(good.startsWith("Подключение установлено: база данных " + databaseOf(url)), qPrintable(good));
+        QCOMPARE(QSettings(dir->settingsPath(), QSettings::IniFormat).value("Database/url").toString(), url);
+        QCOMPARE(w.windowTitle(), title + " — " + databaseOf(url) + " на " + socketOf(url));
+        QCOMPARE(treeLines(tree->model()), QStringList());
+        QCOMPARE(enabledActions(w), QString("createOrg"));
+        QTRY_VERIFY(visibleWindows<hostsWindow>().isEmpty());
     }
 
 private:

@@ -48,6 +48,10 @@ QByteArray arrange(const QString& situation)
         qputenv("ZARVIN_SUBNETS_DIR", (data + "plain-file/subnets").toUtf8());
         return QByteArray();
     }
+    if (situation == "unreachable") {
+        qputenv("ZARVIN_DATABASE", ("postgresql://x@/nothing?host=" + data + "gone").toUtf8());
+        return QByteArray();
+    }
     if (situation == "link") {
         QFile::link(data + "elsewhere.db", data + "subnets.db");
         return QByteArray();
@@ -241,6 +245,7 @@ private slots:
         QTest::newRow("member not yet logged in again") << "nogroup" << "Нет права записи в каталог данных %1 у пользователя nobody.\n\nПользователь nobody уже включён в группу nogroup, но это";
         QTest::newRow("database the user cannot read") << "private" << "Нет права чтения файла базы данных %1subnets.db у пользователя nobody";
         QTest::newRow("planted link") << "link" << "Не удалось открыть базу данных %1subnets.db:\n%1subnets.db — символическая ссылка.";
+        QTest::newRow("server unreachable") << "unreachable" << "Не удалось открыть базу данных nothing на %1gone:\nСервер базы данных недоступен: ";
         // clang-format on
     }
 
@@ -255,7 +260,8 @@ private slots:
         const QByteArray before = arrange(situation.section(',', 0, 0));
         if (QTest::currentTestFailed())
             return;
-        const bool asNobody = !situation.startsWith("damaged") && situation != "unmakeable" && situation != "link";
+        const bool asNobody = !situation.startsWith("damaged")
+            && !QStringList { "unmakeable", "link", "unreachable" }.contains(situation);
         if (asNobody && geteuid() != 0)
             QSKIP("acting as another user needs root");
         const QString data = dataDir();
