@@ -490,7 +490,9 @@ Result<QByteArray> rowsAsJson(const Probe& probe, const QString& table, const QS
     for (const QVariantList& row : rows.rows) {
         QJsonObject object;
         for (int i = 0; i < columns.size(); ++i)
-            object.insert(columns.at(i), QJsonValue::fromVariant(row.value(i)));
+            // SQLite's NULL comes as a null text, which would turn into the empty text.
+            object.insert(columns.at(i),
+                row.value(i).isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue::fromVariant(row.value(i)));
         out.append(object);
     }
     return QJsonDocument(out).toJson(QJsonDocument::Compact);
