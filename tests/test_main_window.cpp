@@ -193,6 +193,7 @@ private slots:
             QCOMPARE(dialog->objectName(), QString("connectionWindow"));
             bad = checkServer(dialog, socketOf(url), "nosuchdb");
             good = checkServer(dialog, socketOf(url), databaseOf(url));
+            retype(dialog->findChild<QLineEdit*>("password"), "p:w\\d");
             dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         });
         w.findChild<QAction*>("connectDb")->trigger();
@@ -204,6 +205,10 @@ private slots:
         QCOMPARE(treeLines(tree->model()), QStringList());
         QCOMPARE(enabledActions(w), QString("createOrg"));
         QTRY_VERIFY(visibleWindows<hostsWindow>().isEmpty());
+        const QString pgpass = QDir::homePath() + "/.pgpass"; // the test's own home
+        QVERIFY(
+            QString(fileBytes(pgpass)).contains(socketOf(url) + ":*:" + databaseOf(url) + ":postgres:p\\:w\\\\d\n"));
+        QCOMPARE(QFileInfo(pgpass).permissions() & 0x0077, QFile::Permissions());
     }
 
 private:
