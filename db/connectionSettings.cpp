@@ -60,7 +60,19 @@ private:
 
 } // namespace
 
-QString urlOf(const Server& s)
+// The parameters of a URI's query that the fields do not stand for.
+QStringList otherParameters(const QString& url)
+{
+    QStringList kept;
+    const QStringList fields = { QStringLiteral("host"), QStringLiteral("port"), QStringLiteral("dbname"),
+        QStringLiteral("user"), QStringLiteral("password") };
+    for (const QString& pair : url.section(QLatin1Char('?'), 1).split(QLatin1Char('&'), Qt::SkipEmptyParts))
+        if (!fields.contains(pair.section(QLatin1Char('='), 0, 0)))
+            kept << pair;
+    return kept;
+}
+
+QString urlOf(const Server& s, const QString& earlier)
 {
     const bool socket = s.host.startsWith(QLatin1Char('/'));
     QString url = QStringLiteral("postgresql://");
@@ -72,10 +84,13 @@ QString urlOf(const Server& s)
             url += QLatin1Char(':') + s.port;
     }
     url += QLatin1Char('/') + encoded(s.database);
+    QStringList query;
     if (socket)
-        url += QStringLiteral("?host=") + encoded(s.host)
-            + (s.port.isEmpty() ? QString() : QStringLiteral("&port=") + s.port);
-    return url;
+        query << QStringLiteral("host=") + encoded(s.host)
+              << (s.port.isEmpty() ? QString() : QStringLiteral("port=") + s.port);
+    query.removeAll(QString());
+    query += otherParameters(earlier);
+    return query.isEmpty() ? url : url + QLatin1Char('?') + query.join(QLatin1Char('&'));
 }
 
 Server serverOf(const QString& url)

@@ -13,8 +13,9 @@ struct Server {
     QString port, database, user;
 };
 
-// The URI libpq reads for these fields; a socket directory goes into "?host=".
-QString urlOf(const Server& server);
+// The URI libpq reads for these fields; a socket directory goes into "?host=". The other
+// parameters of `earlier` (sslmode and the like, which the fields do not show) are kept.
+QString urlOf(const Server& server, const QString& earlier = QString());
 // The fields of a URI (those left out stay empty); a malformed one gives empty fields.
 Server serverOf(const QString& url);
 // Set when ZARVIN_DATABASE overrides the settings file: its value.

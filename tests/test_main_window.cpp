@@ -1,4 +1,5 @@
 #include "db/DB.h"
+#include "db/connectionSettings.h"
 #include "hosts/hostsWindow.h"
 #include "tests/support/modelText.h"
 #include "tests/support/pgServer.h"
@@ -173,6 +174,31 @@ private slots:
         QVERIFY(w.dbStatus().ok());
         QCOMPARE(w.windowTitle(), title + (role.isEmpty() ? suffix : suffix.arg(database, socketOf(url))));
         QCOMPARE(QFile::exists(dir->dbPath()), role.isEmpty()); // no file beside the server
+    }
+
+    // The dialog's fields as the URI libpq reads; what the fields do not show stays.
+    void serverUrls_data()
+    {
+        QTest::addColumn<QStringList>("fields"); // host, port, database, user
+        QTest::addColumn<QString>("earlier");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("name and port") << QStringList { "db.example", "5433", "inventory", "editor" } << ""
+                                       << "postgresql://editor@db.example:5433/inventory";
+        QTest::newRow("socket, no user")
+            << QStringList { "/run/postgresql", "5432", "опись", "" } << ""
+            << "postgresql:///%D0%BE%D0%BF%D0%B8%D1%81%D1%8C?host=/run/postgresql&port=5432";
+        QTest::newRow("IPv6, sslmode kept")
+            << QStringList { "::1", "", "inventory", "a@b" } << "postgresql://x@old/db?host=/tmp&sslmode=require&port=1"
+            << "postgresql://a%40b@[::1]/inventory?sslmode=require";
+    }
+    void serverUrls()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(QString, earlier);
+        QFETCH(QString, url);
+        QCOMPARE(connectionSettings::urlOf({ fields[0], fields[1], fields[2], fields[3] }, earlier), url);
+        const connectionSettings::Server back = connectionSettings::serverOf(url);
+        QCOMPARE(QStringList({ back.host, back.port, back.database, back.user }), fields);
     }
 
     // The connection dialog tries a server, saves the choice, and the program goes over to it:

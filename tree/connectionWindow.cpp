@@ -90,7 +90,8 @@ QString connectionWindow::url() const
     if (embedded->isChecked())
         return {};
     return connectionSettings::urlOf(
-        { host->text().trimmed(), port->text().trimmed(), database->text().trimmed(), user->text().trimmed() });
+        { host->text().trimmed(), port->text().trimmed(), database->text().trimmed(), user->text().trimmed() },
+        connectionSettings::savedUrl());
 }
 
 void connectionWindow::check()
