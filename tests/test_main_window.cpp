@@ -160,16 +160,11 @@ private slots:
         if (!role.isEmpty())
             QVERIFY(QFile::remove(dir->dbPath()));
         qputenv("ZARVIN_DATABASE", url.toUtf8());
-        if (role == "zarvin_viewer") {
-            {
-                DB schema;
-            } // the owner makes the tables
-            QVERIFY(pgServer::exec(database,
-                "DO $$ BEGIN CREATE ROLE zarvin_viewer LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$; "
-                "GRANT SELECT ON ALL TABLES IN SCHEMA public TO zarvin_viewer"));
-            qputenv("ZARVIN_DATABASE", pgServer::uri(database, role).toUtf8());
-        }
+        QVERIFY(DB().status().ok()); // the owner makes the tables
+        std::unique_ptr<ReadOnlyRole> viewer(role == "zarvin_viewer" ? new ReadOnlyRole(url) : nullptr);
+        QVERIFY(!viewer || viewer->made());
         ZarvinWindow w;
+        viewer.reset();
         qunsetenv("ZARVIN_DATABASE");
         QVERIFY(w.dbStatus().ok());
         QCOMPARE(w.windowTitle(), title + (role.isEmpty() ? suffix : suffix.arg(database, socketOf(url))));

@@ -77,9 +77,13 @@ TempDataDir::~TempDataDir()
 }
 
 ReadOnlyRole::ReadOnlyRole(const TempDataDir& dir)
+    : ReadOnlyRole(dir.databaseUrl())
+{ }
+
+ReadOnlyRole::ReadOnlyRole(const QString& databaseUrl)
     : previous(qgetenv("ZARVIN_DATABASE"))
 {
-    const QString database = dir.databaseUrl().section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
+    const QString database = databaseUrl.section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
     granted = pgServer::exec(database,
         QStringLiteral("DO $$ BEGIN CREATE ROLE zarvin_viewer LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END "
                        "$$; GRANT SELECT ON ALL TABLES IN SCHEMA public TO zarvin_viewer"));

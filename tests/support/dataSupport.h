@@ -35,6 +35,8 @@ bool onServer();
 class ReadOnlyRole {
 public:
     explicit ReadOnlyRole(const TempDataDir& dir);
+    // The same for any database of the test server, by its URI.
+    explicit ReadOnlyRole(const QString& databaseUrl);
     ~ReadOnlyRole();
     bool made() const { return granted; }
 
