@@ -59,6 +59,11 @@ connectionWindow::connectionWindow(QWidget* parent)
     result->setWordWrap(true);
     result->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(result);
+    auto* closing = new QLabel(QStringLiteral("По OK остальные окна программы закроются (несохранённые строки в окнах "
+                                              "учёта хостов пропадут), а главное окно откроет выбранную базу данных."),
+        this);
+    closing->setWordWrap(true);
+    layout->addWidget(closing);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
     (saved.isEmpty() ? embedded : server)->setChecked(true);
