@@ -10,10 +10,8 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QStatusBar>
 #include <QTranslator>
 
 #include <cstdio>
@@ -76,13 +74,7 @@ Result<ZarvinWindow*> createMainWindow()
         return Status::failure(QStringLiteral("Не удалось открыть базу данных ") + main->dbFileName()
                 + QStringLiteral(":\n") + opened.errorText,
             opened.code);
-    if (const QString reason = readOnlyReason(); !reason.isEmpty()) {
-        auto* label = new QLabel(QStringLiteral("Только чтение. ") + reason.simplified(), main.get());
-        label->setObjectName(QStringLiteral("readOnlyReason"));
-        label->setWordWrap(true);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command is there to be copied
-        main->statusBar()->addPermanentWidget(label, 1);
-    }
+    main->showReadOnlyReason();
     return main.release();
 }
 

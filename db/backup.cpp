@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -273,7 +276,7 @@ Status refusalOf(DB& db, const QString& source)
     const QFileInfo info(source);
     if (!info.isFile() || !info.isReadable())
         return Status::failure(QStringLiteral("Файл не найден или не читается."));
-    if (sameFile(source, db.fileName()))
+    if (!db.engine().isServer() && sameFile(source, db.fileName()))
         return Status::failure(QStringLiteral("Это и есть открытая база данных, а не её копия."));
     return {};
 }
@@ -309,44 +312,6 @@ bool isJournalOf(const QString& target, const QString& live)
 }
 
 } // namespace
-
-Status makeCopy(DB& db, const QString& target)
-{
-    const QString live = db.fileName();
-    if (sameFile(target, live) || QFileInfo(target).absoluteFilePath() == QFileInfo(live).absoluteFilePath())
-        return Status::failure(QStringLiteral("Копию нельзя записать поверх самой базы данных: выберите другой файл."));
-    if (isJournalOf(target, live))
-        return Status::failure(QStringLiteral("Имя ") + QFileInfo(target).fileName()
-            + QStringLiteral(" занято служебным файлом SQLite этой базы данных: такую копию SQLite удалит. "
-                             "Выберите другое имя."));
-    // VACUUM INTO writes only into a new or empty file: an empty one beside the target, renamed at the end.
-    QTemporaryFile temporary(QFileInfo(target).absolutePath() + QStringLiteral("/.zarvin-copy-XXXXXX"));
-    if (!temporary.open())
-        return Status::failure(QStringLiteral("Не удалось создать файл в папке ") + QFileInfo(target).absolutePath()
-            + QStringLiteral(": ") + temporary.errorString());
-    temporary.close();
-    const SqlResult vacuum = db.run(QStringLiteral("VACUUM INTO ?"), { temporary.fileName() });
-    if (!vacuum.ok())
-        return Status::failure(QStringLiteral("Не удалось записать копию: ") + vacuum.errorText, vacuum.code);
-    Status damage;
-    {
-        const Probe probe(temporary.fileName(), timeLimitMs);
-        damage = integrityOf(probe);
-        const Result<Tables> tables = damage.ok() ? realTables(probe) : Result<Tables>(damage);
-        damage = tables.ok() ? checkTables(tables.value) : Status(tables); // an empty file passes the integrity check
-    }
-    if (!damage.ok())
-        return Status::failure(QStringLiteral("Записанная копия не прошла проверку: ") + damage.errorText, damage.code);
-    // The temporary file is private to its owner; the copy is as readable as the database itself.
-    QFile::setPermissions(temporary.fileName(), QFileInfo(live).permissions());
-    if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        return Status::failure(
-            QStringLiteral("Не удалось переименовать копию в ") + target + QStringLiteral(": ") + reason);
-    }
-    temporary.setAutoRemove(false);
-    return {};
-}
 
 Result<Inspection> inspect(DB& db, const QString& source, const RowCheck& check, int limitMs)
 {
@@ -429,6 +394,198 @@ Status detachLeftover(DB& db)
 
 } // namespace
 
+namespace {
+
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// The tables a copy carries: the tree first (a host goes in only under its tree row), then the
+// hosts, then the scan history.
+const QStringList copiedTables = { subnetsTable, hostsTable, QStringLiteral("scans"), QStringLiteral("scan_answers"),
+    QStringLiteral("sightings") };
+
+// A table's columns on the server, sorted (an administrator's table may order them otherwise);
+// none when there is no such table.
+QStringList serverColumns(DB& db, const QString& table)
+{
+    QStringList names;
+    for (const QVariantList& r : db.run(QStringLiteral("SELECT column_name FROM information_schema.columns WHERE "
+                                                       "table_schema = current_schema() AND table_name = ?"),
+                                       { table })
+                                     .rows)
+        names << r.value(0).toString();
+    names.sort();
+    return names;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+QString columnList(const QStringList& columns)
+{
+    QStringList out;
+    for (const QString& c : columns)
+        out << quoted(c);
+    return out.join(QStringLiteral(", "));
+}
+
+// The rows of one server table into the same table of the new file, NULLs kept as NULLs.
+Status copyTable(DB& db, DB& copy, const QString& table, const QStringList& columns)
+{
+    const SqlResult rows
+        = db.run(QStringLiteral("SELECT %1 FROM %2 ORDER BY 1").arg(columnList(columns), quoted(table)));
+    if (!rows.ok())
+        return rows;
+    QSqlQuery insert = copy.newQuery();
+    if (!insert.prepare(
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(quoted(table), columnList(columns), QStringLiteral("?, ").repeated(columns.size()).chopped(2))))
+        return copy.failure(insert.lastError());
+    for (const QVariantList& row : rows.rows) {
+        for (const QVariant& value : row)
+            insert.addBindValue(value.isNull() ? value : copy.bound(value));
+        if (!insert.exec())
+            return copy.failure(insert.lastError());
+    }
+    return {};
+}
+
+// A new SQLite file with the program's own schema, filled from one consistent view of the server.
+Status copyServer(DB& db, const QString& file)
+{
+    DB copy(file);
+    if (!copy.status().ok())
+        return copy.status();
+    return db.readTransaction([&] {
+        return copy.writeTransaction([&] {
+            for (const QString& table : copiedTables) {
+                const QStringList columns = columnsIn(copy, table);
+                const bool shared = !columns.isEmpty() && serverColumns(db, table) == sorted(columns);
+                if (!shared && (table == subnetsTable || table == hostsTable))
+                    return Status::failure(QStringLiteral("На сервере нет таблицы ") + table
+                        + QStringLiteral(" со столбцами ") + columns.join(QStringLiteral(", ")) + QLatin1Char('.'));
+                if (const Status copied = shared ? copyTable(db, copy, table, columns) : Status(); !copied.ok())
+                    return copied;
+            }
+            return Status();
+        });
+    });
+}
+
+// The content as a JSON array of objects, one per row, which the server turns back into rows.
+Result<QByteArray> rowsAsJson(const Probe& probe, const QString& table, const QStringList& columns)
+{
+    const SqlResult rows
+        = probe.run(QStringLiteral("SELECT %1 FROM %2 ORDER BY 1").arg(columnList(columns), quoted(table)));
+    if (!rows.ok())
+        return Status(rows);
+    QJsonArray out;
+    for (const QVariantList& row : rows.rows) {
+        QJsonObject object;
+        for (int i = 0; i < columns.size(); ++i)
+            // SQLite's NULL comes as a null text, which would turn into the empty text.
+            object.insert(columns.at(i),
+                row.value(i).isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue::fromVariant(row.value(i)));
+        out.append(object);
+    }
+    return QJsonDocument(out).toJson(QJsonDocument::Compact);
+}
+
+// The checked copy's rows in place of the server's, in one transaction, ids kept; the id sequences
+// then go on after the highest id, so that later rows do not collide with restored ones.
+Status restoreIntoServer(DB& db, const QString& file, const Tables& copy, int limitMs)
+{
+    QStringList tables;
+    QVector<QByteArray> content;
+    {
+        // Read before the transaction: a slow file never holds the server's writers up.
+        const Probe probe(file, limitMs);
+        for (const QString& table : copiedTables) {
+            const QStringList columns = copy.value(table);
+            if (columns.isEmpty() || serverColumns(db, table) != sorted(columns))
+                continue;
+            const Result<QByteArray> rows = rowsAsJson(probe, table, columns);
+            if (!rows.ok())
+                return rows;
+            tables << table;
+            content << rows.value;
+        }
+    }
+    if (!tables.contains(subnetsTable) || !tables.contains(hostsTable))
+        return Status::failure(QStringLiteral("В копии нет таблиц subnets и hosts с нужными столбцами."));
+    return db.writeTransaction([&] {
+        SqlResult r = db.run(QStringLiteral("SET LOCAL statement_timeout = %1").arg(limitMs));
+        for (int i = tables.size() - 1; i >= 0 && r.ok(); --i)
+            r = db.run(QStringLiteral("DELETE FROM ") + quoted(tables.at(i)));
+        for (int i = 0; i < tables.size() && r.ok(); ++i) {
+            const QString list = columnList(copy.value(tables.at(i)));
+            r = db.run(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM json_populate_recordset(CAST(NULL AS %1), "
+                                      "CAST(? AS json))")
+                           .arg(quoted(tables.at(i)), list),
+                { QString::fromUtf8(content.at(i)) });
+            if (r.ok() && copy.value(tables.at(i)).contains(QStringLiteral("id")))
+                r = db.run(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), GREATEST(MAX(id), 1), "
+                                          "MAX(id) IS NOT NULL) FROM %1")
+                               .arg(tables.at(i)));
+        }
+        return Status(r);
+    });
+}
+
+} // namespace
+
+Status makeCopy(DB& db, const QString& target)
+{
+    const bool server = db.engine().isServer();
+    const QString live = db.fileName();
+    if (!server
+        && (sameFile(target, live) || QFileInfo(target).absoluteFilePath() == QFileInfo(live).absoluteFilePath()))
+        return Status::failure(QStringLiteral("Копию нельзя записать поверх самой базы данных: выберите другой файл."));
+    if (!server && isJournalOf(target, live))
+        return Status::failure(QStringLiteral("Имя ") + QFileInfo(target).fileName()
+            + QStringLiteral(" занято служебным файлом SQLite этой базы данных: такую копию SQLite удалит. "
+                             "Выберите другое имя."));
+    // VACUUM INTO writes only into a new or empty file: an empty one beside the target, renamed at the end.
+    QTemporaryFile temporary(QFileInfo(target).absolutePath() + QStringLiteral("/.zarvin-copy-XXXXXX"));
+    if (!temporary.open())
+        return Status::failure(QStringLiteral("Не удалось создать файл в папке ") + QFileInfo(target).absolutePath()
+            + QStringLiteral(": ") + temporary.errorString());
+    temporary.close();
+    const Status written = server ? copyServer(db, temporary.fileName())
+                                  : Status(db.run(QStringLiteral("VACUUM INTO ?"), { temporary.fileName() }));
+    if (!written.ok())
+        return Status::failure(QStringLiteral("Не удалось записать копию: ") + written.errorText, written.code);
+    Status damage;
+    {
+        const Probe probe(temporary.fileName(), timeLimitMs);
+        damage = integrityOf(probe);
+        const Result<Tables> tables = damage.ok() ? realTables(probe) : Result<Tables>(damage);
+        damage = tables.ok() ? checkTables(tables.value) : Status(tables); // an empty file passes the integrity check
+    }
+    if (!damage.ok())
+        return Status::failure(QStringLiteral("Записанная копия не прошла проверку: ") + damage.errorText, damage.code);
+    // The temporary file is private to its owner; the copy is as readable as the database itself, or
+    // as any new file of the user's when the data is on a server.
+    if (server)
+        ::chmod(QFile::encodeName(temporary.fileName()).constData(), 0666 & ~currentUmask());
+    else
+        QFile::setPermissions(temporary.fileName(), QFileInfo(live).permissions());
+    if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        return Status::failure(
+            QStringLiteral("Не удалось переименовать копию в ") + target + QStringLiteral(": ") + reason);
+    }
+    temporary.setAutoRemove(false);
+    return {};
+}
+
 Status restore(DB& db, const QString& source, const RowCheck& check, int limitMs)
 {
     if (const Status sound = db.checkIntegrity(); !sound.ok())
@@ -438,6 +595,8 @@ Status restore(DB& db, const QString& source, const RowCheck& check, int limitMs
     const Result<Content> content = checkedContent(db, source, check, limitMs, copy);
     if (!content.ok())
         return Status(content);
+    if (db.engine().isServer())
+        return restoreIntoServer(db, copy->path, content.value.tables, limitMs);
     // The copy's rows are read through the live connection: bounded as well.
     const Deadline deadline(db.newQuery().driver(), limitMs, QStringLiteral("Восстановление прервано"));
     if (!deadline.armed())

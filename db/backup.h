@@ -25,7 +25,8 @@ constexpr int timeLimitMs = 30000;
 
 // Writes a consistent copy of the open database to `target` and checks it; an existing target is
 // replaced only by a copy that passed the check. Never writes over the database itself or over
-// the files SQLite keeps beside it.
+// the files SQLite keeps beside it. A server's copy is an SQLite file of the same kind: the
+// program's own schema, the rows of one consistent view, ids kept.
 // Fails with the reason (Russian, or the database's text).
 Status makeCopy(DB& db, const QString& target);
 
@@ -42,7 +43,8 @@ Result<Inspection> inspect(DB& db, const QString& source, const RowCheck& check,
 
 // Checks the copy as inspect() does, then replaces the content of every table of the live database
 // that the copy also holds with the same columns (at least subnets and hosts) in one transaction:
-// all of it, or nothing. Fails with the reason.
+// all of it, or nothing. On a server the ids are kept too, and its id sequences go on after them.
+// Fails with the reason.
 Status restore(DB& db, const QString& source, const RowCheck& check, int limitMs = timeLimitMs);
 
 } // namespace backup

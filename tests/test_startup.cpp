@@ -4,6 +4,7 @@
 #include "db/DB.h"
 #include "db/dataDir.h"
 #include "gui/desktop.h"
+#include "tests/support/pgServer.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 
@@ -46,6 +47,10 @@ QByteArray arrange(const QString& situation)
     if (situation == "unmakeable") {
         writeFile(data + "plain-file", "x");
         qputenv("ZARVIN_SUBNETS_DIR", (data + "plain-file/subnets").toUtf8());
+        return QByteArray();
+    }
+    if (situation == "unreachable") {
+        qputenv("ZARVIN_DATABASE", ("postgresql://x@/nothing?host=" + data + "gone").toUtf8());
         return QByteArray();
     }
     if (situation == "link") {
@@ -241,6 +246,7 @@ private slots:
         QTest::newRow("member not yet logged in again") << "nogroup" << "Нет права записи в каталог данных %1 у пользователя nobody.\n\nПользователь nobody уже включён в группу nogroup, но это";
         QTest::newRow("database the user cannot read") << "private" << "Нет права чтения файла базы данных %1subnets.db у пользователя nobody";
         QTest::newRow("planted link") << "link" << "Не удалось открыть базу данных %1subnets.db:\n%1subnets.db — символическая ссылка.";
+        QTest::newRow("server unreachable") << "unreachable" << "Не удалось открыть базу данных nothing на %1gone:\nСервер базы данных недоступен: ";
         // clang-format on
     }
 
@@ -255,7 +261,8 @@ private slots:
         const QByteArray before = arrange(situation.section(',', 0, 0));
         if (QTest::currentTestFailed())
             return;
-        const bool asNobody = !situation.startsWith("damaged") && situation != "unmakeable" && situation != "link";
+        const bool asNobody = !situation.startsWith("damaged")
+            && !QStringList { "unmakeable", "link", "unreachable" }.contains(situation);
         if (asNobody && geteuid() != 0)
             QSKIP("acting as another user needs root");
         const QString data = dataDir();
@@ -292,6 +299,7 @@ private slots:
         // clang-format off
         QTest::newRow("directory of another group") << "users" << "Только чтение. Нет права записи в каталог данных %1 у пользователя nobody. Каталогом пользуются участники группы users. Чтобы получить доступ, администратор выполняет команду sudo adduser nobody users затем войдите в систему заново.";
         QTest::newRow("database of another user") << "foreign" << "Только чтение. Нет права записи в файл базы данных %1subnets.db у пользователя nobody";
+        QTest::newRow("role of the server that may only read") << "server viewer" << "Только чтение. Пользователь сервера может только читать базу данных test";
         // clang-format on
     }
 
@@ -299,12 +307,17 @@ private slots:
     {
         QFETCH(QString, situation);
         QFETCH(QString, expected);
-        if (geteuid() != 0)
+        const bool server = situation.startsWith("server"); // nothing of the data directory's rights matters
+        if (!server && geteuid() != 0)
             QSKIP("acting as another user needs root");
         QVERIFY(writeFile(dir->settingsPath(), "[Installed]\nagreement=true\n"));
+        const QString url = server ? pgServer::newDatabase() : QString();
+        qputenv("ZARVIN_DATABASE", url.toUtf8());
         QVERIFY(DB().status().ok());
         QVERIFY(DbProbe(dir->dbPath()).exec("INSERT INTO subnets (subnet, name) VALUES ('10.0.0.0/8', 'Орг')"));
-        arrange(situation);
+        const std::unique_ptr<ServerRole> viewer(server ? new ServerRole(url, ServerRole::Viewer) : nullptr);
+        if (!server)
+            arrange(situation);
         const QByteArray before = fileBytes(dir->dbPath());
         QString title, reason;
         int rows = -1;
@@ -318,16 +331,17 @@ private slots:
             for (QWidget* w : QApplication::topLevelWidgets())
                 w->close();
         });
-        QVERIFY(seteuid(nobodyUid()) == 0);
+        QVERIFY(server || seteuid(nobodyUid()) == 0);
         auto install = openSettings();
         const int status = runApplication(*install);
-        QVERIFY(seteuid(0) == 0);
+        QVERIFY(server || seteuid(0) == 0);
 
         QCOMPARE(status, 0);
         QVERIFY2(title.endsWith(" (только чтение)"), qPrintable(title));
         QCOMPARE(rows, 1);
-        QVERIFY2(reason.startsWith(expected.arg(dataDir())), qPrintable(reason));
+        QVERIFY2(reason.startsWith(server ? expected : expected.arg(dataDir())), qPrintable(reason));
         QCOMPARE(fileBytes(dir->dbPath()), before);
+        QCOMPARE(QFile::exists(dir->dbPath()), !server); // a server's user gets no file
     }
 
     // Tests keep Qt's own files (the file dialogs' history) out of the real home.

@@ -2,17 +2,22 @@
 
 #include "calc/calculateSubnetsWindow.h"
 #include "db/DB.h"
+#include "db/connectionSettings.h"
+#include "db/dataAccess.h"
 #include "db/treeRules.h"
 #include "gui/desktop.h"
 #include "gui/messages.h"
 #include "hosts/hostsWindow.h"
 #include "hosts/scan/scanHistory.h"
+#include "tree/connectionWindow.h"
+#include "tree/findWindow.h"
 #include "tree/subnetTable.h"
 #include "tree/treeModel.h"
 #include "ui_zarvinSubnetsGui.h"
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QStandardItemModel>
 #include <QStatusBar>
@@ -29,9 +34,9 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
 {
     ui->setupUi(this);
     decorateActions();
+    baseTitle = windowTitle();
     db = std::make_unique<DB>();
-    if (db->isReadOnly())
-        setWindowTitle(windowTitle() + QStringLiteral(" (только чтение)"));
+    showWhere();
     model = new QStandardItemModel(this);
     model->setHorizontalHeaderLabels(treeHeaders);
     ui->tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -61,6 +66,7 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->importCsv, &QAction::triggered, this, &ZarvinWindow::importInventory);
     connect(ui->backupDb, &QAction::triggered, this, &ZarvinWindow::backupDatabase);
     connect(ui->restoreDb, &QAction::triggered, this, &ZarvinWindow::restoreDatabase);
+    connect(ui->connectDb, &QAction::triggered, this, &ZarvinWindow::connectDatabase);
 }
 
 ZarvinWindow::~ZarvinWindow() = default;
@@ -72,7 +78,68 @@ const Status& ZarvinWindow::dbStatus() const
 
 QString ZarvinWindow::dbFileName() const
 {
-    return db->fileName();
+    return db->location();
+}
+
+void ZarvinWindow::showWhere()
+{
+    QString title = baseTitle;
+    if (db->status().ok() && db->engine().isServer())
+        title += QStringLiteral(" — ") + db->location();
+    setWindowTitle(title + (db->isReadOnly() ? QStringLiteral(" (только чтение)") : QString()));
+}
+
+void ZarvinWindow::showReadOnlyReason()
+{
+    delete findChild<QLabel*>(QStringLiteral("readOnlyReason"));
+    const bool server = db->engine().isServer();
+    // On a server the data directory's rights have nothing to do with the data.
+    const QString reason = !server ? readOnlyReason()
+        : db->isReadOnly()
+        ? QStringLiteral("Пользователь сервера может только читать базу данных %1: право изменять её даёт владелец "
+                         "базы данных (GRANT INSERT, UPDATE, DELETE).")
+              .arg(db->location())
+        : QString();
+    if (reason.isEmpty())
+        return;
+    auto* label = new QLabel(QStringLiteral("Только чтение. ") + reason.simplified(), this);
+    label->setObjectName(QStringLiteral("readOnlyReason"));
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command is there to be copied
+    statusBar()->addPermanentWidget(label, 1);
+}
+
+void ZarvinWindow::connectDatabase()
+{
+    const QString before = connectionSettings::savedUrl();
+    connectionWindow dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (const Status reopened = reopenDatabase(); !reopened.ok()) {
+        (void)connectionSettings::saveUrl(before);
+        messages::error(this, reopened.errorText + QStringLiteral("\nПрограмма осталась на прежней базе данных."));
+    }
+}
+
+Status ZarvinWindow::reopenDatabase()
+{
+    auto next = std::make_unique<DB>();
+    if (const Status& opened = next->status(); !opened.ok())
+        return Status::failure(QStringLiteral("Не удалось открыть базу данных ") + next->location()
+                + QStringLiteral(":\n") + opened.errorText,
+            opened.code);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible())
+            w->close();
+    delete finder;
+    finder = nullptr;
+    db = std::move(next);
+    showWhere();
+    showReadOnlyReason();
+    load_data();
+    update_menu_buttons();
+    ui->createOrg->setEnabled(model->rowCount() == 0);
+    return {};
 }
 
 void ZarvinWindow::decorateActions()

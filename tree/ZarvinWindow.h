@@ -39,7 +39,16 @@ public:
 
     // Ok when its database is open; otherwise the window shows nothing and must not be shown.
     const Status& dbStatus() const;
+    // The file's name, or the database and its server.
     QString dbFileName() const;
+
+    // Where the data is, in the title: the server and database, and whether it is read-only.
+    void showWhere();
+    // On a database this user cannot change, the status line says why and how to get write access.
+    void showReadOnlyReason();
+    // Opens the configured database anew in place of the present one; other windows, which hold
+    // the old one, are closed. Fails, changing nothing, when it cannot be opened.
+    Status reopenDatabase();
 
     // Subnet of the first selected row; none when nothing is selected.
     std::optional<QString> firstSelectedSubnet() const;
@@ -65,6 +74,8 @@ public slots:
     // Opening the hosts window and the calculator (ZarvinWindow.cpp).
     void editHosts();
     void calculateSubnet();
+    // The connection dialog; on OK the program works on the chosen database.
+    void connectDatabase();
 
     // Search and the address plan (ZarvinWindowPlan.cpp).
     void openFind();
@@ -107,4 +118,5 @@ private:
     QMenu* menu = nullptr;
     findWindow* finder = nullptr;
     QLabel* rowStatus = nullptr;
+    QString baseTitle;
 };

@@ -77,9 +77,13 @@ TempDataDir::~TempDataDir()
 }
 
 ServerRole::ServerRole(const TempDataDir& dir, Kind kind)
+    : ServerRole(dir.databaseUrl(), kind)
+{ }
+
+ServerRole::ServerRole(const QString& databaseUrl, Kind kind)
     : previous(qgetenv("ZARVIN_DATABASE"))
 {
-    const QString database = dir.databaseUrl().section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
+    const QString database = databaseUrl.section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
     const QString role = kind == Viewer ? QStringLiteral("zarvin_viewer") : QStringLiteral("zarvin_editor");
     granted = pgServer::exec(database,
         QStringLiteral("DO $$ BEGIN CREATE ROLE %1 LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$; GRANT "

@@ -39,6 +39,8 @@ class ServerRole {
 public:
     enum Kind { Viewer, Editor };
     ServerRole(const TempDataDir& dir, Kind kind);
+    // The same for any database of the test server, by its URI.
+    ServerRole(const QString& databaseUrl, Kind kind);
     ~ServerRole();
     bool made() const { return granted; }
 
