@@ -58,7 +58,7 @@ DB::DB(const QString& file)
     openStatus = eng->open(conn, busyTimeout);
     if (!openStatus.ok())
         return;
-    c = QSqlQuery(conn);
+    cursor = QSqlQuery(conn);
     openStatus = eng->prepareSchema(*this, readOnly);
     if (!openStatus.ok())
         close();
@@ -84,7 +84,7 @@ QString DB::location() const
 void DB::close()
 {
     eng->closed();
-    c = QSqlQuery();
+    cursor = QSqlQuery();
     conn.close();
 }
 
@@ -105,12 +105,12 @@ Status DB::reconnectWhenLost()
 {
     if (!lost || inTransaction)
         return {};
-    c = QSqlQuery();
+    cursor = QSqlQuery();
     conn.close();
     if (const Status opened = eng->open(conn, busyTimeout); !opened.ok())
         return opened;
     lost = false;
-    c = QSqlQuery(conn);
+    cursor = QSqlQuery(conn);
     return {};
 }
 
@@ -132,35 +132,35 @@ SqlResult DB::run(const QString& sql, const QVariantList& params)
     if (!conn.isOpen())
         return Status::failure(QStringLiteral("database is not open"));
     SqlResult result;
-    c.setForwardOnly(true);
+    cursor.setForwardOnly(true);
     bool ok = true;
     if (params.isEmpty() && !eng->preparesEverything()) {
-        ok = c.exec(sql);
+        ok = cursor.exec(sql);
     } else {
-        ok = c.prepare(sql);
+        ok = cursor.prepare(sql);
         for (int i = 0; ok && i < params.size(); ++i)
-            c.addBindValue(bound(params.at(i)));
-        ok = ok && c.exec();
+            cursor.addBindValue(bound(params.at(i)));
+        ok = ok && cursor.exec();
     }
     if (ok) {
-        const int columns = c.record().count();
-        while (c.next()) {
+        const int columns = cursor.record().count();
+        while (cursor.next()) {
             QVariantList row;
             row.reserve(columns);
             for (int i = 0; i < columns; ++i)
-                row << c.value(i);
+                row << cursor.value(i);
             result.rows << row;
         }
         // A row-reading failure surfaces as an error after next() returns false.
-        if (c.lastError().type() != QSqlError::NoError)
+        if (cursor.lastError().type() != QSqlError::NoError)
             ok = false;
     }
     if (!ok)
-        result = failure(c.lastError());
+        result = failure(cursor.lastError());
     // Outside a transaction nothing runs it again: a lost race is a busy database.
     if (result.code == sqlite::Retry && !inTransaction)
         result.code = sqlite::Busy;
-    c.finish();
+    cursor.finish();
     return result;
 }
 

@@ -96,7 +96,7 @@ private:
 
     std::unique_ptr<Engine> eng;
     QSqlDatabase conn;
-    QSqlQuery c;
+    QSqlQuery cursor; // the one query of run(), shared by its statements
     QString connectionName;
     Status openStatus;
     bool readOnly = false;
