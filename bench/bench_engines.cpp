@@ -143,17 +143,6 @@ double save()
     return ms;
 }
 
-ScanOutcome everyAddress(const QString& subnet, int every, int minutesAgo)
-{
-    const net::HostRange range = net::hostRange(*net::parseNetwork(subnet));
-    ScanOutcome o { QStringLiteral("ICMP"), 0, subnet, {}, {}, range.count, {} };
-    o.ended = QDateTime::currentDateTimeUtc().addSecs(-60 * minutesAgo);
-    o.started = o.ended.addSecs(-20);
-    for (quint64 i = 0; i < range.count; i += quint64(every))
-        o.answered << range.at(i);
-    return o;
-}
-
 double record(DB& db, const ScanOutcome& o)
 {
     QElapsedTimer t;
