@@ -4,19 +4,6 @@
 
 namespace historySchema {
 
-namespace {
-
-constexpr int busy = 5;
-constexpr int locked = 6;
-constexpr int readOnly = 8;
-
-bool cannotWriteNow(int code)
-{
-    return code == busy || code == locked || code == readOnly;
-}
-
-} // namespace
-
 bool present(DB& db)
 {
     return db.engine().hasTables(
@@ -47,7 +34,7 @@ SqlResult prepare(DB& db)
         if (!result.ok())
             break;
     }
-    return cannotWriteNow(result.code) ? SqlResult() : result;
+    return sqlite::cannotWriteNow(result.code) ? SqlResult() : result;
 }
 
 bool isMissingTable(const SqlResult& result)

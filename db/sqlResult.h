@@ -27,6 +27,12 @@ enum Code {
 };
 // ERROR, PERM, ABORT, BUSY, LOCKED, READONLY, INTERRUPT, IOERR, FULL, CANTOPEN, PROTOCOL, EMPTY, SCHEMA.
 bool isOperational(int code);
+// The file is in use (BUSY, LOCKED) or cannot be written (READONLY): a step that may be put off
+// to a later construction is skipped rather than waited for.
+inline bool cannotWriteNow(int code)
+{
+    return code == Busy || code == Locked || code == ReadOnly;
+}
 } // namespace sqlite
 
 // How an operation that can fail ended: Ok, or the SQLite primary result code with the

@@ -21,11 +21,6 @@ const QString otherOrganisation
     = QStringLiteral("NEW.parent_id IS NULL AND EXISTS (SELECT 1 FROM subnets WHERE parent_id IS NULL)");
 const QString treeRowGone = QStringLiteral("NOT EXISTS (SELECT 1 FROM subnets WHERE subnet = NEW.subnet)");
 
-bool cannotWriteNow(int code)
-{
-    return code == sqlite::Busy || code == sqlite::Locked || code == sqlite::ReadOnly;
-}
-
 } // namespace
 
 QVector<Rule> rules()
@@ -85,7 +80,7 @@ SqlResult prepare(DB& db)
             r = db.run(statements.at(i));
         return Status(r);
     });
-    return cannotWriteNow(made.code) ? SqlResult() : SqlResult(made);
+    return sqlite::cannotWriteNow(made.code) ? SqlResult() : SqlResult(made);
 }
 
 QString changedElsewhere()
