@@ -104,7 +104,10 @@ void ZarvinWindow::showReadOnlyReason()
         return;
     auto* label = new QLabel(QStringLiteral("Только чтение. ") + reason.simplified(), this);
     label->setObjectName(QStringLiteral("readOnlyReason"));
-    label->setWordWrap(true);
+    // One line whatever its length: a wrapped reason grew the status bar over the tree. What the
+    // window is too narrow to show is in the tooltip.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label->setToolTip(label->text());
     label->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command is there to be copied
     statusBar()->addPermanentWidget(label, 1);
 }

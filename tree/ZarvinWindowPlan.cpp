@@ -75,7 +75,9 @@ void ZarvinWindow::watchRowStatus()
 {
     rowStatus = new QLabel(this);
     rowStatus->setObjectName(QStringLiteral("rowStatus"));
-    statusBar()->addWidget(rowStatus);
+    // However long the text, the window keeps its width: what does not fit is in the tooltip.
+    rowStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusBar()->addWidget(rowStatus, 2);
     connect(ui->tree->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &ZarvinWindow::showRowStatus);
     connect(model, &QAbstractItemModel::modelReset, this, &ZarvinWindow::showRowStatus);
     // Hosts are saved in other windows: coming back to this one reads the figures again.
@@ -96,10 +98,13 @@ void ZarvinWindow::showRowStatus()
     const Result<QString> usage = addressPlan::usageOf(*db, cell->text());
     if (!usage.ok()) {
         // A status line is no command of the user's: no box, but no stale figures either.
-        rowStatus->setText(QStringLiteral("Заполненность не прочитана: ") + usage.errorText);
+        // One line: a server's reason comes in several.
+        rowStatus->setText((QStringLiteral("Заполненность не прочитана: ") + usage.errorText).simplified());
+        rowStatus->setToolTip(rowStatus->text());
         return;
     }
     rowStatus->setText(usage.value + QStringLiteral(" · ") + scanHistory::lastScanText(*db, cell->text()));
+    rowStatus->setToolTip(rowStatus->text());
     cell->setToolTip(usage.value);
 }
 
