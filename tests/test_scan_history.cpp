@@ -165,20 +165,16 @@ void TestScanHistory::tcpScanAfterIcmpShowsTheSilent()
 void TestScanHistory::nothingRecorded_data()
 {
     QTest::addColumn<QString>("window");
-    QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("failing"); // the database refuses the history's writes
     QTest::addColumn<int>("rows"); // in the host table afterwards
     QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("refused: empty port")
-        << "127.0.0.0/30" << QString("") << false << 1
-        << QStringList { "Critical Ошибка: Не указан порт для сканирования по TCP: введите число от 1 до 65535" };
     QTest::newRow("refused: host bits")
-        << "127.0.0.1/30" << QString() << false << 1
+        << "127.0.0.1/30" << false << 1
         << QStringList {
                "Critical Ошибка: Подсеть 127.0.0.1/30 не является сетью IPv4 в записи CIDR: сканирование невозможно"
            };
     QTest::newRow("recording fails: rows kept, nothing half written")
-        << "127.0.0.0/30" << QString() << true << 2
+        << "127.0.0.0/30" << true << 2
         << QStringList { "Critical Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk"
                    + QString(onServer() ? "" : " Unable to fetch row"),
                "Information Выполнено!: Сканирование завершено!" };
@@ -187,7 +183,6 @@ void TestScanHistory::nothingRecorded_data()
 void TestScanHistory::nothingRecorded()
 {
     QFETCH(QString, window);
-    QFETCH(QString, port);
     QFETCH(bool, failing);
     QFETCH(int, rows);
     QFETCH(QStringList, boxes);
@@ -201,7 +196,7 @@ void TestScanHistory::nothingRecorded()
                   "END $$; CREATE TRIGGER refuse BEFORE INSERT ON sightings FOR EACH ROW EXECUTE FUNCTION refuse()"
                 : "CREATE TRIGGER refuse BEFORE INSERT ON sightings BEGIN SELECT RAISE(ABORT, 'full disk'); END"));
     hostRows(&w)->appendRow(new QStandardItem("127.0.0.2"));
-    scanFromWindow(answerer, &w, port, boxes.size());
+    scanFromWindow(answerer, &w, QString(), boxes.size());
     QCOMPARE(boxTexts(answerer), boxes);
     QCOMPARE(hostRows(&w)->rowCount(), rows);
     QCOMPARE(w.findChild<QPushButton*>("pbCompare")->isEnabled(), failing);

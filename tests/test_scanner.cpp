@@ -7,7 +7,6 @@
 
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
@@ -25,58 +24,6 @@ QStringList texts(const QSignalSpy& spy, bool sorted)
         out.sort();
     return out;
 }
-
-QStringList loopback(int from, int to)
-{
-    QStringList out;
-    for (int i = from; i <= to; ++i)
-        out << QStringLiteral("127.0.0.%1").arg(i);
-    return out;
-}
-
-// A `ping` first on PATH that notes its arguments and where its output goes, then runs the real one.
-class PingWitness {
-public:
-    PingWitness()
-        : path(qgetenv("PATH"))
-    {
-        writeScript(dir.filePath(QStringLiteral("ping")),
-            "#!/bin/sh\necho \"$* $(readlink /proc/$$/fd/1) $(readlink /proc/$$/fd/2)\" >> " + log().toLocal8Bit()
-                + "\nexec " + QStandardPaths::findExecutable(QStringLiteral("ping")).toLocal8Bit() + " \"$@\"\n");
-        qputenv("PATH", dir.path().toLocal8Bit() + ':' + path);
-    }
-    ~PingWitness() { qputenv("PATH", path); }
-    QString log() const { return dir.filePath(QStringLiteral("calls")); }
-    QStringList calls() const
-    {
-        QStringList lines = QString(fileBytes(log())).split('\n', Qt::SkipEmptyParts);
-        lines.sort();
-        return lines;
-    }
-
-private:
-    QTemporaryDir dir;
-    QByteArray path;
-};
-
-// A directory holding only an `fping` made of `body` (none when empty) that first notes its arguments.
-class FpingStandIn {
-public:
-    explicit FpingStandIn(const QByteArray& body)
-        : path(qgetenv("PATH"))
-    {
-        if (!body.isEmpty())
-            writeScript(dir.filePath(QStringLiteral("fping")),
-                "#!/bin/sh\necho \"$*\" >> " + log().toLocal8Bit() + "\n" + body + "\n");
-        qputenv("PATH", dir.path().toLocal8Bit());
-    }
-    ~FpingStandIn() { qputenv("PATH", path); }
-    QString log() const { return dir.filePath(QStringLiteral("calls")); }
-
-private:
-    QTemporaryDir dir;
-    QByteArray path;
-};
 
 } // namespace
 
@@ -128,9 +75,12 @@ void TestScanner::sweep()
     QSignalSpy finished(&prober, &SubnetProber::finished);
     int children = 0; // the kernel's count, beside the prober's own
     QObject::connect(&prober, &SubnetProber::settled, &prober, [&] { children = qMax(children, childCount()); });
-    std::optional<PingWitness> witness;
+    // Where each ping's output goes, noted beside its arguments, before the real one runs.
+    std::optional<CommandStandIn> witness;
     if (!tcp)
-        witness.emplace();
+        witness.emplace("ping",
+            "echo \"$(readlink /proc/$$/fd/1) $(readlink /proc/$$/fd/2)\" >> \"$log\"\nexec "
+                + QStandardPaths::findExecutable(QStringLiteral("ping")).toLocal8Bit() + " \"$@\"");
     const net::HostRange range = net::hostRange(*net::parseNetwork(subnet));
     tcp ? prober.connectAll(range, listeners.port()) : prober.pingAll(range);
 
@@ -140,8 +90,11 @@ void TestScanner::sweep()
     QCOMPARE(childCount(), 0);
     QStringList calls; // two echo requests, nothing of their output kept
     for (const QString& address : tcp ? QStringList() : settled)
-        calls << "-c 2 " + address + " /dev/null /dev/null";
-    QCOMPARE(witness ? witness->calls() : QStringList(), calls);
+        calls << "-c 2 " + address << "/dev/null /dev/null";
+    QStringList noted = witness ? QString(fileBytes(witness->log())).split('\n', Qt::SkipEmptyParts) : QStringList();
+    noted.sort();
+    calls.sort();
+    QCOMPARE(noted, calls);
     // The cap is reached where there are more probes than it allows, and never passed.
     if (cap < settled.size())
         QCOMPARE(prober.peakInFlight(), cap);
@@ -225,7 +178,7 @@ void TestScanner::fping()
     QFETCH(QByteArray, body);
     QFETCH(QStringList, answered);
     QFETCH(QString, outcome);
-    FpingStandIn standIn(body);
+    CommandStandIn standIn("fping", body, true);
     SubnetProber prober;
     prober.setFpingBatch(quint64(batch));
     QSignalSpy answers(&prober, &SubnetProber::answered);
