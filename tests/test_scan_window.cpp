@@ -75,13 +75,11 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
     }
     void scanDialogAndPortField();
-    void refusedOrCancelledScanKeepsTheLast();
+    void tcpScanThenOneRefusedAndOneCancelled();
     void fastChoice_data();
     void fastChoice();
     void fastScan_data();
     void fastScan();
-    void tcpScan_data();
-    void tcpScan();
     void pingCannotRun();
     void hugeSubnetAsksFirst_data();
     void hugeSubnetAsksFirst();
@@ -120,18 +118,28 @@ void TestScanWindow::scanDialogAndPortField()
             "320x166 316x166 320x166", "Порт: ", "80", "65535", "", "6553", "6", "8080" }));
 }
 
-// After a TCP scan, one refused (an empty port) and one cancelled leave the table, the label and
-// the bar as the TCP scan left them.
-void TestScanWindow::refusedOrCancelledScanKeepsTheLast()
+// A TCP scan replaces the rows; its bar steps by the whole part of 16.67 on a /29, and stands at
+// 100 at once on a /32 that probes none. One refused (an empty port) and one cancelled after it
+// leave the table, the label and the bar as the TCP scan left them.
+void TestScanWindow::tcpScanThenOneRefusedAndOneCancelled()
 {
     LoopbackListeners listeners;
-    QVERIFY(listeners.listen({ "127.0.0.5", "127.0.0.2" }, { "127.0.0.1", "127.0.0.4" }));
+    QVERIFY(listeners.listen({ "127.0.0.5", "127.0.0.2", "127.0.0.9" }, { "127.0.0.1", "127.0.0.4" }));
     const QString port = QString::number(listeners.port());
+    hostsWindow single(QStringLiteral("127.0.0.9/32"));
+    single.show();
+    QSignalSpy singleSteps(single.findChild<QProgressBar*>("progressBar"), &QProgressBar::valueChanged);
+    scanFromWindow(*answerer, &single, port);
+    QCOMPARE(Steps(singleSteps), Steps { { 100 } });
+    QCOMPARE(addresses(&single), QStringList());
     hostsWindow w(QStringLiteral("127.0.0.0/29"));
     w.show();
+    hostRows(&w)->appendRow(new QStandardItem(QStringLiteral("127.0.0.7"))); // a row from before
     auto* label = w.findChild<QLabel*>("labelPort");
     auto* bar = w.findChild<QProgressBar*>("progressBar");
+    QSignalSpy steps(bar, &QProgressBar::valueChanged);
     scanFromWindow(*answerer, &w, port);
+    QCOMPARE(Steps(steps), (Steps { { 16 }, { 33 }, { 50 }, { 66 }, { 83 }, { 100 } }));
     const QStringList listening { "127.0.0.2", "127.0.0.5" };
     const QString caption = QStringLiteral("Сканирование подсети по ") + port + QStringLiteral(" порту");
     for (const QString& refusedPort : { QStringLiteral(""), QString() }) {
@@ -148,7 +156,8 @@ void TestScanWindow::refusedOrCancelledScanKeepsTheLast()
         QCOMPARE(bar->value(), 100);
     }
     QCOMPARE(boxTexts(*answerer),
-        (QStringList { done, "Critical Ошибка: Не указан порт для сканирования по TCP: введите число от 1 до 65535" }));
+        (QStringList {
+            done, done, "Critical Ошибка: Не указан порт для сканирования по TCP: введите число от 1 до 65535" }));
 }
 
 // The box of fping: for ICMP only, this user's last choice, and without fping off with the package named.
@@ -261,36 +270,6 @@ void TestScanWindow::fastScan()
     QCOMPARE(probe.lines("SELECT method, probed, answered FROM scans").join(QString()) + ' '
             + (fping ? fileBytes(fping->log()) : QByteArray()),
         recorded);
-    QCOMPARE(boxTexts(*answerer), QStringList { done });
-}
-
-void TestScanWindow::tcpScan_data()
-{
-    QTest::addColumn<QString>("subnet");
-    QTest::addColumn<QStringList>("found");
-    QTest::addColumn<Steps>("steps"); // of the bar
-    QTest::newRow("/29 steps of 16.67: the bar shows the whole part")
-        << "127.0.0.0/29" << QStringList { "127.0.0.2", "127.0.0.3" }
-        << Steps { { 16 }, { 33 }, { 50 }, { 66 }, { 83 }, { 100 } };
-    QTest::newRow("/32 probes none: the bar at 100 at once") << "127.0.0.9/32" << QStringList() << Steps { { 100 } };
-}
-
-void TestScanWindow::tcpScan()
-{
-    QFETCH(QString, subnet);
-    QFETCH(QStringList, found);
-    QFETCH(Steps, steps);
-    LoopbackListeners listeners;
-    QVERIFY(listeners.listen({ "127.0.0.2", "127.0.0.3", "127.0.0.9" }));
-    hostsWindow w(subnet);
-    w.show();
-    hostRows(&w)->appendRow(new QStandardItem(QStringLiteral("127.0.0.7"))); // a row from before
-    QSignalSpy values(w.findChild<QProgressBar*>("progressBar"), &QProgressBar::valueChanged);
-    scanFromWindow(*answerer, &w, QString::number(listeners.port()));
-
-    QCOMPARE(addresses(&w), found);
-    QCOMPARE(Steps(values), steps);
-    QVERIFY(w.findChild<QLabel*>("labelPort")->isVisible() && w.findChild<QProgressBar*>("progressBar")->isVisible());
     QCOMPARE(boxTexts(*answerer), QStringList { done });
 }
 
