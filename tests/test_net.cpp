@@ -44,9 +44,6 @@ void TestNet::parsing()
     QFETCH(bool, pattern);
     QFETCH(QString, address);
     QFETCH(QString, network);
-    QCOMPARE(net::dottedQuadPattern(),
-        QStringLiteral("^(([0-9]|[1-9][0-9]|1[0-9]{2}|2[0-4][0-9]|25[0-5])\\.){3}"
-                       "([0-9]|[1-9][0-9]|1[0-9]{2}|2[0-4][0-9]|25[0-5 ])$"));
     QCOMPARE(QRegExp(net::dottedQuadPattern()).exactMatch(text), pattern);
     const auto a = net::parseAddress(text);
     QCOMPARE(a ? net::toText(*a) : QString(), address);
