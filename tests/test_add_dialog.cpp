@@ -43,7 +43,6 @@ private slots:
         QTest::newRow("organisation: host bits dropped") << false << two << "10.1.2.3" << 8 << org << none;
         QTest::newRow("/32 untouched; field drops a blank after 1")
             << false << two << "10.0.0.1 " << 32 << "10.0.0.1/32" << none;
-        QTest::newRow("empty address") << false << two << "" << 32 << none << "/32" + bad;
         QTest::newRow("25 and a blank") << false << two << "10.0.0.25 " << 24 << none << "10.0.0.25 /24" + bad;
         QTest::newRow("wider than the parent")
             << true << QStringList() << "10.0.0.0" << 7 << none << "10.0.0.0/7" + notIn;

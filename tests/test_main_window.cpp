@@ -143,8 +143,6 @@ private slots:
         QTest::addColumn<QString>("suffix");
         QTest::newRow("file") << ""
                               << "";
-        QTest::newRow("server") << "postgres"
-                                << " — %1 на %2";
         QTest::newRow("server, viewer") << "zarvin_viewer"
                                         << " — %1 на %2 (только чтение)";
     }

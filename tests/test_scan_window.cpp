@@ -319,7 +319,6 @@ private slots:
         QTest::addColumn<QString>("port"); // null: ICMP
         QTest::addColumn<bool>("close");
         QTest::addColumn<bool>("fast");
-        QTest::newRow("TCP /16, closed") << "9" << true << false;
         QTest::newRow("TCP /16, deleted") << "9" << false << false;
         QTest::newRow("ICMP /24, closed") << QString() << true << false;
         QTest::newRow("ICMP by fping /24, closed") << QString() << true << true;
