@@ -33,24 +33,12 @@ QStringList addresses(QWidget* w)
 }
 
 // Open sockets of this process, as the kernel sees them.
-
 int socketCount()
 {
     int n = 0;
     for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
         n += fd.symLinkTarget().contains(QStringLiteral("socket:"));
     return n;
-}
-
-// The next modal must be the scan dialog: ICMP, cbFast set to `fast`, then Ok.
-void thenIcmpDialog(ModalAnswerer& answerer, bool fast)
-{
-    answerer.then([fast](QWidget* dialog) {
-        auto* box = dialog->findChild<QCheckBox*>("cbFast");
-        if (box->isChecked() != fast)
-            QTest::keyClick(box, Qt::Key_Space);
-        clickDialogButton(dialog);
-    });
 }
 
 const QByteArray told = "printf '127.0.0.2 is alive\\n127.0.0.1 is unreachable\\n127.0.0.5 is alive\\n'\n"
@@ -224,7 +212,7 @@ private slots:
         w.show();
         auto* bar = w.findChild<QProgressBar*>("progressBar");
         QSignalSpy values(bar, &QProgressBar::valueChanged);
-        thenIcmpDialog(*answerer, fast);
+        thenScanDialog(*answerer, QString(), fast);
         answerer->thenBox();
         clickButton(&w, "pbScan");
         QTRY_COMPARE_WITH_TIMEOUT(answerer->pending(), 0, 30000);
@@ -255,7 +243,7 @@ private slots:
         CommandStandIn noPing("ping", "", true);
         hostsWindow w(QStringLiteral("127.0.0.0/30"));
         w.show();
-        thenIcmpDialog(*answerer, false);
+        thenScanDialog(*answerer);
         answerer->thenBox();
         clickButton(&w, "pbScan");
         QTRY_COMPARE_WITH_TIMEOUT(answerer->pending(), 0, 30000);
@@ -326,7 +314,7 @@ private slots:
         QPointer<hostsWindow> w = new hostsWindow(port.isNull() ? "127.0.0.0/24" : "127.0.0.0/16");
         w->setAttribute(Qt::WA_DeleteOnClose);
         w->show();
-        port.isNull() ? thenIcmpDialog(*answerer, fast) : thenScanDialog(*answerer, port);
+        thenScanDialog(*answerer, port, fast);
         bool scanning = false;
         const auto end = [&] {
             scanning = w && !w->findChild<QPushButton*>("pbScan")->isEnabled();
