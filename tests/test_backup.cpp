@@ -209,6 +209,7 @@ void TestBackup::badCopiesRefused_data()
                "UPDATE sqlite_master SET sql = 'CREATE INDEX slow ON t (instr(hex(zeroblob(x)), "
                "hex(zeroblob(x / 2)) || ''1''))' WHERE name = 'slow'" }
         << "Проверка файла прервана: длилось дольше 2 с";
+    // The rows pass the inventory file's checks (tested with the file); here where each names its row.
     const QString tree = "Строка с id %1 таблицы subnets: ", hosts = "Строка с id 1 таблицы hosts: ";
     QTest::newRow("own parent") << "backup" << QStringList { "UPDATE subnets SET parent_id = 2 WHERE id = 2" }
                                 << tree.arg(2) + "подсеть 10.1.0.0/16 указана родителем самой себя";
@@ -218,21 +219,8 @@ void TestBackup::badCopiesRefused_data()
                                          << QStringList { "UPDATE subnets SET id = 3 WHERE id = 1",
                                                 "UPDATE subnets SET parent_id = 3 WHERE id = 2" }
                                          << tree.arg(2) + "родительская строка с id 3 записана позже этой";
-    QTest::newRow("second organisation")
-        << "backup" << QStringList { "INSERT INTO subnets (subnet, name) VALUES ('11.0.0.0/8', 'B')" }
-        << tree.arg(3) + "вторая организация";
-    QTest::newRow("junk subnet") << "backup" << QStringList { "UPDATE subnets SET subnet = '10.1.0.1/16' WHERE id = 2" }
-                                 << tree.arg(2) + "«10.1.0.1/16» — не подсеть";
-    QTest::newRow("overlapping siblings")
-        << "backup" << QStringList { "INSERT INTO subnets (subnet, parent_id, name) VALUES ('10.1.2.0/24', 1, 'b')" }
-        << tree.arg(3) + "подсети 10.1.0.0/16 и 10.1.2.0/24 одного родителя пересекаются";
-    QTest::newRow("host without its subnet row")
-        << "backup" << QStringList { "UPDATE hosts SET subnet = '10.2.0.0/16'" }
-        << hosts + "подсети «10.2.0.0/16» хоста 10.1.0.5 нет";
     QTest::newRow("host outside its subnet") << "backup" << QStringList { "UPDATE hosts SET host = '10.2.0.5'" }
                                              << hosts + "Хост с адресом 10.2.0.5 не входит в подсеть 10.1.0.0/16";
-    QTest::newRow("invalid address") << "backup" << QStringList { "UPDATE hosts SET host = '10.1.0.05'" }
-                                     << hosts + "«10.1.0.05» — не IPv4-адрес";
 }
 
 // Refused by the check before the question, and by the restore itself; the live file's bytes unchanged.

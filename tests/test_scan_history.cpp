@@ -78,8 +78,7 @@ private slots:
     void init() { dir = std::make_unique<TempDataDir>(); }
     void cleanup() { dir.reset(); }
 
-    void icmpScanFillsTheComparison();
-    void tcpScanAfterIcmpShowsTheSilent();
+    void scansFillTheComparison();
     void nothingRecorded_data();
     void nothingRecorded();
     void sightingsMoveForward();
@@ -101,9 +100,13 @@ private:
 };
 
 // The lists follow each scan, in numeric order, with the notes and the time a silent host last
-// answered. ICMP first: all of loopback answers.
-void TestScanHistory::icmpScanFillsTheComparison()
+// answered. ICMP first: all of loopback answers. Then TCP against four listeners, once on a port
+// where nothing listens; the comparison window, open before, follows the scans.
+void TestScanHistory::scansFillTheComparison()
 {
+    LoopbackListeners listeners;
+    QVERIFY(listeners.listen({ "127.0.0.2", "127.0.0.9", "127.0.0.10", "127.0.0.11" }));
+    const QString port = QString::number(listeners.port());
     seedHostLists();
     ModalAnswerer answerer;
     hostsWindow w(subnet);
@@ -121,32 +124,12 @@ void TestScanHistory::icmpScanFillsTheComparison()
     QCOMPARE(list(window, "listAnswering"),
         QString("Отвечают (4): 127.0.0.2;web | 127.0.0.3;printer | 127.0.0.9;elsewhere | 127.0.0.10;switch"));
     QVERIFY(list(window, "listNew").startsWith("Новые (10): 127.0.0.1 | 127.0.0.4 | "));
-    QCOMPARE(DbProbe(dir->dbPath()).rows("SELECT method, port, probed, answered FROM scans"),
-        QVector<QVariantList>({ { "ICMP", 0, 14, 14 } }));
-    QCOMPARE(answerer.problems(), QString());
-}
 
-// Then TCP against four listeners, after an ICMP scan that all of the subnet answered; the
-// comparison window, open before the scan, follows it.
-void TestScanHistory::tcpScanAfterIcmpShowsTheSilent()
-{
-    LoopbackListeners listeners;
-    QVERIFY(listeners.listen({ "127.0.0.2", "127.0.0.9", "127.0.0.10", "127.0.0.11" }));
-    const QString port = QString::number(listeners.port());
-    seedHostLists();
-    QVector<quint32> all;
-    for (quint32 a = 0x7f000001; a <= 0x7f00000e; ++a)
-        all << a;
-    DB db;
-    QVERIFY(scanHistory::record(db, outcome("2026-12-06T10:00:00Z", "ICMP", 0, all)).ok());
-    ModalAnswerer answerer;
-    hostsWindow w(subnet);
-    w.show();
-    scanFromWindow(answerer, &w, "1"); // nothing listens: it only enables the button
-    QTest::mouseClick(w.findChild<QPushButton*>("pbCompare"), Qt::LeftButton);
-    auto* window = w.findChild<QWidget*>("compareWindow");
-    scanFromWindow(answerer, &w, port); // the open window follows
-    const QString icmpEnded = shown("2026-12-06T10:00:00.000Z");
+    scanFromWindow(answerer, &w, "1");
+    scanFromWindow(answerer, &w, port);
+    DbProbe probe(dir->dbPath());
+    const QString icmpEnded
+        = shown(probe.rows("SELECT last_seen FROM sightings WHERE address = ?", { 0x7f000003 }).value(0).value(0));
     QCOMPARE(list(window, "listNew"), QString("Новые (1): 127.0.0.11"));
     QCOMPARE(list(window, "listSilent"), "Молчат (1): 127.0.0.3;printer;" + icmpEnded);
     QCOMPARE(list(window, "listAnswering"),
@@ -155,7 +138,6 @@ void TestScanHistory::tcpScanAfterIcmpShowsTheSilent()
     QCOMPARE(hint(&w, "127.0.0.11").section(',', 1), " TCP " + port + " bold");
     QTest::mouseClick(window->findChild<QPushButton*>("pbCopySilent"), Qt::LeftButton);
     QCOMPARE(QGuiApplication::clipboard()->text(), "127.0.0.3\tprinter\t" + icmpEnded);
-    DbProbe probe(dir->dbPath());
     QCOMPARE(probe.rows("SELECT method, port, probed, answered FROM scans ORDER BY id"),
         QVector<QVariantList>({ { "ICMP", 0, 14, 14 }, { "TCP", 1, 14, 0 }, { "TCP", listeners.port(), 14, 4 } }));
     QCOMPARE(probe.rows("SELECT count(*) FROM scan_answers").value(0).value(0).toInt(), 4); // the last scan's only
@@ -165,20 +147,16 @@ void TestScanHistory::tcpScanAfterIcmpShowsTheSilent()
 void TestScanHistory::nothingRecorded_data()
 {
     QTest::addColumn<QString>("window");
-    QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("failing"); // the database refuses the history's writes
     QTest::addColumn<int>("rows"); // in the host table afterwards
     QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("refused: empty port")
-        << "127.0.0.0/30" << QString("") << false << 1
-        << QStringList { "Critical Ошибка: Не указан порт для сканирования по TCP: введите число от 1 до 65535" };
     QTest::newRow("refused: host bits")
-        << "127.0.0.1/30" << QString() << false << 1
+        << "127.0.0.1/30" << false << 1
         << QStringList {
                "Critical Ошибка: Подсеть 127.0.0.1/30 не является сетью IPv4 в записи CIDR: сканирование невозможно"
            };
     QTest::newRow("recording fails: rows kept, nothing half written")
-        << "127.0.0.0/30" << QString() << true << 2
+        << "127.0.0.0/30" << true << 2
         << QStringList { "Critical Ошибка: Не удалось записать наблюдения сканирования в базу данных: full disk"
                    + QString(onServer() ? "" : " Unable to fetch row"),
                "Information Выполнено!: Сканирование завершено!" };
@@ -187,7 +165,6 @@ void TestScanHistory::nothingRecorded_data()
 void TestScanHistory::nothingRecorded()
 {
     QFETCH(QString, window);
-    QFETCH(QString, port);
     QFETCH(bool, failing);
     QFETCH(int, rows);
     QFETCH(QStringList, boxes);
@@ -201,7 +178,7 @@ void TestScanHistory::nothingRecorded()
                   "END $$; CREATE TRIGGER refuse BEFORE INSERT ON sightings FOR EACH ROW EXECUTE FUNCTION refuse()"
                 : "CREATE TRIGGER refuse BEFORE INSERT ON sightings BEGIN SELECT RAISE(ABORT, 'full disk'); END"));
     hostRows(&w)->appendRow(new QStandardItem("127.0.0.2"));
-    scanFromWindow(answerer, &w, port, boxes.size());
+    scanFromWindow(answerer, &w, QString(), boxes.size());
     QCOMPARE(boxTexts(answerer), boxes);
     QCOMPARE(hostRows(&w)->rowCount(), rows);
     QCOMPARE(w.findChild<QPushButton*>("pbCompare")->isEnabled(), failing);

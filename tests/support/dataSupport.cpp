@@ -119,6 +119,21 @@ bool writeScript(const QString& path, const QByteArray& text)
     return writeFile(path, text) && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+CommandStandIn::CommandStandIn(const QString& name, const QByteArray& body, bool alone)
+    : path(qgetenv("PATH"))
+{
+    if (!body.isEmpty()
+        && !writeScript(
+            dir.filePath(name), "#!/bin/sh\nlog=" + log().toLocal8Bit() + "\necho \"$*\" >> \"$log\"\n" + body + "\n"))
+        qWarning("cannot write the stand-in %s", qPrintable(name));
+    qputenv("PATH", alone ? dir.path().toLocal8Bit() : dir.path().toLocal8Bit() + ':' + path);
+}
+
+CommandStandIn::~CommandStandIn()
+{
+    qputenv("PATH", path);
+}
+
 int childCount()
 {
     QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(getpid()));

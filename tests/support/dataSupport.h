@@ -57,6 +57,20 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // A shell script that its owner may run.
 bool writeScript(const QString& path, const QByteArray& text);
 
+// While it lives, PATH finds `name` first: a shell script of `body` that notes each call's
+// arguments as a line of log() (`body` may write there too, as "$log"). With `alone` PATH holds
+// nothing else, and an empty body leaves no `name` at all.
+class CommandStandIn {
+public:
+    CommandStandIn(const QString& name, const QByteArray& body, bool alone = false);
+    ~CommandStandIn();
+    QString log() const { return dir.filePath(QStringLiteral("calls")); }
+
+private:
+    QTemporaryDir dir;
+    QByteArray path;
+};
+
 // Children of this process not yet reaped, as the kernel sees them; -1 when it cannot tell.
 int childCount();
 

@@ -11,6 +11,15 @@
 #include <unistd.h>
 #include <vector>
 
+// 127.0.0.`from` to 127.0.0.`to`.
+inline QStringList loopback(int from, int to)
+{
+    QStringList out;
+    for (int i = from; i <= to; ++i)
+        out << QStringLiteral("127.0.0.%1").arg(i);
+    return out;
+}
+
 // TCP listeners on chosen loopback addresses, all on one port that was free on each of them.
 // A "silent" address gets a listener whose accept queue is full: the kernel drops further
 // SYNs there, so a connection attempt hears nothing until its time-out, without root.

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLineEdit>
@@ -104,12 +105,15 @@ void thenMenuEntry(ModalAnswerer& answerer, const QString& text)
     });
 }
 
-void thenScanDialog(ModalAnswerer& answerer, const QString& port)
+void thenScanDialog(ModalAnswerer& answerer, const QString& port, bool fast)
 {
-    answerer.then([port](QWidget* dialog) {
+    answerer.then([port, fast](QWidget* dialog) {
+        auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("cbFast"));
         if (!port.isNull()) {
             QTest::keyClick(dialog->findChild<QRadioButton*>(QStringLiteral("rbTCP")), Qt::Key_Space);
             QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("port")), port);
+        } else if (box->isChecked() != fast) {
+            QTest::keyClick(box, Qt::Key_Space);
         }
         clickDialogButton(dialog);
     });

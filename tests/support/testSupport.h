@@ -81,9 +81,9 @@ void clickDialogButton(QWidget* dialog, QDialogButtonBox::StandardButton button 
 // The next modal must be a popup menu: its enabled entry `text` is chosen with Return once the
 // handler has returned (the entry may open modals of its own).
 void thenMenuEntry(ModalAnswerer& answerer, const QString& text);
-// The next modal must be the hosts window's scan dialog: TCP on `port` ("" included), ICMP when
-// `port` is null; then Ok is clicked.
-void thenScanDialog(ModalAnswerer& answerer, const QString& port = QString());
+// The next modal must be the hosts window's scan dialog: TCP on `port` ("" included), or ICMP when
+// `port` is null, through fping when `fast`; then Ok is clicked.
+void thenScanDialog(ModalAnswerer& answerer, const QString& port = QString(), bool fast = false);
 // Presses the hosts window's "Сканировать", accepts the dialog as thenScanDialog does and answers
 // `boxes` message boxes with Ok; returns once they are answered.
 void scanFromWindow(ModalAnswerer& answerer, QWidget* hostsWindow, const QString& port = QString(), int boxes = 1);
