@@ -26,6 +26,7 @@ private slots:
     void findAnAddressAndAText();
     void searchFailureIsShown();
     void statusBarSaysHowFull();
+    void othersChangesShownLive();
     void freeSpaceWindow();
     void suggest_data();
     void suggest();
@@ -156,6 +157,56 @@ void TestFindAndPlan::statusBarSaysHowFull()
     QTRY_COMPARE(usage(), QString("Хостов: 3 из 254 (1,2 %)"));
     main->load_data(); // no current row after a reload
     QCOMPARE(status->text(), QString());
+}
+
+// Changes made on a connection of another program come to the open windows without any action,
+// within 2 s: the tree keeps what the user made of it, a hosts window with unsaved edits only
+// says so, and one whose subnet went stays open and saves nothing.
+void TestFindAndPlan::othersChangesShownLive()
+{
+    openMain();
+    main->showFound("10.1.2.0/24", "10.1.2.37");
+    QTRY_COMPARE(visibleWindows<hostsWindow>().size(), 1);
+    hostsWindow* hosts = visibleWindows<hostsWindow>().first();
+    auto* table = hosts->findChild<QTableView*>("tableView");
+    clickCell(tree(), rowOf("Офис"));
+    tree()->collapse(rowOf("Офис"));
+    auto* status = main->findChild<QLabel*>("rowStatus");
+    QVERIFY(probe->exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Цех', '10.2.0.0/16', "
+                        "1, '10.0.0.0/8')"));
+    QVERIFY(probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.2.0/24', '10.1.2.40', 'новый'), "
+                        "('10.1.0.0/16', '10.1.0.6', '')"));
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf("Цех").isValid(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        columnTexts(table->model()), QStringList({ "10.1.2.37", "10.1.2.38", "10.1.2.40" }), 2000);
+    QCOMPARE(table->selectionModel()->selectedRows().value(0).data().toString(), QString("10.1.2.37"));
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith("Хостов: 2 из 65534"), 2000);
+    QVERIFY(!tree()->isExpanded(rowOf("Офис")) && tree()->isExpanded(rowOf("Организация")));
+    QCOMPARE(main->firstSelectedSubnet(), std::optional<QString>("10.1.0.0/16"));
+    QCOMPARE(main->currentSubnet(), std::optional<QString>("10.1.0.0/16"));
+
+    auto* changed = hosts->findChild<QWidget*>("changedElsewhereBar");
+    QVERIFY(typeIntoCell(table, 1, 1, "у окна"));
+    QVERIFY(probe->exec("UPDATE hosts SET note = 'сменили' WHERE host = '10.1.2.38'"));
+    QTRY_VERIFY_WITH_TIMEOUT(changed->isVisible(), 2000);
+    QCOMPARE(table->model()->index(1, 1).data().toString(), QString("у окна"));
+    clickButton(hosts, "refreshHosts");
+    QCOMPARE(table->model()->index(1, 1).data().toString(), QString("сменили"));
+    QVERIFY(!changed->isVisible());
+
+    auto* deleted = hosts->findChild<QWidget*>("subnetDeletedBar");
+    QVERIFY(!deleted->isVisible());
+    QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.2.0/24'"));
+    QTRY_VERIFY_WITH_TIMEOUT(deleted->isVisible(), 2000);
+    QCOMPARE(columnTexts(table->model()), QStringList({ "10.1.2.37", "10.1.2.38", "10.1.2.40" }));
+    QVERIFY(typeIntoCell(table, 0, 1, "после удаления"));
+    answers->thenBox();
+    answers->thenBox();
+    clickButton(hosts, "pbSave");
+    QTRY_COMPARE(answers->pending(), 0);
+    QVERIFY2(
+        answers->boxes.value(1).text.contains("Подсеть 10.1.2.0/24 удалена"), qPrintable(answers->boxes.value(1).text));
+    QCOMPARE(probe->lines("SELECT note FROM hosts WHERE host = '10.1.2.37'"), QStringList("склад, стеллаж 3"));
 }
 
 void TestFindAndPlan::freeSpaceWindow()
