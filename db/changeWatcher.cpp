@@ -41,8 +41,8 @@ ChangeWatcher::ChangeWatcher(std::unique_ptr<Engine> engine_)
     ticker.setInterval(engine->notifies() ? reconnectMs : filePollMs);
     connect(&ticker, &QTimer::timeout, this, &ChangeWatcher::check);
     conn = QSqlDatabase::addDatabase(engine->driverName(), connectionName);
-    (void)openConnection();
     ticker.start();
+    (void)openConnection();
 }
 
 ChangeWatcher::~ChangeWatcher()

@@ -70,7 +70,10 @@ void hostsWindow::noteStored(const QVector<QVariantList>& rows)
 void hostsWindow::followChanges()
 {
     refreshHints(); // others' scans and lists move the marks and the comparison too
-    const Result<bool> there = hostTable::hasTreeRow(*db, windowSubnet);
+    Result<bool> there = hostTable::hasTreeRow(*db, windowSubnet);
+    // A server that was gone, and told of being back: the connection opens anew at the next statement.
+    if (there.code == sqlite::Unreachable)
+        there = hostTable::hasTreeRow(*db, windowSubnet);
     if (!there.ok())
         return; // nothing known: the bars stay as they are
     deletedBar->setVisible(!there.value);

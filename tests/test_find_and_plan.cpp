@@ -1,6 +1,7 @@
 #include "db/DB.h"
 #include "hosts/hostsWindow.h"
 #include "tests/support/modelText.h"
+#include "tests/support/pgServer.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 #include "tree/addSubnetsWindow.h"
@@ -207,6 +208,15 @@ void TestFindAndPlan::othersChangesShownLive()
     QVERIFY2(
         answers->boxes.value(1).text.contains("Подсеть 10.1.2.0/24 удалена"), qPrintable(answers->boxes.value(1).text));
     QCOMPARE(probe->lines("SELECT note FROM hosts WHERE host = '10.1.2.37'"), QStringList("склад, стеллаж 3"));
+    // A server that was gone: its listeners connect again within a few seconds.
+    if (!probe->isServer())
+        return;
+    probe.reset();
+    QVERIFY(pgServer::stop() && pgServer::start());
+    probe = std::make_unique<DbProbe>(dir->dbPath());
+    QVERIFY(probe->exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Гараж', '10.3.0.0/16', "
+                        "1, '10.0.0.0/8')"));
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf("Гараж").isValid(), 5000);
 }
 
 void TestFindAndPlan::freeSpaceWindow()

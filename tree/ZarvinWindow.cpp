@@ -211,7 +211,10 @@ void ZarvinWindow::showRows(const QVector<QVariantList>& rows)
 
 void ZarvinWindow::followChanges()
 {
-    const SqlResult rows = subnetTable::allRows(*db);
+    SqlResult rows = subnetTable::allRows(*db);
+    // A server that was gone, and told of being back: the connection opens anew at the next statement.
+    if (rows.code == sqlite::Unreachable)
+        rows = subnetTable::allRows(*db);
     if (rows.ok() && rows.rows != shownRows) {
         const treeModel::ViewState state = treeModel::capture(*ui->tree);
         showRows(rows.rows);
