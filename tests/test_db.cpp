@@ -555,6 +555,9 @@ private slots:
         QVERIFY(DB().status().ok());
         const ServerRole editor(*dir, ServerRole::Editor);
         QVERIFY(editor.made());
+        // As if granted before the change counter came: its changes are counted all the same.
+        QVERIFY(pgServer::exec(
+            dir->databaseUrl().section('?', 0, 0).section('/', -1), "REVOKE ALL ON change_counter FROM zarvin_editor"));
         DB db;
         QVERIFY2(db.status().ok() && !db.isReadOnly(), qPrintable(db.status().errorText));
         QBuffer file;
@@ -570,6 +573,7 @@ private slots:
         QCOMPARE(DbProbe(dir->dbPath()).inventory(),
             QStringList({ "Орг|10.0.0.0/8|NULL|NULL|1", "Север|10.1.0.0/16|10.0.0.0/8|10.0.0.0/8|0",
                 "10.1.0.0/16|10.1.0.5|принтер" }));
+        QCOMPARE(DbProbe(dir->dbPath()).lines("SELECT version >= 2 FROM change_counter"), QStringList("1"));
     }
 
     // The server stopped in the middle of a command: it fails as unreachable with nothing
