@@ -125,6 +125,7 @@ private:
     QLabel* deletedBar = nullptr;
     QVector<QVariantList> storedRows;
     bool following = false; // the table shows the stored list (loaded once), so it follows it
+    bool treeRowSeen = false; // the window subnet was a tree row: only then can it be deleted
     LiveRefresh* live = nullptr;
 
 private:

@@ -49,9 +49,11 @@ void hostsWindow::buildBars()
         bar->hide();
         hosts->tableColumn->insertWidget(0, bar);
     }
-    if (db->status().ok())
-        live = new LiveRefresh(
-            this, [this] { return busyForRefresh(); }, [this] { followChanges(); });
+    if (!db->status().ok())
+        return;
+    treeRowSeen = hostTable::hasTreeRow(*db, windowSubnet).value;
+    live = new LiveRefresh(
+        this, [this] { return busyForRefresh(); }, [this] { followChanges(); });
 }
 
 // An editor open in the table belongs to the user until it closes.
@@ -76,7 +78,8 @@ void hostsWindow::followChanges()
         there = hostTable::hasTreeRow(*db, windowSubnet);
     if (!there.ok())
         return; // nothing known: the bars stay as they are
-    deletedBar->setVisible(!there.value);
+    treeRowSeen = treeRowSeen || there.value;
+    deletedBar->setVisible(treeRowSeen && !there.value);
     if (!there.value || !following)
         return;
     const SqlResult stored = hostTable::hostsOfSubnet(*db, windowSubnet);
