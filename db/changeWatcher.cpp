@@ -26,6 +26,8 @@ std::shared_ptr<ChangeWatcher> ChangeWatcher::ofConfiguredDatabase()
     if (std::shared_ptr<ChangeWatcher> there = watchers().value(key).lock())
         return there;
     std::shared_ptr<ChangeWatcher> made(new ChangeWatcher(Engine::chosen(QString())));
+    for (auto it = watchers().begin(); it != watchers().end();)
+        it = it->expired() ? watchers().erase(it) : std::next(it);
     watchers().insert(key, made);
     return made;
 }
@@ -61,10 +63,9 @@ bool ChangeWatcher::openConnection()
     }
     if (engine->notifies()) {
         listener = new QObject(this);
-        if (!engine
-                 ->listen(
-                     conn, listener, [this] { noteChange(); }, [this] { lose(); })
-                 .ok()) {
+        const auto changedNow = [this] { noteChange(); };
+        const auto lostNow = [this] { lose(); };
+        if (!engine->listen(conn, listener, changedNow, lostNow).ok()) {
             closeConnection();
             return false;
         }

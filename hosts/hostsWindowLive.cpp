@@ -52,8 +52,8 @@ void hostsWindow::buildBars()
     if (!db->status().ok())
         return;
     treeRowSeen = hostTable::hasTreeRow(*db, windowSubnet).value;
-    live = new LiveRefresh(
-        this, [this] { return busyForRefresh(); }, [this] { followChanges(); });
+    const auto busy = [this] { return busyForRefresh(); };
+    live = new LiveRefresh(this, busy, [this] { followChanges(); });
 }
 
 // An editor open in the table belongs to the user until it closes.
