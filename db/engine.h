@@ -6,9 +6,11 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 class DB;
+class QObject;
 class QSqlDatabase;
 class QSqlError;
 
@@ -79,6 +81,16 @@ public:
     virtual QStringList historyTables() const = 0;
     virtual QStringList ruleStatements() const = 0;
     virtual bool hasRules(DB& db) const = 0;
+
+    // Whether the database itself tells a listening connection that data changed; where it does
+    // not, a watcher asks EngineSql::DataVersion from time to time.
+    virtual bool notifies() const { return false; }
+    // Makes `conn` listen: `changed` runs after others' commits, `lost` once the connection is
+    // gone. What listens is a child of `owner`, which goes before the connection closes.
+    virtual Status listen(QSqlDatabase&, QObject*, const std::function<void()>&, const std::function<void()>&)
+    {
+        return Status::failure(QStringLiteral("no notifications"));
+    }
 };
 
 // Engines made by Engine::chosen.

@@ -3,10 +3,14 @@
 #include "db/historySchema.h"
 #include "db/treeRules.h"
 
+#include <QSocketNotifier>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+
+#include <libpq-fe.h>
 
 #include <algorithm>
 
@@ -115,6 +119,63 @@ QString trigger(const QString& name, const QString& event)
     return QStringLiteral("CREATE OR REPLACE TRIGGER %1 BEFORE %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(name, event);
 }
 
+// Every statement that changes the data bumps one counter (EngineSql::DataVersion) and tells the
+// listeners, once per transaction: a save of many rows costs one update and one notification. The
+// function runs as its owner, so a role granted its tables before the counter came still writes;
+// the counter is no secret, and any role may read it.
+const QString changeChannelName = QStringLiteral("zarvin_changes");
+const QStringList watchedTables = { QStringLiteral("subnets"), QStringLiteral("hosts"), QStringLiteral("scans"),
+    QStringLiteral("scan_answers"), QStringLiteral("sightings") };
+
+QStringList changeSignalStatements(const QString& schema, const QStringList& tables)
+{
+    QStringList out { QStringLiteral("CREATE TABLE IF NOT EXISTS change_counter (id int PRIMARY KEY CHECK (id = 1), "
+                                     "version bigint NOT NULL)"),
+        QStringLiteral("INSERT INTO change_counter (id, version) VALUES (1, 0) ON CONFLICT DO NOTHING"),
+        QStringLiteral("GRANT SELECT ON change_counter TO PUBLIC"),
+        QStringLiteral("CREATE OR REPLACE FUNCTION zarvin_data_changed() RETURNS trigger LANGUAGE plpgsql SECURITY "
+                       "DEFINER SET search_path = pg_catalog, pg_temp AS $$ BEGIN "
+                       "IF coalesce(current_setting('zarvin.counted', true), '') <> 'yes' THEN "
+                       "UPDATE %1.change_counter SET version = version + 1; "
+                       "PERFORM set_config('zarvin.counted', 'yes', true); PERFORM pg_notify('%2', ''); END IF; "
+                       "RETURN NULL; END $$")
+            .arg(schema, changeChannelName) };
+    for (const QString& table : watchedTables)
+        if (tables.contains(table))
+            out << QStringLiteral("CREATE OR REPLACE TRIGGER zarvin_data_changed AFTER INSERT OR UPDATE OR DELETE OR "
+                                  "TRUNCATE ON %1 FOR EACH STATEMENT EXECUTE FUNCTION zarvin_data_changed()")
+                       .arg(table);
+    return out;
+}
+
+bool hasChangeSignal(DB& db)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM pg_trigger WHERE NOT tgisinternal AND tgname = "
+                                              "'zarvin_data_changed' AND to_regclass('change_counter') IS NOT NULL"));
+    return r.ok() && r.rows.value(0).value(0).toInt() == watchedTables.size();
+}
+
+// Optional, like the history: a role that may not create it works on, its changes seen at the
+// next change of a role that may.
+SqlResult prepareChangeSignal(DB& db)
+{
+    if (hasChangeSignal(db))
+        return {};
+    const DB::NoWaiting quick(db);
+    const Status made = db.writeTransaction([&] {
+        // The history's tables too may be missing still (created by a later construction).
+        SqlResult r = db.run(QStringLiteral("SELECT quote_ident(current_schema()), string_agg(tablename, ',') FROM "
+                                            "pg_tables WHERE schemaname = current_schema()"));
+        const QString schema = r.rows.value(0).value(0).toString();
+        const QStringList tables = r.rows.value(0).value(1).toString().split(QLatin1Char(','));
+        const QStringList statements = changeSignalStatements(schema, tables);
+        for (int i = 0; i < statements.size() && r.ok(); ++i)
+            r = db.run(statements.at(i));
+        return Status(r);
+    });
+    return sqlite::cannotWriteNow(made.code) ? SqlResult() : SqlResult(made);
+}
+
 QString indexed(const QString& index)
 {
     return index == QLatin1String("hosts_by_subnet") ? QStringLiteral("hosts (subnet)")
@@ -167,11 +228,18 @@ public:
     QStringList ruleStatements() const override;
     bool hasRules(DB& db) const override
     {
+        QStringList names { QStringLiteral("zarvin_branch_nested") };
+        for (const treeRules::Rule& r : treeRules::rules())
+            names << r.name;
         const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM pg_trigger WHERE NOT tgisinternal AND "
-                                                  "tgname LIKE 'zarvin!_%' ESCAPE '!' AND tgrelid IN "
-                                                  "(to_regclass('subnets'), to_regclass('hosts'))"));
-        return r.ok() && r.rows.value(0).value(0).toInt() == treeRules::rules().size() + 1;
+                                                  "tgname IN ('%1') AND tgrelid IN "
+                                                  "(to_regclass('subnets'), to_regclass('hosts'))")
+                                       .arg(names.join(QStringLiteral("', '"))));
+        return r.ok() && r.rows.value(0).value(0).toInt() == names.size();
     }
+    bool notifies() const override { return true; }
+    Status listen(QSqlDatabase& conn, QObject* owner, const std::function<void()>& changed,
+        const std::function<void()>& lost) override;
 
 private:
     Status createTables(DB& db);
@@ -230,10 +298,43 @@ Status PostgresEngine::prepareSchema(DB& db, bool& readOnly)
         return history;
     if (const SqlResult rules = treeRules::prepare(db); !rules.ok())
         return rules;
+    if (const SqlResult signal = prepareChangeSignal(db); !signal.ok())
+        return signal;
     const SqlResult may = db.run(QStringLiteral("SELECT has_table_privilege('subnets', 'INSERT')"));
     if (!may.ok())
         return may;
     readOnly = !may.rows.value(0).value(0).toBool();
+    return {};
+}
+
+// Read straight from libpq: the notifications come whenever the server sends them, and a
+// connection that the server closed says so at once, with no statement run to find out.
+Status PostgresEngine::listen(
+    QSqlDatabase& conn, QObject* owner, const std::function<void()>& changed, const std::function<void()>& lost)
+{
+    QSqlQuery q(conn);
+    if (!q.exec(QStringLiteral("LISTEN ") + changeChannelName))
+        return failure(q.lastError());
+    const QVariant handle = conn.driver()->handle();
+    PGconn* pg
+        = qstrcmp(handle.typeName(), "PGconn*") == 0 ? *static_cast<PGconn* const*>(handle.constData()) : nullptr;
+    if (!pg || PQsocket(pg) < 0)
+        return Status::failure(unreachable(QStringLiteral("нет соединения")), sqlite::Unreachable);
+    auto* notifier = new QSocketNotifier(PQsocket(pg), QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [pg, notifier, changed, lost] {
+        if (!PQconsumeInput(pg)) {
+            notifier->setEnabled(false);
+            lost();
+            return;
+        }
+        bool any = false;
+        while (PGnotify* n = PQnotifies(pg)) {
+            PQfreemem(n);
+            any = true;
+        }
+        if (any)
+            changed();
+    });
     return {};
 }
 
@@ -299,8 +400,7 @@ QString PostgresEngine::text(EngineSql which) const
                               "AND CASE WHEN substr(host, ?) ~ '^(0|[1-9][0-9]{0,2})$' "
                               "THEN CAST(substr(host, ?) AS integer) END BETWEEN ? AND ?");
     case EngineSql::DataVersion:
-        // No change counter on a server: every search reads the tree again.
-        return QStringLiteral("SELECT CAST(extract(epoch FROM clock_timestamp()) * 1000000 AS bigint)");
+        return QStringLiteral("SELECT version FROM change_counter");
     case EngineSql::TextMatch:
         return QStringLiteral("%1 ~ ?");
     }

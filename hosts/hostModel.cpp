@@ -28,4 +28,12 @@ void fill(QStandardItemModel& model, const QVector<QVariantList>& rows)
     }
 }
 
+bool hasUnsavedRows(const QStandardItemModel& model)
+{
+    for (int row = 0; row < model.rowCount(); ++row)
+        if (!model.index(row, 0).data(unchangedRole).isValid())
+            return true;
+    return false;
+}
+
 } // namespace hostModel

@@ -26,5 +26,7 @@ bool onlyMarks(const QVector<int>& roles);
 hostItemModel* newModel(QObject* parent);
 // Appends the rows of hostsOfSubnet() in order, marked unchanged; a NULL note gives an empty cell.
 void fill(QStandardItemModel& model, const QVector<QVariantList>& rows);
+// Whether any row is not as it was loaded or last saved (typed, scanned, added, edited).
+bool hasUnsavedRows(const QStandardItemModel& model);
 
 } // namespace hostModel

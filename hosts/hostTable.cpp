@@ -37,11 +37,19 @@ SqlResult deleteSubnet(DB& db, const QString& subnet)
     return db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), { subnet });
 }
 
-Status requireTreeRow(DB& db, const QString& subnet)
+Result<bool> hasTreeRow(DB& db, const QString& subnet)
 {
     const SqlResult row = db.run(QStringLiteral("SELECT 1 FROM subnets WHERE subnet = ?"), { subnet });
-    if (!row.ok() || !row.rows.isEmpty())
-        return row;
+    if (!row.ok())
+        return Status(row);
+    return !row.rows.isEmpty();
+}
+
+Status requireTreeRow(DB& db, const QString& subnet)
+{
+    const Result<bool> there = hasTreeRow(db, subnet);
+    if (!there.ok() || there.value)
+        return Status(there);
     return Status::failure(QStringLiteral("Подсеть ") + subnet
         + QStringLiteral(" удалена из базы данных другим пользователем или в другом окне."));
 }

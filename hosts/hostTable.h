@@ -28,6 +28,8 @@ struct SavedRow {
     bool replaceNote = false;
 };
 
+// Whether `subnet` is a row of the tree.
+Result<bool> hasTreeRow(DB& db, const QString& subnet);
 // Ok while `subnet` is a row of the tree; else a refusal that says another user or window
 // deleted it. Run inside the write transaction of what it guards: hosts under a subnet that no
 // tree row has would be invisible, and would capture later saves of the same addresses.

@@ -42,6 +42,7 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);
     hosts->labelPort->hide();
     hosts->progressBar->hide();
+    buildBars();
     // The size it will be shown with, so that the opener centres what the user will see.
     resize(size().expandedTo(minimumSizeHint()));
 }
@@ -176,6 +177,8 @@ void hostsWindow::saveData(const QString& subnet)
         return messages::error(this, notStored(QStringLiteral("Хосты не сохранены"), saved));
     for (QStandardItem* address : written)
         address->setData(true, hostModel::unchangedRole);
+    if (const SqlResult stored = hostTable::hostsOfSubnet(*db, subnet); stored.ok())
+        noteStored(stored.rows);
     refreshHints();
 }
 
@@ -183,8 +186,11 @@ void hostsWindow::viewRecords(const QString& subnet)
 {
     hostItemModel* filled = hostModel::newModel(this);
     const SqlResult stored = hostTable::hostsOfSubnet(*db, subnet);
-    if (stored.ok())
+    if (stored.ok()) {
         hostModel::fill(*filled, stored.rows);
+        following = true;
+        noteStored(stored.rows);
+    }
     showModel(filled);
     watchModel();
     succeeded(stored);
@@ -198,6 +204,7 @@ void hostsWindow::deleteAll()
         return;
     if (!succeeded(hostTable::deleteSubnet(*db, windowSubnet)))
         return;
+    noteStored({});
     model->clear();
     tableModel();
     watchModel();

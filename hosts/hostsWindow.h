@@ -12,7 +12,9 @@
 #include <memory>
 
 class DB;
+class LiveRefresh;
 class QHeaderView;
+class QLabel;
 class QMenu;
 class hostItemModel;
 class QCloseEvent;
@@ -106,6 +108,25 @@ private:
     void refreshHints();
     QVector<quint32> lastAnswered; // of this window's last finished scan
     QPointer<compareWindow> comparison;
+
+    // --- others' changes (hostsWindowLive.cpp) ---
+private:
+    // The bars that tell of others' changes, hidden until then, above the table.
+    void buildBars();
+    // A changed list is shown as stored when the table holds nothing unsaved, else only told of;
+    // a deleted window subnet is told of, the table kept as it is.
+    void followChanges();
+    bool busyForRefresh() const;
+    // The table becomes `rows` as stored; the selected rows and the scroll stay.
+    void reloadKeepingView(const QVector<QVariantList>& rows);
+    // The list as stored when this window last loaded or wrote it.
+    void noteStored(const QVector<QVariantList>& rows);
+    QWidget* changedBar = nullptr;
+    QLabel* deletedBar = nullptr;
+    QVector<QVariantList> storedRows;
+    bool following = false; // the table shows the stored list (loaded once), so it follows it
+    bool treeRowSeen = false; // the window subnet was a tree row: only then can it be deleted
+    LiveRefresh* live = nullptr;
 
 private:
     void watchScan();

@@ -1,6 +1,8 @@
 #include "db/DB.h"
+#include "db/changeWatcher.h"
 #include "hosts/hostsWindow.h"
 #include "tests/support/modelText.h"
+#include "tests/support/pgServer.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 #include "tree/addSubnetsWindow.h"
@@ -26,6 +28,7 @@ private slots:
     void findAnAddressAndAText();
     void searchFailureIsShown();
     void statusBarSaysHowFull();
+    void othersChangesShownLive();
     void freeSpaceWindow();
     void suggest_data();
     void suggest();
@@ -156,6 +159,85 @@ void TestFindAndPlan::statusBarSaysHowFull()
     QTRY_COMPARE(usage(), QString("Хостов: 3 из 254 (1,2 %)"));
     main->load_data(); // no current row after a reload
     QCOMPARE(status->text(), QString());
+}
+
+// Changes made on a connection of another program come to the open windows without any action,
+// within 2 s: the tree keeps what the user made of it, a hosts window with unsaved edits only
+// says so, and one whose subnet went stays open and saves nothing.
+void TestFindAndPlan::othersChangesShownLive()
+{
+    openMain();
+    main->showFound("10.1.2.0/24", "10.1.2.37");
+    QTRY_COMPARE(visibleWindows<hostsWindow>().size(), 1);
+    hostsWindow* hosts = visibleWindows<hostsWindow>().first();
+    auto* table = hosts->findChild<QTableView*>("tableView");
+    clickCell(tree(), rowOf("Офис"));
+    tree()->collapse(rowOf("Офис"));
+    auto* status = main->findChild<QLabel*>("rowStatus");
+    QVERIFY(probe->exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Цех', '10.2.0.0/16', "
+                        "1, '10.0.0.0/8')"));
+    QVERIFY(probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.2.0/24', '10.1.2.40', 'новый'), "
+                        "('10.1.0.0/16', '10.1.0.6', '')"));
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf("Цех").isValid(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        columnTexts(table->model()), QStringList({ "10.1.2.37", "10.1.2.38", "10.1.2.40" }), 2000);
+    QCOMPARE(table->selectionModel()->selectedRows().value(0).data().toString(), QString("10.1.2.37"));
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith("Хостов: 2 из 65534"), 2000);
+    QVERIFY(!tree()->isExpanded(rowOf("Офис")) && tree()->isExpanded(rowOf("Организация")));
+    QCOMPARE(main->firstSelectedSubnet(), std::optional<QString>("10.1.0.0/16"));
+    QCOMPARE(main->currentSubnet(), std::optional<QString>("10.1.0.0/16"));
+
+    auto* changed = hosts->findChild<QWidget*>("changedElsewhereBar");
+    QVERIFY(typeIntoCell(table, 1, 1, "у окна"));
+    QVERIFY(probe->exec("UPDATE hosts SET note = 'сменили' WHERE host = '10.1.2.38'"));
+    QTRY_VERIFY_WITH_TIMEOUT(changed->isVisible(), 2000);
+    QCOMPARE(table->model()->index(1, 1).data().toString(), QString("у окна"));
+    clickButton(hosts, "refreshHosts");
+    QCOMPARE(table->model()->index(1, 1).data().toString(), QString("сменили"));
+    QVERIFY(!changed->isVisible());
+    // Its own save is no change by another user, an empty row left unsaved or not.
+    QSignalSpy told(ChangeWatcher::ofConfiguredDatabase().get(), &ChangeWatcher::changed);
+    clickButton(hosts, "pbAddRow");
+    QVERIFY(typeIntoCell(table, 2, 1, "свой"));
+    answers->thenBox();
+    answers->thenBox();
+    clickButton(hosts, "pbSave");
+    QTRY_VERIFY_WITH_TIMEOUT(told.count() > 0, 2000);
+    QVERIFY(!changed->isVisible());
+    // Under a dialog the tree stays as it is; the change comes once the dialog is closed.
+    bool keptUnderDialog = false;
+    answers->then([&](QWidget* dialog) {
+        told.clear();
+        keptUnderDialog = probe->exec("UPDATE subnets SET name = 'Депо' WHERE name = 'Цех'") && told.wait(2000)
+            && rowOf("Цех").isValid();
+        clickDialogButton(dialog, QDialogButtonBox::Cancel);
+    });
+    main->addSubnet();
+    QVERIFY(keptUnderDialog);
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf("Депо").isValid(), 2000);
+
+    auto* deleted = hosts->findChild<QWidget*>("subnetDeletedBar");
+    QVERIFY(!deleted->isVisible());
+    QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.2.0/24'"));
+    QTRY_VERIFY_WITH_TIMEOUT(deleted->isVisible(), 2000);
+    QCOMPARE(columnTexts(table->model()), QStringList({ "10.1.2.37", "10.1.2.38", "10.1.2.40", "" }));
+    QVERIFY(typeIntoCell(table, 0, 1, "после удаления"));
+    for (int box = 0; box < 3; ++box) // the save's notice, the empty row, the refusal
+        answers->thenBox();
+    clickButton(hosts, "pbSave");
+    QTRY_COMPARE(answers->pending(), 0);
+    QVERIFY2(
+        answers->boxes.last().text.contains("Подсеть 10.1.2.0/24 удалена"), qPrintable(answers->boxes.last().text));
+    QCOMPARE(probe->lines("SELECT note FROM hosts WHERE host = '10.1.2.37'"), QStringList("склад, стеллаж 3"));
+    // A server that was gone: its listeners connect again within a few seconds.
+    if (!probe->isServer())
+        return;
+    probe.reset();
+    QVERIFY(pgServer::stop() && pgServer::start());
+    probe = std::make_unique<DbProbe>(dir->dbPath());
+    QVERIFY(probe->exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Гараж', '10.3.0.0/16', "
+                        "1, '10.0.0.0/8')"));
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf("Гараж").isValid(), 5000);
 }
 
 void TestFindAndPlan::freeSpaceWindow()

@@ -141,6 +141,11 @@ void TestScanHistory::scansFillTheComparison()
     QCOMPARE(probe.rows("SELECT method, port, probed, answered FROM scans ORDER BY id"),
         QVector<QVariantList>({ { "ICMP", 0, 14, 14 }, { "TCP", 1, 14, 0 }, { "TCP", listeners.port(), 14, 4 } }));
     QCOMPARE(probe.rows("SELECT count(*) FROM scan_answers").value(0).value(0).toInt(), 4); // the last scan's only
+    // Another user lists the new host: the open comparison follows without any action.
+    QVERIFY(probe.exec("INSERT INTO subnets (name, subnet) VALUES ('Петля', ?)", { subnet }));
+    QVERIFY(probe.exec("INSERT INTO hosts (subnet, host, note) VALUES (?, '127.0.0.11', 'камера')", { subnet }));
+    QTRY_COMPARE_WITH_TIMEOUT(list(window, "listNew"), QString("Новые (0): "), 2000);
+    QVERIFY(list(window, "listAnswering").endsWith("127.0.0.11;камера"));
     QCOMPARE(answerer.problems(), QString());
 }
 

@@ -6,6 +6,7 @@
 #include "db/dataAccess.h"
 #include "db/treeRules.h"
 #include "gui/desktop.h"
+#include "gui/liveRefresh.h"
 #include "gui/messages.h"
 #include "hosts/hostsWindow.h"
 #include "hosts/scan/scanHistory.h"
@@ -67,6 +68,7 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->backupDb, &QAction::triggered, this, &ZarvinWindow::backupDatabase);
     connect(ui->restoreDb, &QAction::triggered, this, &ZarvinWindow::restoreDatabase);
     connect(ui->connectDb, &QAction::triggered, this, &ZarvinWindow::connectDatabase);
+    live = new LiveRefresh(this, nullptr, [this] { followChanges(); });
 }
 
 ZarvinWindow::~ZarvinWindow() = default;
@@ -137,6 +139,8 @@ Status ZarvinWindow::reopenDatabase()
     delete finder;
     finder = nullptr;
     db = std::move(next);
+    delete live;
+    live = new LiveRefresh(this, nullptr, [this] { followChanges(); });
     showWhere();
     showReadOnlyReason();
     load_data();
@@ -195,11 +199,32 @@ void ZarvinWindow::load_data()
         showDbError(rows.errorText);
         return;
     }
+    showRows(rows.rows);
+    update_menu_buttons();
+}
+
+void ZarvinWindow::showRows(const QVector<QVariantList>& rows)
+{
+    shownRows = rows;
     model->clear();
     model->setHorizontalHeaderLabels(treeHeaders);
-    treeModel::fill(*model, rows.rows);
+    treeModel::fill(*model, rows);
     ui->tree->expandAll();
-    update_menu_buttons();
+}
+
+void ZarvinWindow::followChanges()
+{
+    SqlResult rows = subnetTable::allRows(*db);
+    // A server that was gone, and told of being back: the connection opens anew at the next statement.
+    if (rows.code == sqlite::Unreachable)
+        rows = subnetTable::allRows(*db);
+    if (rows.ok() && rows.rows != shownRows) {
+        const treeModel::ViewState state = treeModel::capture(*ui->tree);
+        showRows(rows.rows);
+        treeModel::restore(*ui->tree, state);
+        update_menu_buttons();
+    }
+    showRowStatus();
 }
 
 Result<std::optional<qint64>> ZarvinWindow::get_item_id(const QString& parentSubnet)

@@ -13,6 +13,7 @@ class DB;
 struct SqlResult;
 struct Status;
 template <class T> struct Result;
+class LiveRefresh;
 class QLabel;
 class QMenu;
 class findWindow;
@@ -111,6 +112,11 @@ private:
     hostsWindow* openHostsWindow(const QString& subnet);
     // Puts the row status into the status bar and keeps it current.
     void watchRowStatus();
+    // The tree as `rows` (subnetTable::allRows()) with every row expanded.
+    void showRows(const QVector<QVariantList>& rows);
+    // Others' changes come in without a command: the tree keeps what the user made of it, and a
+    // failed read keeps the last tree without a box.
+    void followChanges();
 
     std::unique_ptr<Ui::MainWindow> ui;
     std::unique_ptr<DB> db;
@@ -119,4 +125,6 @@ private:
     findWindow* finder = nullptr;
     QLabel* rowStatus = nullptr;
     QString baseTitle;
+    QVector<QVariantList> shownRows; // as last read
+    LiveRefresh* live = nullptr; // follows the database of `db`
 };

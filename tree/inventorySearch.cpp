@@ -127,11 +127,10 @@ Searcher::Searcher(DB& db_)
 
 SqlResult Searcher::refresh()
 {
+    // A server whose counter is missing still answers the search, only without the kept rows.
     const SqlResult v = db.run(db.engine().text(EngineSql::DataVersion));
-    if (!v.ok())
-        return v;
-    const qint64 now = v.rows.value(0).value(0).toLongLong();
-    if (now == version)
+    const qint64 now = v.ok() ? v.rows.value(0).value(0).toLongLong() : -1;
+    if (now == version && now != -1)
         return {};
     rows.clear();
     rowOfSubnet.clear();

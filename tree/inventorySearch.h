@@ -36,7 +36,7 @@ struct Found {
 // Answers searches on one connection. Addresses and networks are looked up through the unique
 // indexes of `host` and `subnet`; text is matched in SQL with a GLOB pattern that spells every
 // character in all its cases, so only matching hosts are read. The tree rows (names for the
-// labels) are read once and kept until another connection commits (SQLite's data_version tells).
+// labels) are read once and kept until the data changes (EngineSql::DataVersion tells).
 class Searcher {
 public:
     explicit Searcher(DB& db);

@@ -1,11 +1,35 @@
 #include "tree/treeModel.h"
 
 #include <QHash>
+#include <QItemSelection>
+#include <QScrollBar>
 #include <QStandardItemModel>
+#include <QTreeView>
 
 #include <algorithm>
+#include <functional>
 
 namespace treeModel {
+
+namespace {
+
+// Every row's name cell under `parent`, depth first.
+void eachRow(
+    const QAbstractItemModel& model, const QModelIndex& parent, const std::function<void(const QModelIndex&)>& f)
+{
+    for (int r = 0; r < model.rowCount(parent); ++r) {
+        const QModelIndex name = model.index(r, 0, parent);
+        f(name);
+        eachRow(model, name, f);
+    }
+}
+
+QString subnetOf(const QModelIndex& name)
+{
+    return name.siblingAtColumn(1).data().toString();
+}
+
+} // namespace
 
 void fill(QStandardItemModel& model, const QVector<QVariantList>& stored)
 {
@@ -29,6 +53,42 @@ void fill(QStandardItemModel& model, const QVector<QVariantList>& stored)
         }
         itemOfId.insert(row.value(0).toLongLong(), nameItem);
     }
+}
+
+ViewState capture(const QTreeView& view)
+{
+    ViewState state;
+    eachRow(*view.model(), QModelIndex(), [&](const QModelIndex& name) {
+        if (!view.isExpanded(name) && view.model()->hasChildren(name))
+            state.collapsed.insert(subnetOf(name));
+    });
+    for (const QModelIndex& name : view.selectionModel()->selectedRows())
+        state.selected.insert(subnetOf(name));
+    if (const QModelIndex current = view.selectionModel()->currentIndex(); current.isValid())
+        state.current = subnetOf(current);
+    state.scroll = view.verticalScrollBar()->value();
+    return state;
+}
+
+void restore(QTreeView& view, const ViewState& state)
+{
+    view.expandAll();
+    QItemSelection selection;
+    QModelIndex current;
+    eachRow(*view.model(), QModelIndex(), [&](const QModelIndex& name) {
+        const QString subnet = subnetOf(name);
+        if (state.collapsed.contains(subnet))
+            view.collapse(name);
+        if (state.selected.contains(subnet))
+            selection.select(name, name.siblingAtColumn(1));
+        if (subnet == state.current)
+            current = name;
+    });
+    if (current.isValid())
+        view.selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    view.selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view.doItemsLayout(); // the scroll range follows the rows only once they are laid out
+    view.verticalScrollBar()->setValue(state.scroll);
 }
 
 } // namespace treeModel
