@@ -24,6 +24,7 @@ enum class EngineSql {
     StoredCount, // counting a /24 part's canonical addresses (hosts/hostSpace.cpp binds its values)
     DataVersion, // one value that changes when another connection has changed the data
     TextMatch, // column %1 matches the one bound pattern (made by Engine::pattern)
+    AddedOrder, // appended to a SELECT of one table: its rows in the order they were added
 };
 
 // The key of the lock that the program's writers on a server take first, so that they follow one

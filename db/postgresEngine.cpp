@@ -303,6 +303,10 @@ QString PostgresEngine::text(EngineSql which) const
         return QStringLiteral("SELECT CAST(extract(epoch FROM clock_timestamp()) * 1000000 AS bigint)");
     case EngineSql::TextMatch:
         return QStringLiteral("%1 ~ ?");
+    case EngineSql::AddedOrder:
+        // An updated row (a note typed, a host moved in) takes a new place in the table, often
+        // after the others.
+        return QStringLiteral(" ORDER BY id");
     }
     return {};
 }

@@ -229,6 +229,8 @@ QString SqliteEngine::text(EngineSql which) const
         return QStringLiteral("PRAGMA data_version");
     case EngineSql::TextMatch:
         return QStringLiteral("%1 GLOB ?");
+    case EngineSql::AddedOrder:
+        return QString(); // rowid order, whatever index picks the rows
     }
     return {};
 }

@@ -23,7 +23,9 @@ QString deleteHostStatement()
 
 SqlResult hostsOfSubnet(DB& db, const QString& subnet)
 {
-    return db.run(QStringLiteral("SELECT host, note FROM hosts WHERE subnet=?"), { subnet });
+    return db.run(
+        QStringLiteral("SELECT host, note FROM hosts WHERE subnet=?") + db.engine().text(EngineSql::AddedOrder),
+        { subnet });
 }
 
 SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const QString& note)
