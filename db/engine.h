@@ -17,6 +17,7 @@ enum class EngineSql {
     ReturningId, // appended to an INSERT: it returns the id it assigned (nothing on the file)
     LastInsertedId, // the id that the last INSERT of this connection assigned, where ReturningId gave none
     NumberTable, // for "FROM %1": table `j` with column `value`, the numbers of one bound JSON array
+    PairTable, // for "FROM %1": table `j` with texts `first`, `second` and place `n`, of one bound JSON array of pairs
     AddScanAnswers, // (scan, JSON array of addresses): each address once
     AsBytes, // the one value of the statement %1 as UTF-8 bytes
     HostNotePairs, // aggregate over table `h`: a JSON array of [host, note] pairs
@@ -66,6 +67,9 @@ public:
     // A failed statement ends a server's transaction: a statement that may fail on purpose runs
     // inside a savepoint there.
     virtual bool needsSavepoints() const = 0;
+    // Whether many rows are written by a few statements over bound JSON arrays rather than one
+    // statement each: on a server every statement costs round trips.
+    virtual bool writesRowsTogether() const = 0;
     // Whether the driver itself tells the id a prepared INSERT assigned (else ReturningId).
     virtual bool reportsInsertedId() const = 0;
 

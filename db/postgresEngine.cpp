@@ -149,6 +149,7 @@ public:
     QString waitFor(int ms) const override { return QStringLiteral("SET lock_timeout = %1").arg(qMax(ms, 1)); }
     bool preparesEverything() const override { return false; }
     bool needsSavepoints() const override { return true; }
+    bool writesRowsTogether() const override { return true; }
     bool reportsInsertedId() const override { return false; }
 
     Status failure(const QSqlError& error) const override;
@@ -282,6 +283,9 @@ QString PostgresEngine::text(EngineSql which) const
         return QStringLiteral("SELECT lastval()");
     case EngineSql::NumberTable:
         return numbers + QStringLiteral(" AS j");
+    case EngineSql::PairTable:
+        return QStringLiteral("(SELECT e.value ->> 0 AS first, e.value ->> 1 AS second, e.n FROM "
+                              "json_array_elements(CAST(? AS json)) WITH ORDINALITY AS e(value, n)) AS j");
     case EngineSql::AddScanAnswers:
         return QStringLiteral("INSERT INTO scan_answers (scan, address) SELECT CAST(? AS integer), value FROM ")
             + numbers + QStringLiteral(" AS j ON CONFLICT DO NOTHING");

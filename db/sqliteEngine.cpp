@@ -69,6 +69,7 @@ public:
     QString waitFor(int ms) const override { return QStringLiteral("PRAGMA busy_timeout = %1").arg(ms); }
     bool preparesEverything() const override { return true; }
     bool needsSavepoints() const override { return false; }
+    bool writesRowsTogether() const override { return false; }
     bool reportsInsertedId() const override { return true; }
 
     Status failure(const QSqlError& error) const override
@@ -213,6 +214,9 @@ QString SqliteEngine::text(EngineSql which) const
         return QStringLiteral("SELECT last_insert_rowid()");
     case EngineSql::NumberTable:
         return QStringLiteral("json_each(?) AS j");
+    case EngineSql::PairTable:
+        return QStringLiteral("(SELECT json_extract(value, '$[0]') AS first, json_extract(value, '$[1]') AS second, "
+                              "key AS n FROM json_each(?)) AS j");
     case EngineSql::AddScanAnswers:
         return QStringLiteral("INSERT OR IGNORE INTO scan_answers (scan, address) SELECT ?, value FROM json_each(?)");
     case EngineSql::AsBytes:
