@@ -18,7 +18,8 @@ enum class EngineSql {
     LastInsertedId, // the id that the last INSERT of this connection assigned, where ReturningId gave none
     NumberTable, // for "FROM %1": table `j` with column `value`, the numbers of one bound JSON array
     PairTable, // for "FROM %1": table `j` with texts `first`, `second` and place `n`, of one bound JSON array of pairs
-    AddScanAnswers, // (scan, JSON array of addresses): each address once
+    AddScanAnswers, // (scan, JSON array of addresses in ascending order, each once)
+    AddSightings, // (first seen, method, port, last seen, method, port, scan): its answers' sightings
     AsBytes, // the one value of the statement %1 as UTF-8 bytes
     HostNotePairs, // aggregate over table `h`: a JSON array of [host, note] pairs
     CommaList, // aggregate: the numbers of column `address` as one text joined by commas

@@ -219,6 +219,13 @@ QString SqliteEngine::text(EngineSql which) const
                               "key AS n FROM json_each(?)) AS j");
     case EngineSql::AddScanAnswers:
         return QStringLiteral("INSERT OR IGNORE INTO scan_answers (scan, address) SELECT ?, value FROM json_each(?)");
+    case EngineSql::AddSightings:
+        // First seen is written once; last seen only ever moves forward, whatever the clock did.
+        return QStringLiteral(
+            "INSERT INTO sightings (address, first_seen, first_method, first_port, last_seen, last_method, "
+            "last_port) SELECT address, ?, ?, CAST(? AS integer), ?, ?, CAST(? AS integer) FROM scan_answers WHERE "
+            "scan = ? ON CONFLICT (address) DO UPDATE SET last_seen = excluded.last_seen, last_method = "
+            "excluded.last_method, last_port = excluded.last_port WHERE excluded.last_seen >= sightings.last_seen");
     case EngineSql::AsBytes:
         return QStringLiteral("SELECT CAST((%1) AS BLOB)");
     case EngineSql::HostNotePairs:
