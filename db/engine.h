@@ -20,7 +20,7 @@ enum class EngineSql {
     PairTable, // for "FROM %1": table `j` with texts `first`, `second` and place `n`, of one bound JSON array of pairs
     AddScanAnswers, // (scan, JSON array of addresses in ascending order, each once)
     AddSightings, // (first seen, method, port, last seen, method, port, scan): its answers' sightings
-    AsBytes, // the one value of the statement %1 as UTF-8 bytes
+    AsBytes, // the one value of the statement %1, read as UTF-8 bytes (QVariant::toByteArray)
     HostNotePairs, // aggregate over table `h`: a JSON array of [host, note] pairs
     CommaList, // aggregate: the numbers of column `address` as one text joined by commas
     StoredCount, // counting a /24 part's canonical addresses (hosts/hostSpace.cpp binds its values)

@@ -307,9 +307,10 @@ QString PostgresEngine::text(EngineSql which) const
             "last_port) SELECT a.address, v.first_seen, v.first_method, v.first_port, v.last_seen, v.last_method, "
             "v.last_port FROM v, a WHERE NOT EXISTS (SELECT 1 FROM sightings s WHERE s.address = a.address)");
     case EngineSql::AsBytes:
-        return QStringLiteral("SELECT convert_to(CAST((%1) AS text), 'UTF8')");
+        // Text: a bytea would come as hex, twice the size, and be decoded byte by byte.
+        return QStringLiteral("SELECT CAST((%1) AS text)");
     case EngineSql::HostNotePairs:
-        return QStringLiteral("json_agg(json_build_array(h.host, h.note))");
+        return QStringLiteral("array_to_json(array_agg(ARRAY[h.host, h.note]))");
     case EngineSql::CommaList:
         return QStringLiteral("string_agg(CAST(address AS text), ',')");
     case EngineSql::StoredCount:
