@@ -307,7 +307,8 @@ QString PostgresEngine::text(EngineSql which) const
             "last_port) SELECT a.address, v.first_seen, v.first_method, v.first_port, v.last_seen, v.last_method, "
             "v.last_port FROM v, a WHERE NOT EXISTS (SELECT 1 FROM sightings s WHERE s.address = a.address)");
     case EngineSql::AsBytes:
-        // Text: a bytea would come as hex, twice the size, and be decoded byte by byte.
+        // Text: the driver reads a bytea escaped, each byte past ASCII as four characters, and
+        // decodes it byte by byte.
         return QStringLiteral("SELECT CAST((%1) AS text)");
     case EngineSql::HostNotePairs:
         return QStringLiteral("array_to_json(array_agg(ARRAY[h.host, h.note]))");
