@@ -19,13 +19,16 @@ enum class EngineSql {
     ReturningId, // appended to an INSERT: it returns the id it assigned (nothing on the file)
     LastInsertedId, // the id that the last INSERT of this connection assigned, where ReturningId gave none
     NumberTable, // for "FROM %1": table `j` with column `value`, the numbers of one bound JSON array
-    AddScanAnswers, // (scan, JSON array of addresses): each address once
-    AsBytes, // the one value of the statement %1 as UTF-8 bytes
+    PairTable, // for "FROM %1": table `j` with texts `first`, `second` and place `n`, of one bound JSON array of pairs
+    AddScanAnswers, // (scan, JSON array of addresses in ascending order, each once)
+    AddSightings, // (first seen, method, port, last seen, method, port, scan): its answers' sightings
+    AsBytes, // the one value of the statement %1, read as UTF-8 bytes (QVariant::toByteArray)
     HostNotePairs, // aggregate over table `h`: a JSON array of [host, note] pairs
     CommaList, // aggregate: the numbers of column `address` as one text joined by commas
     StoredCount, // counting a /24 part's canonical addresses (hosts/hostSpace.cpp binds its values)
     DataVersion, // one value that changes when another connection has changed the data
     TextMatch, // column %1 matches the one bound pattern (made by Engine::pattern)
+    AddedOrder, // appended to a SELECT of one table: its rows in the order they were added
 };
 
 // The key of the lock that the program's writers on a server take first, so that they follow one
@@ -67,6 +70,9 @@ public:
     // A failed statement ends a server's transaction: a statement that may fail on purpose runs
     // inside a savepoint there.
     virtual bool needsSavepoints() const = 0;
+    // Whether many rows are written by a few statements over bound JSON arrays rather than one
+    // statement each: on a server every statement costs round trips.
+    virtual bool writesRowsTogether() const = 0;
     // Whether the driver itself tells the id a prepared INSERT assigned (else ReturningId).
     virtual bool reportsInsertedId() const = 0;
 

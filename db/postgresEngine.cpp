@@ -210,6 +210,7 @@ public:
     QString waitFor(int ms) const override { return QStringLiteral("SET lock_timeout = %1").arg(qMax(ms, 1)); }
     bool preparesEverything() const override { return false; }
     bool needsSavepoints() const override { return true; }
+    bool writesRowsTogether() const override { return true; }
     bool reportsInsertedId() const override { return false; }
 
     Status failure(const QSqlError& error) const override;
@@ -373,8 +374,9 @@ Status PostgresEngine::failure(const QSqlError& error) const
 
 QString PostgresEngine::text(EngineSql which) const
 {
-    const QString numbers = QStringLiteral("(SELECT CAST(value AS bigint) AS value FROM "
-                                           "json_array_elements_text(CAST(? AS json)) AS e(value))");
+    // A JSON array of numbers read as an array of the server's: a tenth of the time for a /16.
+    const QString numbers = QStringLiteral("(SELECT value FROM unnest(CAST(translate(?, '[]', '{}') AS bigint[])) "
+                                           "AS e(value))");
     switch (which) {
     // lastval() would need a grant on each identity's sequence, which an editor need not have.
     case EngineSql::ReturningId:
@@ -383,13 +385,34 @@ QString PostgresEngine::text(EngineSql which) const
         return QStringLiteral("SELECT lastval()");
     case EngineSql::NumberTable:
         return numbers + QStringLiteral(" AS j");
+    case EngineSql::PairTable:
+        return QStringLiteral("(SELECT e.value ->> 0 AS first, e.value ->> 1 AS second, e.n FROM "
+                              "json_array_elements(CAST(? AS json)) WITH ORDINALITY AS e(value, n)) AS j");
     case EngineSql::AddScanAnswers:
+        // Rows in key order, none that conflicts: no check before each row, and each index entry
+        // goes to the end of the index.
         return QStringLiteral("INSERT INTO scan_answers (scan, address) SELECT CAST(? AS integer), value FROM ")
-            + numbers + QStringLiteral(" AS j ON CONFLICT DO NOTHING");
+            + numbers + QStringLiteral(" AS j");
+    case EngineSql::AddSightings:
+        // The file's upsert checks each row before inserting it, which costs a server more than
+        // the insert itself: the stored sightings are updated and the others inserted, in one
+        // statement. Writers of the program hold the writers' lock, so none adds a sighting between.
+        return QStringLiteral(
+            "WITH v (first_seen, first_method, first_port, last_seen, last_method, last_port, scan) AS (VALUES "
+            "(CAST(? AS text), CAST(? AS text), CAST(? AS integer), CAST(? AS text), CAST(? AS text), "
+            "CAST(? AS integer), CAST(? AS integer))), "
+            "a AS MATERIALIZED (SELECT address FROM scan_answers WHERE scan = (SELECT scan FROM v)), "
+            "moved AS (UPDATE sightings s SET last_seen = v.last_seen, last_method = v.last_method, last_port = "
+            "v.last_port FROM v, a WHERE s.address = a.address AND v.last_seen >= s.last_seen) "
+            "INSERT INTO sightings (address, first_seen, first_method, first_port, last_seen, last_method, "
+            "last_port) SELECT a.address, v.first_seen, v.first_method, v.first_port, v.last_seen, v.last_method, "
+            "v.last_port FROM v, a WHERE NOT EXISTS (SELECT 1 FROM sightings s WHERE s.address = a.address)");
     case EngineSql::AsBytes:
-        return QStringLiteral("SELECT convert_to(CAST((%1) AS text), 'UTF8')");
+        // Text: the driver reads a bytea escaped, each byte past ASCII as four characters, and
+        // decodes it byte by byte.
+        return QStringLiteral("SELECT CAST((%1) AS text)");
     case EngineSql::HostNotePairs:
-        return QStringLiteral("json_agg(json_build_array(h.host, h.note))");
+        return QStringLiteral("array_to_json(array_agg(ARRAY[h.host, h.note]))");
     case EngineSql::CommaList:
         return QStringLiteral("string_agg(CAST(address AS text), ',')");
     case EngineSql::StoredCount:
@@ -403,6 +426,10 @@ QString PostgresEngine::text(EngineSql which) const
         return QStringLiteral("SELECT version FROM change_counter");
     case EngineSql::TextMatch:
         return QStringLiteral("%1 ~ ?");
+    case EngineSql::AddedOrder:
+        // An updated row (a note typed, a host moved in) takes a new place in the table, often
+        // after the others.
+        return QStringLiteral(" ORDER BY id");
     }
     return {};
 }

@@ -69,6 +69,7 @@ public:
     QString waitFor(int ms) const override { return QStringLiteral("PRAGMA busy_timeout = %1").arg(ms); }
     bool preparesEverything() const override { return true; }
     bool needsSavepoints() const override { return false; }
+    bool writesRowsTogether() const override { return false; }
     bool reportsInsertedId() const override { return true; }
 
     Status failure(const QSqlError& error) const override
@@ -213,8 +214,18 @@ QString SqliteEngine::text(EngineSql which) const
         return QStringLiteral("SELECT last_insert_rowid()");
     case EngineSql::NumberTable:
         return QStringLiteral("json_each(?) AS j");
+    case EngineSql::PairTable:
+        return QStringLiteral("(SELECT json_extract(value, '$[0]') AS first, json_extract(value, '$[1]') AS second, "
+                              "key AS n FROM json_each(?)) AS j");
     case EngineSql::AddScanAnswers:
         return QStringLiteral("INSERT OR IGNORE INTO scan_answers (scan, address) SELECT ?, value FROM json_each(?)");
+    case EngineSql::AddSightings:
+        // First seen is written once; last seen only ever moves forward, whatever the clock did.
+        return QStringLiteral(
+            "INSERT INTO sightings (address, first_seen, first_method, first_port, last_seen, last_method, "
+            "last_port) SELECT address, ?, ?, CAST(? AS integer), ?, ?, CAST(? AS integer) FROM scan_answers WHERE "
+            "scan = ? ON CONFLICT (address) DO UPDATE SET last_seen = excluded.last_seen, last_method = "
+            "excluded.last_method, last_port = excluded.last_port WHERE excluded.last_seen >= sightings.last_seen");
     case EngineSql::AsBytes:
         return QStringLiteral("SELECT CAST((%1) AS BLOB)");
     case EngineSql::HostNotePairs:
@@ -229,6 +240,8 @@ QString SqliteEngine::text(EngineSql which) const
         return QStringLiteral("PRAGMA data_version");
     case EngineSql::TextMatch:
         return QStringLiteral("%1 GLOB ?");
+    case EngineSql::AddedOrder:
+        return QString(); // rowid order, whatever index picks the rows
     }
     return {};
 }

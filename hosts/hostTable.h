@@ -16,7 +16,7 @@ QString insertHostStatement(); // subnet, host, note
 QString updateNoteStatement(); // note, host
 QString deleteHostStatement(); // host
 
-SqlResult hostsOfSubnet(DB& db, const QString& subnet); // host, note in stored order
+SqlResult hostsOfSubnet(DB& db, const QString& subnet); // host, note in the order they were added
 SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const QString& note);
 SqlResult deleteSubnet(DB& db, const QString& subnet);
 

@@ -200,6 +200,10 @@ private slots:
             "192.168.1.0/24|192.168.1.30|", "192.168.1.0/24|192.168.1.50|new" };
         QTest::newRow("stored addresses get only a typed note") << QString() << QString() << saved;
         QTest::newRow("another writer holds the lock a moment: waited for") << "lock" << QString() << saved;
+        // A server gives the changed row a new place in its table, after the others.
+        QTest::newRow("a stored host moved into the list meanwhile")
+            << "UPDATE hosts SET subnet = '192.168.1.0/24' WHERE host = '192.168.1.40'" << QString()
+            << QStringList(saved).replaceInStrings("192.168.0.0/16|", "192.168.1.0/24|");
         QTest::newRow("branch deleted") << "DELETE FROM subnets WHERE subnet = '192.168.1.0/24'"
                                         << "удалена из базы данных другим пользователем" << before;
         QTest::newRow("the last row fails")
@@ -232,6 +236,13 @@ private slots:
                 { "192.168.1.50", "new", false } });
         QVERIFY2(saved.ok() == fault.isNull() && saved.errorText.contains(fault), qPrintable(saved.errorText));
         QCOMPARE(probe.lines("SELECT subnet, host, note FROM hosts ORDER BY id"), stored);
+        // The window lists them in that order too, a row whose note changed included.
+        const QStringList listed = stored.filter("192.168.1.0/24|").replaceInStrings("192.168.1.0/24|", "");
+        const SqlResult list = hostTable::hostsOfSubnet(db, "192.168.1.0/24");
+        QStringList shown;
+        for (const QVariantList& row : list.rows)
+            shown << row.value(0).toString() + "|" + row.value(1).toString();
+        QCOMPARE(shown, listed);
     }
 
     void notADatabaseIsRefusedAndLeftAlone_data()

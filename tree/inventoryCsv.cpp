@@ -237,9 +237,10 @@ Status exportTo(DB& db, const QString& path)
     // One read transaction: the tree and the hosts of the same moment.
     SqlResult subnets, hosts;
     const Status read = db.readTransaction([&] {
-        subnets = db.run(QStringLiteral("SELECT id, name, subnet, parent_id, parent_subnet FROM subnets"));
+        const QString inOrder = db.engine().text(EngineSql::AddedOrder);
+        subnets = db.run(QStringLiteral("SELECT id, name, subnet, parent_id, parent_subnet FROM subnets") + inOrder);
         if (subnets.ok())
-            hosts = db.run(QStringLiteral("SELECT subnet, host, note FROM hosts"));
+            hosts = db.run(QStringLiteral("SELECT subnet, host, note FROM hosts") + inOrder);
         return Status(subnets.ok() ? hosts : subnets);
     });
     if (!read.ok())

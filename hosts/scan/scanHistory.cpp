@@ -77,17 +77,13 @@ SqlResult recordRows(DB& db, const ScanOutcome& o)
         { o.subnet, scan });
     if (!r.ok())
         return r;
-    r = db.run(db.engine().text(EngineSql::AddScanAnswers), { scan, jsonArray(o.answered) });
+    QVector<quint32> answered = o.answered;
+    std::sort(answered.begin(), answered.end());
+    answered.erase(std::unique(answered.begin(), answered.end()), answered.end());
+    r = db.run(db.engine().text(EngineSql::AddScanAnswers), { scan, jsonArray(answered) });
     if (!r.ok())
         return r;
-    // First seen is written once; last seen only ever moves forward, whatever the clock did.
-    return db.run(
-        QStringLiteral("INSERT INTO sightings (address, first_seen, first_method, first_port, last_seen, "
-                       "last_method, last_port) SELECT address, ?, ?, CAST(? AS integer), ?, ?, CAST(? AS integer) "
-                       "FROM scan_answers WHERE "
-                       "scan = ? ON CONFLICT (address) DO UPDATE SET last_seen = excluded.last_seen, "
-                       "last_method = excluded.last_method, last_port = excluded.last_port "
-                       "WHERE excluded.last_seen >= sightings.last_seen"),
+    return db.run(db.engine().text(EngineSql::AddSightings),
         { ended, o.method, int(o.port), ended, o.method, int(o.port), scan });
 }
 
