@@ -79,6 +79,9 @@ public:
     virtual QStringList historyTables() const = 0;
     virtual QStringList ruleStatements() const = 0;
     virtual bool hasRules(DB& db) const = 0;
+    // Table `change_log` and its indexes; on a server also the triggers that enter other clients'
+    // changes (db/changeLog.h).
+    virtual QStringList changeLogStatements() const = 0;
 };
 
 // Engines made by Engine::chosen.

@@ -1,9 +1,32 @@
 #include "hosts/hostTable.h"
 
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/statementBatch.h"
 
+#include <QHash>
+
 namespace hostTable {
+
+namespace {
+
+using changeLog::What;
+
+// The stored row of `host` as its log entry would name it: subnet, tree row's name, note. No
+// subnet when the address is not stored.
+Result<changeLog::Entry> storedHost(DB& db, What what, const QString& host)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT h.subnet, s.name, h.note FROM hosts h LEFT JOIN subnets s ON "
+                                              "s.subnet = h.subnet WHERE h.host = ?"),
+        { host });
+    if (!r.ok())
+        return Status(r);
+    const QVariantList row = r.rows.value(0);
+    return changeLog::Entry { what, row.value(0).toString(), row.value(1).toString(), host, row.value(2).toString(),
+        {} };
+}
+
+} // namespace
 
 QString insertHostStatement()
 {
@@ -33,8 +56,21 @@ SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const Q
 
 SqlResult deleteSubnet(DB& db, const QString& subnet)
 {
-    // Kept as written, no blanks around "=": statement texts stay as they have always been.
-    return db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), { subnet });
+    return db.writeTransaction([&] {
+        const Result<QString> name = changeLog::rowName(db, subnet);
+        const SqlResult stored = hostsOfSubnet(db, subnet);
+        if (!name.ok() || !stored.ok())
+            return !name.ok() ? Status(name) : Status(stored);
+        // Kept as written, no blanks around "=": statement texts stay as they have always been.
+        if (const SqlResult deleted = db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), { subnet });
+            !deleted.ok())
+            return Status(deleted);
+        QVector<changeLog::Entry> entries;
+        for (const QVariantList& h : stored.rows)
+            entries << changeLog::Entry { What::HostDeleted, subnet, name.value, h.value(0).toString(),
+                h.value(1).toString(), {} };
+        return changeLog::record(db, entries);
+    });
 }
 
 Status requireTreeRow(DB& db, const QString& subnet)
@@ -46,23 +82,60 @@ Status requireTreeRow(DB& db, const QString& subnet)
         + QStringLiteral(" удалена из базы данных другим пользователем или в другом окне."));
 }
 
+namespace {
+
+// A stored address's note replaced, and entered in the log when it changed. `known`: the row as
+// stored before, when it is in the window's subnet; else (no subnet) it is read first.
+Status updated(DB& db, StatementBatch& update, const SavedRow& row, const changeLog::Entry& known,
+    QVector<changeLog::Entry>& entries)
+{
+    Result<changeLog::Entry> entry = known;
+    if (known.subnet.isEmpty())
+        entry = storedHost(db, What::NoteChanged, row.host);
+    if (!entry.ok())
+        return entry;
+    const Status written = update.attempt({ row.note, row.host });
+    entry.value.after = row.note;
+    if (written.ok() && entry.value.before != row.note)
+        entries << entry.value;
+    return written;
+}
+
+} // namespace
+
 Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
 {
     return db.writeTransaction([&] {
         if (const Status stored = requireTreeRow(db, subnet); !stored.ok())
             return stored;
+        const Result<QString> name = changeLog::rowName(db, subnet);
+        const SqlResult stored = hostsOfSubnet(db, subnet);
+        if (!name.ok() || !stored.ok())
+            return !name.ok() ? Status(name) : Status(stored);
+        QHash<QString, QString> notes; // the notes before the save, for the log
+        for (const QVariantList& h : stored.rows)
+            notes.insert(h.value(0).toString(), h.value(1).toString());
+        QVector<changeLog::Entry> entries;
+        entries.reserve(rows.size());
         StatementBatch insert(db, insertHostStatement());
         StatementBatch update(db, updateNoteStatement());
         for (const SavedRow& row : rows) {
             // The subnet's row was checked in this transaction, so a constraint here is the
             // address stored already.
             Status written = insert.attempt({ subnet, row.host, row.note });
-            if (written.isConstraint())
-                written = row.replaceNote ? update.attempt({ row.note, row.host }) : Status();
+            if (written.ok())
+                entries << changeLog::Entry { What::HostAdded, subnet, name.value, row.host, {}, row.note };
+            else if (written.isConstraint() && row.replaceNote)
+                written = updated(db, update, row,
+                    { What::NoteChanged, notes.contains(row.host) ? subnet : QString(), name.value, row.host,
+                        notes.value(row.host), {} },
+                    entries);
+            else if (written.isConstraint())
+                written = Status();
             if (!written.ok())
                 return written;
         }
-        return Status();
+        return changeLog::record(db, entries);
     });
 }
 
@@ -70,10 +143,15 @@ Status deleteHosts(DB& db, const QVariantList& hosts)
 {
     return db.writeTransaction([&] {
         StatementBatch remove(db, deleteHostStatement());
+        QVector<changeLog::Entry> entries;
         Status done;
-        for (int i = 0; i < hosts.size() && done.ok(); ++i)
-            done = remove.run({ hosts.at(i) });
-        return done;
+        for (int i = 0; i < hosts.size() && done.ok(); ++i) {
+            const Result<changeLog::Entry> entry = storedHost(db, What::HostDeleted, hosts.at(i).toString());
+            done = entry.ok() ? remove.run({ hosts.at(i) }) : Status(entry);
+            if (done.ok() && !entry.value.subnet.isEmpty())
+                entries << entry.value;
+        }
+        return done.ok() ? changeLog::record(db, entries) : done;
     });
 }
 

@@ -1,0 +1,323 @@
+#include "db/changeLog.h"
+
+#include "db/DB.h"
+#include "db/statementBatch.h"
+#include "net/ipv4.h"
+
+#include <QDateTime>
+
+#include <limits>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace changeLog {
+
+namespace {
+
+struct Kind {
+    What what;
+    const char* code;
+    QString caption, counted;
+};
+
+const QVector<Kind>& kinds()
+{
+    static const QVector<Kind> all = {
+        { What::Added, "added", QStringLiteral("Добавлена строка"), QStringLiteral("Добавлено строк") },
+        { What::Renamed, "renamed", QStringLiteral("Переименована строка"), QStringLiteral("Переименовано строк") },
+        { What::Deleted, "deleted", QStringLiteral("Удалена строка"), QStringLiteral("Удалено строк") },
+        { What::Emptied, "emptied", QStringLiteral("Удалена база данных"), QStringLiteral("Удалений базы данных") },
+        { What::HostAdded, "host_added", QStringLiteral("Добавлен хост"), QStringLiteral("Добавлено хостов") },
+        { What::NoteChanged, "note_changed", QStringLiteral("Изменено примечание"),
+            QStringLiteral("Изменено примечаний") },
+        { What::HostDeleted, "host_deleted", QStringLiteral("Удален хост"), QStringLiteral("Удалено хостов") },
+        { What::Imported, "imported", QStringLiteral("Импортирована запись"), QStringLiteral("Импортировано записей") },
+        { What::Restored, "restored", QStringLiteral("Восстановлена из копии"),
+            QStringLiteral("Восстановлений из копии") },
+    };
+    return all;
+}
+
+const Kind* kindOf(const QString& code)
+{
+    for (const Kind& k : kinds())
+        if (code == QLatin1String(k.code))
+            return &k;
+    return nullptr;
+}
+
+const QString columns = QStringLiteral("changed_at, who, what, operation, subnet, name, host, old_text, new_text, "
+                                       "first_address, last_address, search");
+constexpr int columnCount = 12;
+// Entries of one statement: well below SQLite's oldest bound of 999 values.
+constexpr int chunk = 64;
+
+QString insertStatement(int rows)
+{
+    const QString row = QLatin1Char('(') + QStringLiteral("?, ").repeated(columnCount).chopped(2) + QLatin1Char(')');
+    return QStringLiteral("INSERT INTO change_log (") + columns + QStringLiteral(") VALUES ")
+        + QString(row + QStringLiteral(", ")).repeated(rows).chopped(2);
+}
+
+QVariantList valuesOf(const Entry& e, const QString& time, const QString& user, qint64 operation)
+{
+    const auto network = net::parseNetwork(e.subnet);
+    const QVariant first = network ? QVariant(qint64(network->address)) : QVariant();
+    const QVariant last = network ? QVariant(qint64(net::broadcastOf(*network))) : QVariant();
+    const QString search = QStringList { user, e.subnet, e.name, e.host, e.before, e.after }.join(QLatin1Char(' '));
+    return { time, user, code(e.what), operation, e.subnet, e.name, e.host, e.before, e.after, first, last,
+        search.toLower() };
+}
+
+Result<qint64> nextOperation(DB& db)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT coalesce(max(operation), 0) + 1 FROM change_log"));
+    if (!r.ok())
+        return Status(r);
+    return r.rows.value(0).value(0).toLongLong();
+}
+
+// Creating the table inside a command's transaction is for a file that was busy when it opened;
+// on a server only its owner may create it, and the others write what they can meanwhile.
+Status ensured(DB& db)
+{
+    if (present(db))
+        return {};
+    if (db.engine().isServer())
+        return Status::failure(QString(), sqlite::ReadOnly);
+    SqlResult r;
+    for (const QString& sql : db.engine().changeLogStatements()) {
+        r = db.run(sql);
+        if (!r.ok())
+            break;
+    }
+    return r;
+}
+
+QString escapedPattern(const QString& text)
+{
+    QString t = text.toLower();
+    t.replace(QLatin1Char('!'), QStringLiteral("!!"))
+        .replace(QLatin1Char('%'), QStringLiteral("!%"))
+        .replace(QLatin1Char('_'), QStringLiteral("!_"));
+    return QLatin1Char('%') + t + QLatin1Char('%');
+}
+
+// The conditions of `filter`, after "WHERE", and their values in order.
+QString conditions(const Filter& filter, QVariantList& values)
+{
+    QString where;
+    if (!filter.text.trimmed().isEmpty()) {
+        where += QStringLiteral(" AND search LIKE ? ESCAPE '!'");
+        values << escapedPattern(filter.text.trimmed());
+    }
+    if (const auto branch = net::parseNetwork(filter.branch)) {
+        where += QStringLiteral(" AND first_address >= ? AND last_address <= ?");
+        values << qint64(branch->address) << qint64(net::broadcastOf(*branch));
+    }
+    return where;
+}
+
+QString lastChange(DB& db, const QString& sql, const QVariantList& values)
+{
+    const SqlResult r = db.run(sql, values);
+    if (!r.ok() || r.rows.isEmpty())
+        return {};
+    const QVariantList& row = r.rows.first();
+    return QStringLiteral("Последнее изменение: ") + caption(row.value(2).toString()) + QStringLiteral(", ")
+        + shownTime(row.value(0).toString()) + QStringLiteral(", ") + row.value(1).toString();
+}
+
+} // namespace
+
+QString code(What what)
+{
+    for (const Kind& k : kinds())
+        if (k.what == what)
+            return QLatin1String(k.code);
+    return {};
+}
+
+QString caption(const QString& code)
+{
+    const Kind* k = kindOf(code);
+    return k ? k->caption : code;
+}
+
+QString countCaption(const QString& code, int count)
+{
+    const Kind* k = kindOf(code);
+    return (k ? k->counted : code) + QStringLiteral(": ") + QString::number(count);
+}
+
+QString who()
+{
+    for (const char* name : { "USER", "LOGNAME" })
+        if (const QString user = qEnvironmentVariable(name); !user.isEmpty())
+            return user;
+    const passwd* pw = ::getpwuid(::geteuid());
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(::geteuid());
+}
+
+bool present(DB& db)
+{
+    return db.engine().hasTables(db, { QStringLiteral("change_log") });
+}
+
+SqlResult prepare(DB& db)
+{
+    if (present(db))
+        return {};
+    const DB::NoWaiting quick(db);
+    const QStringList statements = db.engine().changeLogStatements();
+    const Status made = db.writeTransaction([&] {
+        SqlResult r;
+        for (int i = 0; i < statements.size() && r.ok(); ++i)
+            r = db.run(statements.at(i));
+        return Status(r);
+    });
+    return sqlite::cannotWriteNow(made.code) ? SqlResult() : SqlResult(made);
+}
+
+Status record(DB& db, const QVector<Entry>& entries)
+{
+    if (entries.isEmpty())
+        return {};
+    if (const Status there = ensured(db); !there.ok())
+        return there.code == sqlite::ReadOnly && db.engine().isServer() ? Status() : there;
+    const Result<qint64> operation = nextOperation(db);
+    if (!operation.ok())
+        return operation;
+    const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    const QString user = who();
+    const int whole = entries.size() / chunk * chunk;
+    StatementBatch full(db, insertStatement(chunk));
+    for (int start = 0; start < whole; start += chunk) {
+        QVariantList values;
+        values.reserve(chunk * columnCount);
+        for (int i = start; i < start + chunk; ++i)
+            values << valuesOf(entries.at(i), time, user, operation.value);
+        if (const Status written = full.run(values); !written.ok())
+            return written;
+    }
+    if (whole == entries.size())
+        return {};
+    QVariantList values;
+    for (int i = whole; i < entries.size(); ++i)
+        values << valuesOf(entries.at(i), time, user, operation.value);
+    return db.run(insertStatement(entries.size() - whole), values);
+}
+
+Result<QString> rowName(DB& db, const QString& subnet)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT name FROM subnets WHERE subnet = ?"), { subnet });
+    if (!r.ok())
+        return Status(r);
+    return r.rows.value(0).value(0).toString();
+}
+
+Result<QString> counts(DB& db)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT (SELECT COUNT(*) FROM subnets), (SELECT COUNT(*) FROM hosts)"));
+    if (!r.ok())
+        return Status(r);
+    return QStringLiteral("строк дерева: %1, хостов: %2")
+        .arg(r.rows.value(0).value(0).toLongLong())
+        .arg(r.rows.value(0).value(1).toLongLong());
+}
+
+int Line::count() const
+{
+    int n = 0;
+    for (const auto& k : kinds)
+        n += k.second;
+    return n;
+}
+
+QString Line::summary() const
+{
+    if (count() == 1)
+        return caption(kinds.value(0).first);
+    QStringList parts;
+    for (const auto& k : kinds)
+        parts << countCaption(k.first, k.second);
+    QString text = parts.join(QStringLiteral(", "));
+    for (int i = 1; i < parts.size(); ++i) // only the first part opens with a capital
+        text.replace(parts.at(i), parts.at(i).at(0).toLower() + parts.at(i).mid(1));
+    return text;
+}
+
+Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
+{
+    if (!present(db))
+        return QVector<Line>();
+    QVariantList values { below > 0 ? below : std::numeric_limits<qint64>::max() };
+    const QString where = conditions(filter, values);
+    const SqlResult operations = db.run(QStringLiteral("SELECT DISTINCT operation FROM change_log WHERE operation < ?")
+            + where + QStringLiteral(" ORDER BY operation DESC LIMIT %1").arg(size),
+        values);
+    if (!operations.ok() || operations.rows.isEmpty())
+        return operations.ok() ? Result<QVector<Line>>(QVector<Line>()) : Result<QVector<Line>>(operations);
+    QVariantList range { operations.rows.last().value(0), operations.rows.first().value(0) };
+    const QString inRange = conditions(filter, range);
+    const SqlResult details = db.run(
+        QStringLiteral("SELECT operation, what, COUNT(*), MIN(changed_at), MIN(who), MIN(subnet), MAX(subnet), "
+                       "MIN(name), MAX(name), MIN(host), MIN(old_text), MIN(new_text) FROM change_log WHERE "
+                       "operation BETWEEN ? AND ?")
+            + inRange + QStringLiteral(" GROUP BY operation, what ORDER BY operation DESC, what"),
+        range);
+    if (!details.ok())
+        return Status(details);
+    QVector<Line> out;
+    for (const QVariantList& r : details.rows) {
+        const qint64 operation = r.value(0).toLongLong();
+        if (out.isEmpty() || out.last().operation != operation) {
+            Line line;
+            line.operation = operation;
+            line.time = r.value(3).toString();
+            line.who = r.value(4).toString();
+            out << line;
+        }
+        Line& line = out.last();
+        line.kinds << qMakePair(r.value(1).toString(), r.value(2).toInt());
+        // Shown when every entry has it: the subnet of a save, the row of an operation on one row.
+        const bool first = line.kinds.size() == 1;
+        const QString subnet = r.value(5) == r.value(6) ? r.value(5).toString() : QString();
+        const QString name = r.value(7) == r.value(8) ? r.value(7).toString() : QString();
+        line.subnet = first || subnet == line.subnet ? subnet : QString();
+        line.name = first || name == line.name ? name : QString();
+        const bool single = line.count() == 1;
+        line.host = single ? r.value(9).toString() : QString();
+        line.before = single ? r.value(10).toString() : QString();
+        line.after = single ? r.value(11).toString() : QString();
+    }
+    return out;
+}
+
+QString lastChangeOfRow(DB& db, const QString& subnet)
+{
+    if (!present(db))
+        return {};
+    return lastChange(db,
+        QStringLiteral("SELECT changed_at, who, what FROM change_log WHERE subnet = ? AND host = '' ORDER BY id DESC "
+                       "LIMIT 1"),
+        { subnet });
+}
+
+QString lastChangeOfHost(DB& db, const QString& host)
+{
+    if (!present(db))
+        return {};
+    return lastChange(db,
+        QStringLiteral("SELECT changed_at, who, what FROM change_log WHERE host = ? ORDER BY id DESC LIMIT 1"),
+        { host });
+}
+
+QString shownTime(const QString& stored)
+{
+    const QDateTime t = QDateTime::fromString(stored, Qt::ISODateWithMs);
+    return t.isValid() ? t.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")) : stored;
+}
+
+} // namespace changeLog
