@@ -1,10 +1,12 @@
 #include "db/changeLog.h"
 
 #include "db/DB.h"
+#include "db/csv.h"
 #include "db/statementBatch.h"
 #include "net/ipv4.h"
 
 #include <QDateTime>
+#include <QSaveFile>
 
 #include <limits>
 
@@ -293,6 +295,33 @@ Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
         line.after = single ? r.value(11).toString() : QString();
     }
     return out;
+}
+
+QStringList titles()
+{
+    return { QStringLiteral("Время"), QStringLiteral("Пользователь"), QStringLiteral("Изменение"),
+        QStringLiteral("Подсеть"), QStringLiteral("Наименование"), QStringLiteral("IP-адрес"), QStringLiteral("Было"),
+        QStringLiteral("Стало") };
+}
+
+QStringList cells(const Line& line)
+{
+    return { shownTime(line.time), line.who, line.summary(), line.subnet, line.name, line.host, line.before,
+        line.after };
+}
+
+Status exportTo(const QVector<Line>& lines, const QString& path)
+{
+    const QChar separator = QLatin1Char(';');
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return Status::failure(file.errorString());
+    file.write(csv::byteOrderMark() + csv::record(titles(), separator));
+    for (const Line& line : lines)
+        file.write(csv::record(cells(line), separator));
+    if (!file.commit())
+        return Status::failure(file.errorString());
+    return {};
 }
 
 QString lastChangeOfRow(DB& db, const QString& subnet)

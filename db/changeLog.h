@@ -65,6 +65,13 @@ struct Line {
 // Up to `size` operations older than `below` (0: the newest), newest first.
 Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size);
 
+// The window's columns, and one line as its cells (time in local time).
+QStringList titles();
+QStringList cells(const Line& line);
+// The lines as a CSV file by the rules of the other exports (UTF-8 with its mark, ";"), the file
+// replaced only once it is whole.
+Status exportTo(const QVector<Line>& lines, const QString& path);
+
 // When the tree row with `subnet`, or the host `host`, last changed and by whom, for a tooltip;
 // empty when the log says nothing of it.
 QString lastChangeOfRow(DB& db, const QString& subnet);

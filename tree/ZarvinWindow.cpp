@@ -2,10 +2,12 @@
 
 #include "calc/calculateSubnetsWindow.h"
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/connectionSettings.h"
 #include "db/dataAccess.h"
 #include "db/treeRules.h"
 #include "gui/desktop.h"
+#include "gui/lazyToolTips.h"
 #include "gui/messages.h"
 #include "hosts/hostsWindow.h"
 #include "hosts/scan/scanHistory.h"
@@ -61,6 +63,12 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->tree, &QAbstractItemView::doubleClicked, this, &ZarvinWindow::editHosts);
     connect(ui->editRow, &QAction::triggered, this, &ZarvinWindow::editRow);
     connect(ui->find, &QAction::triggered, this, &ZarvinWindow::openFind);
+    connect(ui->changeLog, &QAction::triggered, this, &ZarvinWindow::showChanges);
+    // Read for the row under the mouse alone: a tree of thousands of rows asks nothing beforehand.
+    new lazyToolTips(ui->tree, [this](const QModelIndex& index) {
+        return index.column() == 0 ? changeLog::lastChangeOfRow(*db, index.siblingAtColumn(1).data().toString())
+                                   : QString();
+    });
     watchRowStatus();
     connect(ui->exportCsv, &QAction::triggered, this, &ZarvinWindow::exportInventory);
     connect(ui->importCsv, &QAction::triggered, this, &ZarvinWindow::importInventory);
@@ -154,6 +162,7 @@ void ZarvinWindow::decorateActions()
     ui->calculate->setIcon(icon(QStyle::SP_FileDialogInfoView));
     ui->close->setIcon(icon(QStyle::SP_DialogCloseButton));
     ui->find->setIcon(icon(QStyle::SP_FileDialogContentsView));
+    ui->changeLog->setIcon(icon(QStyle::SP_FileDialogInfoView));
 }
 
 void ZarvinWindow::showDbError(const QString& text)
