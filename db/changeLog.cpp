@@ -2,7 +2,6 @@
 
 #include "db/DB.h"
 #include "db/csv.h"
-#include "db/statementBatch.h"
 #include "net/ipv4.h"
 
 #include <QDateTime>
@@ -49,27 +48,40 @@ const Kind* kindOf(const QString& code)
     return nullptr;
 }
 
-const QString columns = QStringLiteral("changed_at, who, what, operation, subnet, name, host, old_text, new_text, "
-                                       "first_address, last_address, search");
-constexpr int columnCount = 12;
-// Entries of one statement: well below SQLite's oldest bound of 999 values.
-constexpr int chunk = 64;
-
-QString insertStatement(int rows)
+void appendJson(QString& out, const QString& text)
 {
-    const QString row = QLatin1Char('(') + QStringLiteral("?, ").repeated(columnCount).chopped(2) + QLatin1Char(')');
-    return QStringLiteral("INSERT INTO change_log (") + columns + QStringLiteral(") VALUES ")
-        + QString(row + QStringLiteral(", ")).repeated(rows).chopped(2);
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\');
+        if (c.unicode() < 0x20)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    out += QLatin1Char('"');
 }
 
-QVariantList valuesOf(const Entry& e, const QString& time, const QString& user, qint64 operation)
+// One entry as the statement of EngineSql::AddChanges reads it, appended to a JSON array's text;
+// the time, who and the operation are the same for every entry and bound once. Written by hand:
+// Qt's JSON classes took longer than the insert itself.
+void appendEntry(QString& out, const Entry& e, const QString& user)
 {
+    out += out.isEmpty() ? QLatin1Char('[') : QLatin1Char(',');
+    const QString texts[] = { code(e.what), e.subnet, e.name, e.host, e.before, e.after };
+    QChar open = QLatin1Char('[');
+    for (const QString& t : texts) {
+        out += open;
+        open = QLatin1Char(',');
+        appendJson(out, t);
+    }
     const auto network = net::parseNetwork(e.subnet);
-    const QVariant first = network ? QVariant(qint64(network->address)) : QVariant();
-    const QVariant last = network ? QVariant(qint64(net::broadcastOf(*network))) : QVariant();
-    const QString search = QStringList { user, e.subnet, e.name, e.host, e.before, e.after }.join(QLatin1Char(' '));
-    return { time, user, code(e.what), operation, e.subnet, e.name, e.host, e.before, e.after, first, last,
-        search.toLower() };
+    if (network)
+        out += QStringLiteral(",%1,%2,").arg(network->address).arg(net::broadcastOf(*network));
+    else
+        out += QStringLiteral(",null,null,");
+    appendJson(out, QStringList { user, e.subnet, e.name, e.host, e.before, e.after }.join(QLatin1Char(' ')).toLower());
+    out += QLatin1Char(']');
 }
 
 Result<qint64> nextOperation(DB& db)
@@ -191,24 +203,16 @@ Status record(DB& db, const QVector<Entry>& entries)
     const Result<qint64> operation = nextOperation(db);
     if (!operation.ok())
         return operation;
-    const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     const QString user = who();
-    const int whole = entries.size() / chunk * chunk;
-    StatementBatch full(db, insertStatement(chunk));
-    for (int start = 0; start < whole; start += chunk) {
-        QVariantList values;
-        values.reserve(chunk * columnCount);
-        for (int i = start; i < start + chunk; ++i)
-            values << valuesOf(entries.at(i), time, user, operation.value);
-        if (const Status written = full.run(values); !written.ok())
-            return written;
-    }
-    if (whole == entries.size())
-        return {};
-    QVariantList values;
-    for (int i = whole; i < entries.size(); ++i)
-        values << valuesOf(entries.at(i), time, user, operation.value);
-    return db.run(insertStatement(entries.size() - whole), values);
+    QString all;
+    all.reserve(entries.size() * 160);
+    for (const Entry& e : entries)
+        appendEntry(all, e, user);
+    all += QLatin1Char(']');
+    // One statement and one value, however many entries: binding a value each costs more than the
+    // rest of a save.
+    return db.run(db.engine().text(EngineSql::AddChanges),
+        { QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), user, operation.value, all });
 }
 
 Result<QString> rowName(DB& db, const QString& subnet)

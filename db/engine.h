@@ -24,6 +24,7 @@ enum class EngineSql {
     StoredCount, // counting a /24 part's canonical addresses (hosts/hostSpace.cpp binds its values)
     DataVersion, // one value that changes when another connection has changed the data
     TextMatch, // column %1 matches the one bound pattern (made by Engine::pattern)
+    AddChanges, // (time, who, operation, JSON array of entries): db/changeLog.cpp gives their layout
 };
 
 // The key of the lock that the program's writers on a server take first, so that they follow one
@@ -79,8 +80,9 @@ public:
     virtual QStringList historyTables() const = 0;
     virtual QStringList ruleStatements() const = 0;
     virtual bool hasRules(DB& db) const = 0;
-    // Table `change_log` and its indexes; on a server also the triggers that enter other clients'
-    // changes (db/changeLog.h).
+    // Table `change_log` and its indexes (the operations, the hosts, and the tree rows' entries
+    // alone: a host's entry costs no index of rows); on a server also the triggers that enter other
+    // clients' changes (db/changeLog.h).
     virtual QStringList changeLogStatements() const = 0;
 };
 

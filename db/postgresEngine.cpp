@@ -309,6 +309,12 @@ QString PostgresEngine::text(EngineSql which) const
         return QStringLiteral("SELECT CAST(extract(epoch FROM clock_timestamp()) * 1000000 AS bigint)");
     case EngineSql::TextMatch:
         return QStringLiteral("%1 ~ ?");
+    case EngineSql::AddChanges:
+        return QStringLiteral("INSERT INTO change_log (changed_at, who, operation, what, subnet, name, host, old_text, "
+                              "new_text, first_address, last_address, search) SELECT CAST(? AS text), CAST(? AS text), "
+                              "CAST(? AS bigint), e ->> 0, e ->> 1, e ->> 2, e ->> 3, e ->> 4, e ->> 5, "
+                              "CAST(e ->> 6 AS bigint), CAST(e ->> 7 AS bigint), e ->> 8 FROM "
+                              "json_array_elements(CAST(? AS json)) AS j(e)");
     }
     return {};
 }
@@ -417,7 +423,7 @@ QStringList PostgresEngine::changeLogStatements() const
                                      "subnet text COLLATE \"C\", name text, host text COLLATE \"C\", old_text text, "
                                      "new_text text, first_address bigint, last_address bigint, search text)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_operation ON change_log (operation)"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_subnet ON change_log (subnet, host, id)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_of_rows ON change_log (subnet, id) WHERE host = ''"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_host ON change_log (host, id)"), changeEntry() };
     for (const QString& table : { QStringLiteral("subnets"), QStringLiteral("hosts") })
         out << QStringLiteral("CREATE OR REPLACE TRIGGER change_log_%1 AFTER INSERT OR UPDATE OR DELETE ON %1 FOR "

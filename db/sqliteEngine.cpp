@@ -233,6 +233,12 @@ QString SqliteEngine::text(EngineSql which) const
         return QStringLiteral("PRAGMA data_version");
     case EngineSql::TextMatch:
         return QStringLiteral("%1 GLOB ?");
+    case EngineSql::AddChanges:
+        return QStringLiteral("INSERT INTO change_log (changed_at, who, operation, what, subnet, name, host, old_text, "
+                              "new_text, first_address, last_address, search) SELECT ?, ?, ?, json_extract(value, "
+                              "'$[0]'), json_extract(value, '$[1]'), json_extract(value, '$[2]'), json_extract(value, "
+                              "'$[3]'), json_extract(value, '$[4]'), json_extract(value, '$[5]'), json_extract(value, "
+                              "'$[6]'), json_extract(value, '$[7]'), json_extract(value, '$[8]') FROM json_each(?)");
     }
     return {};
 }
@@ -254,7 +260,7 @@ QStringList SqliteEngine::changeLogStatements() const
                             "what text, operation integer, subnet text, name text, host text, old_text text, "
                             "new_text text, first_address integer, last_address integer, search text)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_operation ON change_log (operation)"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_subnet ON change_log (subnet, host)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_of_rows ON change_log (subnet) WHERE host = ''"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_host ON change_log (host)") };
 }
 

@@ -6,6 +6,8 @@
 
 #include <QHash>
 
+#include <optional>
+
 namespace hostTable {
 
 namespace {
@@ -84,13 +86,47 @@ Status requireTreeRow(DB& db, const QString& subnet)
 
 namespace {
 
-// A stored address's note replaced, and entered in the log when it changed. `known`: the row as
-// stored before, when it is in the window's subnet; else (no subnet) it is read first.
-Status updated(DB& db, StatementBatch& update, const SavedRow& row, const changeLog::Entry& known,
+// The notes stored under `subnet` before the save, for the log; read at the first note replaced,
+// so that a save of new hosts reads nothing more.
+class NotesBefore {
+public:
+    NotesBefore(DB& db_, const QString& subnet_)
+        : db(db_)
+        , subnet(subnet_)
+    { }
+    Result<std::optional<QString>> of(const QString& host)
+    {
+        if (!read) {
+            const SqlResult stored = hostsOfSubnet(db, subnet);
+            if (!stored.ok())
+                return Status(stored);
+            for (const QVariantList& h : stored.rows)
+                notes.insert(h.value(0).toString(), h.value(1).toString());
+            read = true;
+        }
+        const auto it = notes.constFind(host);
+        return it == notes.cend() ? std::optional<QString>() : std::optional<QString>(*it);
+    }
+
+private:
+    DB& db;
+    QString subnet;
+    QHash<QString, QString> notes;
+    bool read = false;
+};
+
+// A stored address's note replaced, and entered in the log when it changed. An address stored
+// under another subnet is read first.
+Status updated(DB& db, StatementBatch& update, const SavedRow& row, NotesBefore& before, const changeLog::Entry& here,
     QVector<changeLog::Entry>& entries)
 {
-    Result<changeLog::Entry> entry = known;
-    if (known.subnet.isEmpty())
+    const Result<std::optional<QString>> note = before.of(row.host);
+    if (!note.ok())
+        return note;
+    Result<changeLog::Entry> entry = here;
+    if (note.value)
+        entry.value.before = *note.value;
+    else
         entry = storedHost(db, What::NoteChanged, row.host);
     if (!entry.ok())
         return entry;
@@ -109,12 +145,9 @@ Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
         if (const Status stored = requireTreeRow(db, subnet); !stored.ok())
             return stored;
         const Result<QString> name = changeLog::rowName(db, subnet);
-        const SqlResult stored = hostsOfSubnet(db, subnet);
-        if (!name.ok() || !stored.ok())
-            return !name.ok() ? Status(name) : Status(stored);
-        QHash<QString, QString> notes; // the notes before the save, for the log
-        for (const QVariantList& h : stored.rows)
-            notes.insert(h.value(0).toString(), h.value(1).toString());
+        if (!name.ok())
+            return Status(name);
+        NotesBefore before(db, subnet);
         QVector<changeLog::Entry> entries;
         entries.reserve(rows.size());
         StatementBatch insert(db, insertHostStatement());
@@ -125,13 +158,10 @@ Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
             Status written = insert.attempt({ subnet, row.host, row.note });
             if (written.ok())
                 entries << changeLog::Entry { What::HostAdded, subnet, name.value, row.host, {}, row.note };
-            else if (written.isConstraint() && row.replaceNote)
-                written = updated(db, update, row,
-                    { What::NoteChanged, notes.contains(row.host) ? subnet : QString(), name.value, row.host,
-                        notes.value(row.host), {} },
-                    entries);
             else if (written.isConstraint())
-                written = Status();
+                written = row.replaceNote ? updated(db, update, row, before,
+                              { What::NoteChanged, subnet, name.value, row.host, {}, {} }, entries)
+                                          : Status();
             if (!written.ok())
                 return written;
         }

@@ -11,6 +11,7 @@
 #include "gui/messages.h"
 #include "hosts/hostsWindow.h"
 #include "hosts/scan/scanHistory.h"
+#include "tree/changesWindow.h"
 #include "tree/connectionWindow.h"
 #include "tree/findWindow.h"
 #include "tree/subnetTable.h"
@@ -77,7 +78,10 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->connectDb, &QAction::triggered, this, &ZarvinWindow::connectDatabase);
 }
 
-ZarvinWindow::~ZarvinWindow() = default;
+ZarvinWindow::~ZarvinWindow()
+{
+    delete changes; // before the connection it reads through
+}
 
 const Status& ZarvinWindow::dbStatus() const
 {
@@ -141,6 +145,7 @@ Status ZarvinWindow::reopenDatabase()
             w->close();
     delete finder;
     finder = nullptr;
+    delete changes; // it reads through the connection that goes now
     db = std::move(next);
     showWhere();
     showReadOnlyReason();

@@ -56,13 +56,8 @@ void ZarvinWindow::showChanges()
 {
     const QString branch = currentSubnet().value_or(QString());
     if (!changes) {
-        changes = new changesWindow(branch, this);
+        changes = new changesWindow(*db, branch, this);
         changes->setAttribute(Qt::WA_DeleteOnClose);
-        if (!changes->dbStatus().ok()) {
-            showDbError(changes->dbStatus().errorText);
-            delete changes;
-            return;
-        }
         centre(changes);
     }
     changes->setBranch(branch);

@@ -106,9 +106,9 @@ Status changesModel::fetchAll()
     return {};
 }
 
-changesWindow::changesWindow(const QString& branchSubnet, QWidget* parent)
+changesWindow::changesWindow(DB& db_, const QString& branchSubnet, QWidget* parent)
     : QWidget(parent, Qt::Window)
-    , db(std::make_unique<DB>())
+    , db(db_)
 {
     setObjectName(QStringLiteral("changesWindow"));
     setWindowTitle(QStringLiteral("Журнал изменений"));
@@ -120,7 +120,7 @@ changesWindow::changesWindow(const QString& branchSubnet, QWidget* parent)
     branchOnly->setObjectName(QStringLiteral("changesBranchOnly"));
     auto* exportButton = new QPushButton(QStringLiteral("Экспорт в CSV…"), this);
     exportButton->setObjectName(QStringLiteral("changesExport"));
-    model = new changesModel(*db, this);
+    model = new changesModel(db, this);
     table = new QTableView(this);
     table->setObjectName(QStringLiteral("changesTable"));
     table->setModel(model);
@@ -151,16 +151,10 @@ changesWindow::changesWindow(const QString& branchSubnet, QWidget* parent)
     connect(branchOnly, &QCheckBox::toggled, this, &changesWindow::reload);
     connect(exportButton, &QPushButton::clicked, this, &changesWindow::exportShown);
     setBranch(branchSubnet);
-    if (db->status().ok())
-        reload();
+    reload();
 }
 
 changesWindow::~changesWindow() = default;
-
-const Status& changesWindow::dbStatus() const
-{
-    return db->status();
-}
 
 void changesWindow::setBranch(const QString& subnet)
 {

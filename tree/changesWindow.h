@@ -5,10 +5,7 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 
-#include <memory>
-
 class DB;
-struct Status;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -42,14 +39,14 @@ private:
 };
 
 // Who changed what and when: the log, with a filter over its text and the tree's current branch.
-// It reads through a connection of its own; check dbStatus() before showing it.
+// It reads through its opener's connection: a connection of its own would compact the whole file,
+// log and all, before showing anything. The opener deletes it before that connection goes.
 class changesWindow : public QWidget {
     Q_OBJECT
 public:
     // `branch`: the subnet of the tree's current row, for "only this branch"; empty for none.
-    explicit changesWindow(const QString& branch, QWidget* parent = nullptr);
+    changesWindow(DB& db, const QString& branch, QWidget* parent = nullptr);
     ~changesWindow() override;
-    const Status& dbStatus() const;
     // The tree's current row changed: the check names it, and filters by it when checked.
     void setBranch(const QString& subnet);
 
@@ -59,7 +56,7 @@ public slots:
     void exportShown();
 
 private:
-    std::unique_ptr<DB> db;
+    DB& db;
     changesModel* model = nullptr;
     QLineEdit* filterText = nullptr;
     QCheckBox* branchOnly = nullptr;
