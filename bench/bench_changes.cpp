@@ -170,6 +170,9 @@ void measureWindow(DB& db, double Figure::*engine)
     figures[8].*engine = timed([] { DB another; });
 }
 
+// "--saves": the saves alone, without the million entries.
+bool savesOnly = false;
+
 void measure(double Figure::*engine)
 {
     BenchDataDir dir;
@@ -178,6 +181,8 @@ void measure(double Figure::*engine)
     must(subnetTable::insertFirstOrganisation(db, QStringLiteral("Организация"), QStringLiteral("10.0.0.0/8")));
     must(subnetTable::insertBranchUnder(db, QStringLiteral("ЛВС"), lan, QStringLiteral("10.0.0.0/8")));
     measureSaves(db, engine);
+    if (savesOnly)
+        return;
     fillLog(db);
     measureWindow(db, engine);
 }
@@ -187,6 +192,7 @@ void measure(double Figure::*engine)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    savesOnly = app.arguments().contains(QStringLiteral("--saves"));
     qunsetenv("ZARVIN_DATABASE");
     measure(&Figure::file);
     const QString url = pgServer::newDatabase();

@@ -62,17 +62,14 @@ void appendJson(QString& out, const QString& text)
     out += QLatin1Char('"');
 }
 
-// One entry as the statement of EngineSql::AddChanges reads it, appended to a JSON array's text;
+// One entry as the statement of EngineSql::AddChanges reads it, nine values appended to a flat
+// JSON array's text;
 // the time, who and the operation are the same for every entry and bound once. Written by hand:
 // Qt's JSON classes took longer than the insert itself.
 void appendEntry(QString& out, const Entry& e, const QString& user)
 {
-    out += out.isEmpty() ? QLatin1Char('[') : QLatin1Char(',');
-    const QString texts[] = { code(e.what), e.subnet, e.name, e.host, e.before, e.after };
-    QChar open = QLatin1Char('[');
-    for (const QString& t : texts) {
-        out += open;
-        open = QLatin1Char(',');
+    for (const QString& t : { code(e.what), e.subnet, e.name, e.host, e.before, e.after }) {
+        out += out.isEmpty() ? QLatin1Char('[') : QLatin1Char(',');
         appendJson(out, t);
     }
     const auto network = net::parseNetwork(e.subnet);
@@ -81,7 +78,6 @@ void appendEntry(QString& out, const Entry& e, const QString& user)
     else
         out += QStringLiteral(",null,null,");
     appendJson(out, QStringList { user, e.subnet, e.name, e.host, e.before, e.after }.join(QLatin1Char(' ')).toLower());
-    out += QLatin1Char(']');
 }
 
 Result<qint64> nextOperation(DB& db)

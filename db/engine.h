@@ -24,7 +24,7 @@ enum class EngineSql {
     StoredCount, // counting a /24 part's canonical addresses (hosts/hostSpace.cpp binds its values)
     DataVersion, // one value that changes when another connection has changed the data
     TextMatch, // column %1 matches the one bound pattern (made by Engine::pattern)
-    AddChanges, // (time, who, operation, JSON array of entries): db/changeLog.cpp gives their layout
+    AddChanges, // (time, who, operation, JSON array of nine values an entry): db/changeLog.cpp
 };
 
 // The key of the lock that the program's writers on a server take first, so that they follow one

@@ -310,11 +310,14 @@ QString PostgresEngine::text(EngineSql which) const
     case EngineSql::TextMatch:
         return QStringLiteral("%1 ~ ?");
     case EngineSql::AddChanges:
-        return QStringLiteral("INSERT INTO change_log (changed_at, who, operation, what, subnet, name, host, old_text, "
-                              "new_text, first_address, last_address, search) SELECT CAST(? AS text), CAST(? AS text), "
-                              "CAST(? AS bigint), e ->> 0, e ->> 1, e ->> 2, e ->> 3, e ->> 4, e ->> 5, "
-                              "CAST(e ->> 6 AS bigint), CAST(e ->> 7 AS bigint), e ->> 8 FROM "
-                              "json_array_elements(CAST(? AS json)) AS j(e)");
+        // jsonb: an element is found by its index, where json would read the text again.
+        return QStringLiteral(
+            "INSERT INTO change_log (changed_at, who, operation, what, subnet, name, host, old_text, "
+            "new_text, first_address, last_address, search) SELECT CAST(? AS text), CAST(? AS text), "
+            "CAST(? AS bigint), a ->> (9 * i), a ->> (9 * i + 1), a ->> (9 * i + 2), a ->> (9 * i + 3), "
+            "a ->> (9 * i + 4), a ->> (9 * i + 5), CAST(a ->> (9 * i + 6) AS bigint), "
+            "CAST(a ->> (9 * i + 7) AS bigint), a ->> (9 * i + 8) FROM (SELECT CAST(? AS jsonb) AS a) "
+            "AS j, generate_series(0, jsonb_array_length(a) / 9 - 1) AS i ORDER BY i");
     }
     return {};
 }

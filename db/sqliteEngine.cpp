@@ -234,11 +234,15 @@ QString SqliteEngine::text(EngineSql which) const
     case EngineSql::TextMatch:
         return QStringLiteral("%1 GLOB ?");
     case EngineSql::AddChanges:
+        // A flat array, nine values an entry, read in one pass: SQLite parses the value of each
+        // json_extract again.
         return QStringLiteral("INSERT INTO change_log (changed_at, who, operation, what, subnet, name, host, old_text, "
-                              "new_text, first_address, last_address, search) SELECT ?, ?, ?, json_extract(value, "
-                              "'$[0]'), json_extract(value, '$[1]'), json_extract(value, '$[2]'), json_extract(value, "
-                              "'$[3]'), json_extract(value, '$[4]'), json_extract(value, '$[5]'), json_extract(value, "
-                              "'$[6]'), json_extract(value, '$[7]'), json_extract(value, '$[8]') FROM json_each(?)");
+                              "new_text, first_address, last_address, search) SELECT ?, ?, ?, MAX(CASE key % 9 WHEN 0 "
+                              "THEN value END), MAX(CASE key % 9 WHEN 1 THEN value END), MAX(CASE key % 9 WHEN 2 THEN "
+                              "value END), MAX(CASE key % 9 WHEN 3 THEN value END), MAX(CASE key % 9 WHEN 4 THEN value "
+                              "END), MAX(CASE key % 9 WHEN 5 THEN value END), MAX(CASE key % 9 WHEN 6 THEN value END), "
+                              "MAX(CASE key % 9 WHEN 7 THEN value END), MAX(CASE key % 9 WHEN 8 THEN value END) "
+                              "FROM json_each(?) GROUP BY key / 9 ORDER BY key / 9");
     }
     return {};
 }
