@@ -54,7 +54,9 @@ void appendJson(QString& out, const QString& text)
     for (const QChar c : text) {
         if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
             out += QLatin1Char('\\');
-        if (c.unicode() < 0x20)
+        // Byte-order marks as escapes: taken raw, SQLite changes a reversed one and a server
+        // drops them.
+        if (c.unicode() < 0x20 || c.unicode() == 0xfeff || c.unicode() == 0xfffe)
             out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
         else
             out += c;
@@ -62,10 +64,9 @@ void appendJson(QString& out, const QString& text)
     out += QLatin1Char('"');
 }
 
-// One entry as the statement of EngineSql::AddChanges reads it, nine values appended to a flat
-// JSON array's text;
-// the time, who and the operation are the same for every entry and bound once. Written by hand:
-// Qt's JSON classes took longer than the insert itself.
+// One entry as the statement of EngineSql::AddChanges reads it: nine values appended to a flat
+// JSON array's text (the time, who and the operation are the same for every entry and bound
+// once). Written by hand: Qt's JSON classes took longer than the insert itself.
 void appendEntry(QString& out, const Entry& e, const QString& user)
 {
     for (const QString& t : { code(e.what), e.subnet, e.name, e.host, e.before, e.after }) {
@@ -242,12 +243,12 @@ QString Line::summary() const
     if (count() == 1)
         return caption(kinds.value(0).first);
     QStringList parts;
-    for (const auto& k : kinds)
-        parts << countCaption(k.first, k.second);
-    QString text = parts.join(QStringLiteral(", "));
-    for (int i = 1; i < parts.size(); ++i) // only the first part opens with a capital
-        text.replace(parts.at(i), parts.at(i).at(0).toLower() + parts.at(i).mid(1));
-    return text;
+    for (const auto& k : kinds) {
+        const QString part = countCaption(k.first, k.second);
+        // Only the first part opens with a capital.
+        parts << (parts.isEmpty() ? part : part.left(1).toLower() + part.mid(1));
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
