@@ -7,14 +7,15 @@
 # silent hosts, a /20 and a /16 that answer (the /16 by ping only with SLOW=1: it takes ten minutes).
 # The CSV figures: inventory export and import, host list preview, backup. Opening a hosts
 # window on 250,000 hosts against VACUUM alone. Both engines side by side: the same figures on
-# the file and on a PostgreSQL server started for the run (Debian's postgresql package), and
-# the idle CPU time of following others' changes on each.
+# the file and on a PostgreSQL server started for the run (Debian's postgresql package), the
+# idle CPU time of following others' changes on each, and the change log: its share of a host
+# save, and its window on 1,000,000 entries.
 # BUILD_DIR chooses the build directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZARVIN_BUILD_TESTS=OFF -DZARVIN_BUILD_BENCHMARKS=ON > /dev/null
-cmake --build "$build" -j2 --target bench_hosts bench_scan bench_history bench_plan bench_transfer bench_open bench_engines bench_watch > /dev/null
+cmake --build "$build" -j2 --target bench_hosts bench_scan bench_history bench_plan bench_transfer bench_open bench_engines bench_watch bench_changes > /dev/null
 export QT_QPA_PLATFORM=offscreen
 hosts=$(realpath "$build/bench/bench_hosts")
 scan=$(realpath "$build/bench/bench_scan")
@@ -24,12 +25,16 @@ transfer=$(realpath "$build/bench/bench_transfer")
 open=$(realpath "$build/bench/bench_open")
 engines=$(realpath "$build/bench/bench_engines")
 watch=$(realpath "$build/bench/bench_watch")
+changes=$(realpath "$build/bench/bench_changes")
 
 echo "== Both engines: the file and a PostgreSQL server on a local socket"
 "$engines" 2> /dev/null || echo "skipped: no PostgreSQL server (sudo apt-get install postgresql libqt5sql5-psql)"
 
 echo "== Following others' changes while nothing changes, on both engines"
 "$watch" 2> /dev/null || echo "skipped: no PostgreSQL server"
+
+echo "== The change log on both engines: a save of 254 hosts with and without it, 1,000,000 entries"
+"$changes" 2> /dev/null
 
 echo "== Host list"
 "$hosts" 2> /dev/null

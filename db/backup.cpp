@@ -1,6 +1,7 @@
 #include "db/backup.h"
 
 #include "db/DB.h"
+#include "db/changeLog.h"
 
 #include <QAtomicInt>
 #include <QDeadlineTimer>
@@ -332,6 +333,15 @@ Result<Inspection> inspect(DB& db, const QString& source, const RowCheck& check,
 
 namespace {
 
+// One entry for the whole restore: what there was before, and what the copy brought.
+Status logRestore(DB& db, const QString& before)
+{
+    const Result<QString> after = changeLog::counts(db);
+    if (!after.ok())
+        return after;
+    return changeLog::record(db, { { changeLog::What::Restored, {}, {}, {}, before, after.value } });
+}
+
 QStringList columnsIn(DB& db, const QString& table)
 {
     QStringList names;
@@ -351,6 +361,9 @@ QStringList sharedTables(DB& db, const Tables& copy)
                        "ESCAPE '!' ORDER BY name <> 'subnets', rowid"));
     for (const QVariantList& r : tables.rows) {
         const QString table = r.value(0).toString();
+        // The log tells what happened to this database, a restore included: no copy replaces it.
+        if (table.compare(QLatin1String("change_log"), Qt::CaseInsensitive) == 0)
+            continue;
         const QStringList columns = columnsIn(db, table);
         if (!columns.isEmpty() && columns == copy.value(table.toLower()))
             shared << table;
@@ -376,10 +389,11 @@ Status replaceContent(DB& db, const Tables& copy)
     if (!tables.contains(subnetsTable) || !tables.contains(hostsTable))
         return Status::failure(QStringLiteral("В копии нет таблиц subnets и hosts с нужными столбцами."));
     return db.writeTransaction([&] {
-        SqlResult r;
+        const Result<QString> before = changeLog::counts(db);
+        SqlResult r = before.ok() ? SqlResult() : SqlResult(before);
         for (int i = 0; i < tables.size() && r.ok(); ++i)
             r = replaceTable(db, tables.at(i));
-        return Status(r);
+        return r.ok() ? logRestore(db, before.value) : Status(r);
     });
 }
 
@@ -522,6 +536,8 @@ Status restoreIntoServer(DB& db, const QString& file, const Tables& copy, int li
         return Status::failure(QStringLiteral("В копии нет таблиц subnets и hosts с нужными столбцами."));
     return db.writeTransaction([&] {
         SqlResult r = db.run(QStringLiteral("SET LOCAL statement_timeout = %1").arg(limitMs));
+        const Result<QString> before = r.ok() ? changeLog::counts(db) : Result<QString>(r);
+        r = before.ok() ? r : SqlResult(before);
         for (int i = tables.size() - 1; i >= 0 && r.ok(); --i)
             r = db.run(QStringLiteral("DELETE FROM ") + quoted(tables.at(i)));
         for (int i = 0; i < tables.size() && r.ok(); ++i) {
@@ -535,7 +551,7 @@ Status restoreIntoServer(DB& db, const QString& file, const Tables& copy, int li
                                           "MAX(id) IS NOT NULL) FROM %1")
                                .arg(tables.at(i)));
         }
-        return Status(r);
+        return r.ok() ? logRestore(db, before.value) : Status(r);
     });
 }
 

@@ -29,6 +29,7 @@ enum class EngineSql {
     DataVersion, // one value that changes when another connection has changed the data
     TextMatch, // column %1 matches the one bound pattern (made by Engine::pattern)
     AddedOrder, // appended to a SELECT of one table: its rows in the order they were added
+    AddChanges, // (time, who, operation, JSON array of nine values an entry): db/changeLog.cpp
 };
 
 // The key of the lock that the program's writers on a server take first, so that they follow one
@@ -97,6 +98,10 @@ public:
     {
         return Status::failure(QStringLiteral("no notifications"));
     }
+    // Table `change_log` and its indexes (the operations, the hosts, and the tree rows' entries
+    // alone: a host's entry costs no index of rows); on a server also the triggers that enter other
+    // clients' changes (db/changeLog.h).
+    virtual QStringList changeLogStatements() const = 0;
 };
 
 // Engines made by Engine::chosen.

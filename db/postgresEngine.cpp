@@ -1,4 +1,5 @@
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/engine.h"
 #include "db/historySchema.h"
 #include "db/treeRules.h"
@@ -203,7 +204,9 @@ public:
 
     QStringList beginWrite() const override
     {
-        return { QStringLiteral("BEGIN"), QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(writersLockKey) };
+        // The mark tells the log's triggers that the program enters this transaction's changes itself.
+        return { QStringLiteral("BEGIN"), QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(writersLockKey),
+            QStringLiteral("SELECT set_config('zarvin.logged', '1', true)") };
     }
     QString beginRead() const override { return QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"); }
     // Zero would mean no limit at all on a server.
@@ -227,6 +230,7 @@ public:
     }
     QStringList historyTables() const override;
     QStringList ruleStatements() const override;
+    QStringList changeLogStatements() const override;
     bool hasRules(DB& db) const override
     {
         QStringList names { QStringLiteral("zarvin_branch_nested") };
@@ -301,6 +305,8 @@ Status PostgresEngine::prepareSchema(DB& db, bool& readOnly)
         return rules;
     if (const SqlResult signal = prepareChangeSignal(db); !signal.ok())
         return signal;
+    if (const SqlResult log = changeLog::prepare(db); !log.ok())
+        return log;
     const SqlResult may = db.run(QStringLiteral("SELECT has_table_privilege('subnets', 'INSERT')"));
     if (!may.ok())
         return may;
@@ -430,6 +436,15 @@ QString PostgresEngine::text(EngineSql which) const
         // An updated row (a note typed, a host moved in) takes a new place in the table, often
         // after the others.
         return QStringLiteral(" ORDER BY id");
+    case EngineSql::AddChanges:
+        // jsonb: an element is found by its index, where json would read the text again.
+        return QStringLiteral(
+            "INSERT INTO change_log (changed_at, who, operation, what, subnet, name, host, old_text, "
+            "new_text, first_address, last_address, search) SELECT CAST(? AS text), CAST(? AS text), "
+            "CAST(? AS bigint), a ->> (9 * i), a ->> (9 * i + 1), a ->> (9 * i + 2), a ->> (9 * i + 3), "
+            "a ->> (9 * i + 4), a ->> (9 * i + 5), CAST(a ->> (9 * i + 6) AS bigint), "
+            "CAST(a ->> (9 * i + 7) AS bigint), a ->> (9 * i + 8) FROM (SELECT CAST(? AS jsonb) AS a) "
+            "AS j, generate_series(0, jsonb_array_length(a) / 9 - 1) AS i ORDER BY i");
     }
     return {};
 }
@@ -486,6 +501,66 @@ QStringList PostgresEngine::ruleStatements() const
     return out << nestingRule()
                << trigger(QStringLiteral("zarvin_branch_nested"),
                       QStringLiteral("INSERT OR UPDATE OF subnet, parent_id, parent_subnet ON subnets"));
+}
+
+// Another client's change (no mark of the program in its transaction) is entered row by row,
+// with the database role as who; the rows of one transaction share an operation, numbered under
+// the program's writers' lock as the program numbers its own.
+QString changeEntry()
+{
+    return QStringLiteral(
+        "CREATE OR REPLACE FUNCTION change_log_entry() RETURNS trigger LANGUAGE plpgsql AS $$ DECLARE "
+        "v_op bigint; v_what text; v_subnet text; v_name text; v_host text := ''; v_old text; v_new text; "
+        "v_first bigint; v_last bigint; BEGIN "
+        "v_op := CAST(nullif(current_setting('zarvin.operation', true), '') AS bigint); "
+        "IF v_op IS NULL THEN PERFORM pg_advisory_xact_lock(%1); "
+        "SELECT coalesce(max(operation), 0) + 1 INTO v_op FROM change_log; "
+        "PERFORM set_config('zarvin.operation', CAST(v_op AS text), true); END IF; "
+        "IF TG_TABLE_NAME = 'subnets' THEN "
+        "IF TG_OP = 'DELETE' THEN v_what := 'deleted'; v_subnet := OLD.subnet; v_name := OLD.name; "
+        "v_old := OLD.name; "
+        "ELSIF TG_OP = 'INSERT' THEN v_what := 'added'; v_subnet := NEW.subnet; v_name := NEW.name; "
+        "v_new := NEW.name; "
+        "ELSE v_what := 'renamed'; v_subnet := NEW.subnet; v_name := NEW.name; v_old := OLD.name; "
+        "v_new := NEW.name; END IF; "
+        "ELSE "
+        "IF TG_OP = 'DELETE' THEN v_what := 'host_deleted'; v_subnet := OLD.subnet; v_host := OLD.host; "
+        "v_old := OLD.note; "
+        "ELSIF TG_OP = 'INSERT' THEN v_what := 'host_added'; v_subnet := NEW.subnet; v_host := NEW.host; "
+        "v_new := NEW.note; "
+        "ELSE v_what := 'note_changed'; v_subnet := NEW.subnet; v_host := NEW.host; v_old := OLD.note; "
+        "v_new := NEW.note; END IF; "
+        "SELECT s.name INTO v_name FROM subnets s WHERE s.subnet = v_subnet LIMIT 1; END IF; "
+        // A subnet typed by hand may be no network at all: the entry goes in without its range.
+        "IF v_subnet ~ '^[0-9]{1,3}(\\.[0-9]{1,3}){3}/[0-9]{1,2}$' THEN BEGIN "
+        "v_first := network(CAST(v_subnet AS cidr)) - inet '0.0.0.0'; "
+        "v_last := broadcast(CAST(v_subnet AS cidr)) - inet '0.0.0.0'; "
+        "EXCEPTION WHEN others THEN NULL; END; END IF; "
+        "INSERT INTO change_log (%2) VALUES (to_char(clock_timestamp() AT TIME ZONE 'UTC', "
+        "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), session_user, v_what, v_op, coalesce(v_subnet, ''), "
+        "coalesce(v_name, ''), coalesce(v_host, ''), coalesce(v_old, ''), coalesce(v_new, ''), v_first, v_last, "
+        "lower(concat_ws(' ', session_user, v_subnet, v_name, v_host, v_old, v_new))); "
+        "RETURN NULL; END $$")
+        .arg(writersLockKey)
+        .arg(QStringLiteral("changed_at, who, what, operation, subnet, name, host, old_text, new_text, "
+                            "first_address, last_address, search"));
+}
+
+QStringList PostgresEngine::changeLogStatements() const
+{
+    QStringList out { QStringLiteral("CREATE TABLE IF NOT EXISTS change_log (id bigint generated by default as "
+                                     "identity primary key, changed_at text, who text, what text, operation bigint, "
+                                     "subnet text COLLATE \"C\", name text, host text COLLATE \"C\", old_text text, "
+                                     "new_text text, first_address bigint, last_address bigint, search text)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_operation ON change_log (operation)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_of_rows ON change_log (subnet, id) WHERE host = ''"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_host ON change_log (host, id)"), changeEntry() };
+    for (const QString& table : { QStringLiteral("subnets"), QStringLiteral("hosts") })
+        out << QStringLiteral("CREATE OR REPLACE TRIGGER change_log_%1 AFTER INSERT OR UPDATE OR DELETE ON %1 FOR "
+                              "EACH ROW WHEN (current_setting('zarvin.logged', true) IS DISTINCT FROM '1') EXECUTE "
+                              "FUNCTION change_log_entry()")
+                   .arg(table);
+    return out;
 }
 
 } // namespace

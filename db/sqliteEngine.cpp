@@ -1,4 +1,5 @@
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/dataAccess.h"
 #include "db/dataDir.h"
 #include "db/engine.h"
@@ -101,6 +102,7 @@ public:
     }
 
     QStringList historyTables() const override;
+    QStringList changeLogStatements() const override;
     QStringList ruleStatements() const override { return treeRules::createStatements(); }
     bool hasRules(DB& db) const override
     {
@@ -142,6 +144,8 @@ Status SqliteEngine::prepareSchema(DB& db, bool& readOnly)
         return history;
     if (const SqlResult rules = treeRules::prepare(db); !rules.ok())
         return rules;
+    if (const SqlResult log = changeLog::prepare(db); !log.ok())
+        return log;
     // Compacting can wait for a later construction; the window need not wait out the busy
     // time-out for it while another program reads the file.
     const SqlResult vacuum = [&db] {
@@ -242,6 +246,16 @@ QString SqliteEngine::text(EngineSql which) const
         return QStringLiteral("%1 GLOB ?");
     case EngineSql::AddedOrder:
         return QString(); // rowid order, whatever index picks the rows
+    case EngineSql::AddChanges:
+        // A flat array, nine values an entry, read in one pass: SQLite parses the value of each
+        // json_extract again.
+        return QStringLiteral("INSERT INTO change_log (changed_at, who, operation, what, subnet, name, host, old_text, "
+                              "new_text, first_address, last_address, search) SELECT ?, ?, ?, MAX(CASE key % 9 WHEN 0 "
+                              "THEN value END), MAX(CASE key % 9 WHEN 1 THEN value END), MAX(CASE key % 9 WHEN 2 THEN "
+                              "value END), MAX(CASE key % 9 WHEN 3 THEN value END), MAX(CASE key % 9 WHEN 4 THEN value "
+                              "END), MAX(CASE key % 9 WHEN 5 THEN value END), MAX(CASE key % 9 WHEN 6 THEN value END), "
+                              "MAX(CASE key % 9 WHEN 7 THEN value END), MAX(CASE key % 9 WHEN 8 THEN value END) "
+                              "FROM json_each(?) GROUP BY key / 9 ORDER BY key / 9");
     }
     return {};
 }
@@ -255,6 +269,16 @@ QStringList SqliteEngine::historyTables() const
                        "WITHOUT ROWID"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS sightings (address integer primary key, first_seen text, "
                        "first_method text, first_port int, last_seen text, last_method text, last_port int)") };
+}
+
+QStringList SqliteEngine::changeLogStatements() const
+{
+    return { QStringLiteral("CREATE TABLE IF NOT EXISTS change_log (id integer primary key, changed_at text, who text, "
+                            "what text, operation integer, subnet text, name text, host text, old_text text, "
+                            "new_text text, first_address integer, last_address integer, search text)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_operation ON change_log (operation)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_of_rows ON change_log (subnet) WHERE host = ''"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_host ON change_log (host)") };
 }
 
 } // namespace

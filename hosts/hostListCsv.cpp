@@ -1,6 +1,7 @@
 #include "hosts/hostListCsv.h"
 
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/statementBatch.h"
 #include "hosts/hostCheck.h"
 #include "hosts/hostTable.h"
@@ -159,6 +160,29 @@ Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::L
     return out;
 }
 
+namespace {
+
+// Read before the notes change: a changed note's entry keeps the note it replaced.
+Result<QVector<changeLog::Entry>> importEntries(DB& db, const QString& subnet, const Preview& preview)
+{
+    const Result<QString> name = changeLog::rowName(db, subnet);
+    const SqlResult stored = hostTable::hostsOfSubnet(db, subnet);
+    if (!name.ok() || !stored.ok())
+        return !name.ok() ? Status(name) : Status(stored);
+    QHash<QString, QString> notes;
+    for (const QVariantList& h : stored.rows)
+        notes.insert(h.value(0).toString(), h.value(1).toString());
+    QVector<changeLog::Entry> entries;
+    for (const HostNote& row : preview.fresh)
+        entries << changeLog::Entry { changeLog::What::Imported, subnet, name.value, row.first, {}, row.second };
+    for (const HostNote& row : preview.changed)
+        entries << changeLog::Entry { changeLog::What::Imported, subnet, name.value, row.first, notes.value(row.first),
+            row.second };
+    return entries;
+}
+
+} // namespace
+
 Status write(DB& db, const QString& subnet, const Preview& preview)
 {
     // Whatever goes in must not land in a file damaged since it was opened.
@@ -171,9 +195,12 @@ Status write(DB& db, const QString& subnet, const Preview& preview)
         StatementBatch update(db, hostTable::updateNoteStatement());
         for (int i = 0; i < preview.fresh.size() && written.ok(); ++i)
             written = insert.run({ subnet, preview.fresh.at(i).first, preview.fresh.at(i).second });
+        const Result<QVector<changeLog::Entry>> entries
+            = written.ok() ? importEntries(db, subnet, preview) : Result<QVector<changeLog::Entry>>(written);
+        written = entries;
         for (int i = 0; i < preview.changed.size() && written.ok(); ++i)
             written = update.run({ preview.changed.at(i).second, preview.changed.at(i).first });
-        return written;
+        return written.ok() ? changeLog::record(db, entries.value) : written;
     });
 }
 

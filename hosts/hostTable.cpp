@@ -1,6 +1,7 @@
 #include "hosts/hostTable.h"
 
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/statementBatch.h"
 
 #include <QHash>
@@ -8,75 +9,31 @@
 #include <QJsonDocument>
 #include <QSet>
 
+#include <optional>
+
 namespace hostTable {
 
 namespace {
 
+using changeLog::What;
+
+// The stored row of `host` as its log entry would name it: subnet, tree row's name, note. No
+// subnet when the address is not stored.
+Result<changeLog::Entry> storedHost(DB& db, What what, const QString& host)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT h.subnet, s.name, h.note FROM hosts h LEFT JOIN subnets s ON "
+                                              "s.subnet = h.subnet WHERE h.host = ?"),
+        { host });
+    if (!r.ok())
+        return Status(r);
+    const QVariantList row = r.rows.value(0);
+    return changeLog::Entry { what, row.value(0).toString(), row.value(1).toString(), host, row.value(2).toString(),
+        {} };
+}
+
 QString pairs(const QJsonArray& rows)
 {
     return QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact));
-}
-
-// One statement per row, each insert allowed to fail on an address stored already.
-Status saveEach(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
-{
-    StatementBatch insert(db, insertHostStatement());
-    StatementBatch update(db, updateNoteStatement());
-    for (const SavedRow& row : rows) {
-        // The subnet's row was checked in this transaction, so a constraint here is the
-        // address stored already.
-        Status written = insert.attempt({ subnet, row.host, row.note });
-        if (written.isConstraint())
-            written = row.replaceNote ? update.attempt({ row.note, row.host }) : Status();
-        if (!written.ok())
-            return written;
-    }
-    return {};
-}
-
-// The same outcome in three statements, whatever the number of rows: the stored addresses are
-// read first (the write transaction keeps other writers out until the commit), so no insert
-// fails and no savepoint is needed. New rows go in the list's order, which gives their ids.
-Status saveTogether(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
-{
-    const QString table = db.engine().text(EngineSql::PairTable);
-    QJsonArray all;
-    for (const SavedRow& row : rows)
-        all.append(QJsonArray { row.host, row.note.isNull() ? QStringLiteral("") : row.note });
-    SqlResult r = db.run(
-        QStringLiteral("SELECT host FROM hosts WHERE host IN (SELECT first FROM %1)").arg(table), { pairs(all) });
-    if (!r.ok())
-        return r;
-    QSet<QString> stored;
-    for (const QVariantList& row : qAsConst(r.rows))
-        stored.insert(row.value(0).toString());
-    QJsonArray added;
-    QHash<QString, int> placeOfAdded;
-    QHash<QString, QString> notes; // of stored addresses: the last typed one wins
-    for (int i = 0; i < rows.size(); ++i) {
-        const QString& host = rows.at(i).host;
-        if (stored.contains(host)) {
-            if (rows.at(i).replaceNote)
-                notes.insert(host, all.at(i).toArray().at(1).toString());
-        } else if (!placeOfAdded.contains(host)) {
-            placeOfAdded.insert(host, added.size());
-            added.append(all.at(i));
-        } else if (rows.at(i).replaceNote) {
-            added[placeOfAdded.value(host)] = all.at(i);
-        }
-    }
-    if (!added.isEmpty())
-        r = db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) SELECT ?, first, second FROM %1 ORDER BY n")
-                       .arg(table),
-            { subnet, pairs(added) });
-    if (r.ok() && !notes.isEmpty()) {
-        QJsonArray noted;
-        for (auto it = notes.cbegin(); it != notes.cend(); ++it)
-            noted.append(QJsonArray { it.key(), it.value() });
-        r = db.run(QStringLiteral("UPDATE hosts SET note = j.second FROM %1 WHERE host = j.first").arg(table),
-            { pairs(noted) });
-    }
-    return r;
 }
 
 } // namespace
@@ -111,8 +68,21 @@ SqlResult insertHost(DB& db, const QString& subnet, const QString& host, const Q
 
 SqlResult deleteSubnet(DB& db, const QString& subnet)
 {
-    // Kept as written, no blanks around "=": statement texts stay as they have always been.
-    return db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), { subnet });
+    return db.writeTransaction([&] {
+        const Result<QString> name = changeLog::rowName(db, subnet);
+        const SqlResult stored = hostsOfSubnet(db, subnet);
+        if (!name.ok() || !stored.ok())
+            return !name.ok() ? Status(name) : Status(stored);
+        // Kept as written, no blanks around "=": statement texts stay as they have always been.
+        if (const SqlResult deleted = db.run(QStringLiteral("DELETE FROM hosts WHERE subnet=?"), { subnet });
+            !deleted.ok())
+            return Status(deleted);
+        QVector<changeLog::Entry> entries;
+        for (const QVariantList& h : stored.rows)
+            entries << changeLog::Entry { What::HostDeleted, subnet, name.value, h.value(0).toString(),
+                h.value(1).toString(), {} };
+        return changeLog::record(db, entries);
+    });
 }
 
 Result<bool> hasTreeRow(DB& db, const QString& subnet)
@@ -132,12 +102,198 @@ Status requireTreeRow(DB& db, const QString& subnet)
         + QStringLiteral(" удалена из базы данных другим пользователем или в другом окне."));
 }
 
+namespace {
+
+// The notes stored under `subnet` before the save, for the log; read at the first note replaced,
+// so that a save of new hosts reads nothing more.
+class NotesBefore {
+public:
+    NotesBefore(DB& db_, const QString& subnet_)
+        : db(db_)
+        , subnet(subnet_)
+    { }
+    Result<std::optional<QString>> of(const QString& host)
+    {
+        if (!read) {
+            const SqlResult stored = hostsOfSubnet(db, subnet);
+            if (!stored.ok())
+                return Status(stored);
+            for (const QVariantList& h : stored.rows)
+                notes.insert(h.value(0).toString(), h.value(1).toString());
+            read = true;
+        }
+        const auto it = notes.constFind(host);
+        return it == notes.cend() ? std::optional<QString>() : std::optional<QString>(*it);
+    }
+
+private:
+    DB& db;
+    QString subnet;
+    QHash<QString, QString> notes;
+    bool read = false;
+};
+
+// A stored address's note replaced, and entered in the log when it changed. An address stored
+// under another subnet is read first.
+Status updated(DB& db, StatementBatch& update, const SavedRow& row, NotesBefore& before, const changeLog::Entry& here,
+    QVector<changeLog::Entry>& entries)
+{
+    const Result<std::optional<QString>> note = before.of(row.host);
+    if (!note.ok())
+        return note;
+    Result<changeLog::Entry> entry = here;
+    if (note.value)
+        entry.value.before = *note.value;
+    else
+        entry = storedHost(db, What::NoteChanged, row.host);
+    if (!entry.ok())
+        return entry;
+    const Status written = update.attempt({ row.note, row.host });
+    entry.value.after = row.note;
+    if (written.ok() && entry.value.before != row.note)
+        entries << entry.value;
+    return written;
+}
+
+// One statement per row, each insert allowed to fail on an address stored already.
+Status saveEach(DB& db, const changeLog::Entry& here, const QVector<SavedRow>& rows, QVector<changeLog::Entry>& entries)
+{
+    NotesBefore before(db, here.subnet);
+    StatementBatch insert(db, insertHostStatement());
+    StatementBatch update(db, updateNoteStatement());
+    for (const SavedRow& row : rows) {
+        // The subnet's row was checked in this transaction, so a constraint here is the
+        // address stored already.
+        Status written = insert.attempt({ here.subnet, row.host, row.note });
+        if (written.ok())
+            entries << changeLog::Entry { What::HostAdded, here.subnet, here.name, row.host, {}, row.note };
+        else if (written.isConstraint())
+            written = row.replaceNote ? updated(db, update, row, before,
+                          { What::NoteChanged, here.subnet, here.name, row.host, {}, {} }, entries)
+                                      : Status();
+        if (!written.ok())
+            return written;
+    }
+    return {};
+}
+
+// The stored rows of the listed addresses: subnet and note by address.
+Result<QHash<QString, QPair<QString, QString>>> storedOf(DB& db, const QString& list)
+{
+    const SqlResult r
+        = db.run(QStringLiteral("SELECT host, subnet, note FROM hosts WHERE host IN (SELECT first FROM %1)")
+                     .arg(db.engine().text(EngineSql::PairTable)),
+            { list });
+    if (!r.ok())
+        return Status(r);
+    QHash<QString, QPair<QString, QString>> stored;
+    for (const QVariantList& row : qAsConst(r.rows))
+        stored.insert(row.value(0).toString(), { row.value(1).toString(), row.value(2).toString() });
+    return stored;
+}
+
+// What a save on a server writes: the stored rows of the listed addresses (subnet and note),
+// the new rows in the list's order, and the typed notes of stored addresses (the last one wins).
+struct Together {
+    QHash<QString, QPair<QString, QString>> stored;
+    QJsonArray added;
+    QHash<QString, int> placeOfAdded;
+    QHash<QString, QString> notes;
+};
+
+Together planTogether(
+    const QVector<SavedRow>& rows, const QJsonArray& all, QHash<QString, QPair<QString, QString>> stored)
+{
+    Together t { std::move(stored), {}, {}, {} };
+    for (int i = 0; i < rows.size(); ++i) {
+        const QString& host = rows.at(i).host;
+        if (t.stored.contains(host)) {
+            if (rows.at(i).replaceNote)
+                t.notes.insert(host, all.at(i).toArray().at(1).toString());
+        } else if (!t.placeOfAdded.contains(host)) {
+            t.placeOfAdded.insert(host, t.added.size());
+            t.added.append(all.at(i));
+        } else if (rows.at(i).replaceNote) {
+            t.added[t.placeOfAdded.value(host)] = all.at(i);
+        }
+    }
+    return t;
+}
+
+// The log of a save on a server, in the list's order, one entry per address: what was added, and
+// the notes that changed.
+Status logTogether(DB& db, const changeLog::Entry& here, const QVector<SavedRow>& rows, const Together& t,
+    QVector<changeLog::Entry>& entries)
+{
+    QSet<QString> entered;
+    for (const SavedRow& row : rows) {
+        if (entered.contains(row.host))
+            continue;
+        entered.insert(row.host);
+        const auto was = t.stored.constFind(row.host);
+        if (was == t.stored.cend()) {
+            const QString note = t.added.at(t.placeOfAdded.value(row.host)).toArray().at(1).toString();
+            entries << changeLog::Entry { What::HostAdded, here.subnet, here.name, row.host, {}, note };
+            continue;
+        }
+        if (!t.notes.contains(row.host) || t.notes.value(row.host) == was->second)
+            continue;
+        // An address stored under another subnet is entered under that one.
+        const Result<QString> name
+            = was->first == here.subnet ? Result<QString>(here.name) : changeLog::rowName(db, was->first);
+        if (!name.ok())
+            return name;
+        entries << changeLog::Entry { What::NoteChanged, was->first, name.value, row.host, was->second,
+            t.notes.value(row.host) };
+    }
+    return {};
+}
+
+// The same outcome in three statements, whatever the number of rows: the stored addresses are
+// read first (the write transaction keeps other writers out until the commit), so no insert
+// fails and no savepoint is needed. New rows go in the list's order, which gives their ids.
+Status saveTogether(
+    DB& db, const changeLog::Entry& here, const QVector<SavedRow>& rows, QVector<changeLog::Entry>& entries)
+{
+    const QString table = db.engine().text(EngineSql::PairTable);
+    QJsonArray all;
+    for (const SavedRow& row : rows)
+        all.append(QJsonArray { row.host, row.note.isNull() ? QStringLiteral("") : row.note });
+    auto stored = storedOf(db, pairs(all));
+    if (!stored.ok())
+        return stored;
+    const Together t = planTogether(rows, all, std::move(stored.value));
+    SqlResult r;
+    if (!t.added.isEmpty())
+        r = db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) SELECT ?, first, second FROM %1 ORDER BY n")
+                       .arg(table),
+            { here.subnet, pairs(t.added) });
+    if (r.ok() && !t.notes.isEmpty()) {
+        QJsonArray noted;
+        for (auto it = t.notes.cbegin(); it != t.notes.cend(); ++it)
+            noted.append(QJsonArray { it.key(), it.value() });
+        r = db.run(QStringLiteral("UPDATE hosts SET note = j.second FROM %1 WHERE host = j.first").arg(table),
+            { pairs(noted) });
+    }
+    return r.ok() ? logTogether(db, here, rows, t, entries) : Status(r);
+}
+
+} // namespace
+
 Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
 {
     return db.writeTransaction([&] {
         if (const Status stored = requireTreeRow(db, subnet); !stored.ok())
             return stored;
-        return db.engine().writesRowsTogether() ? saveTogether(db, subnet, rows) : saveEach(db, subnet, rows);
+        const Result<QString> name = changeLog::rowName(db, subnet);
+        if (!name.ok())
+            return Status(name);
+        const changeLog::Entry here { What::NoteChanged, subnet, name.value, {}, {}, {} };
+        QVector<changeLog::Entry> entries;
+        entries.reserve(rows.size());
+        const Status saved = db.engine().writesRowsTogether() ? saveTogether(db, here, rows, entries)
+                                                              : saveEach(db, here, rows, entries);
+        return saved.ok() ? changeLog::record(db, entries) : saved;
     });
 }
 
@@ -145,10 +301,15 @@ Status deleteHosts(DB& db, const QVariantList& hosts)
 {
     return db.writeTransaction([&] {
         StatementBatch remove(db, deleteHostStatement());
+        QVector<changeLog::Entry> entries;
         Status done;
-        for (int i = 0; i < hosts.size() && done.ok(); ++i)
-            done = remove.run({ hosts.at(i) });
-        return done;
+        for (int i = 0; i < hosts.size() && done.ok(); ++i) {
+            const Result<changeLog::Entry> entry = storedHost(db, What::HostDeleted, hosts.at(i).toString());
+            done = entry.ok() ? remove.run({ hosts.at(i) }) : Status(entry);
+            if (done.ok() && !entry.value.subnet.isEmpty())
+                entries << entry.value;
+        }
+        return done.ok() ? changeLog::record(db, entries) : done;
     });
 }
 

@@ -1,6 +1,8 @@
 #include "hosts/hostsWindow.h"
 
 #include "db/DB.h"
+#include "db/changeLog.h"
+#include "gui/lazyToolTips.h"
 #include "gui/messages.h"
 #include "hosts/RegExpDelegate.h"
 #include "hosts/hostCheck.h"
@@ -40,6 +42,11 @@ hostsWindow::hostsWindow(const QString& item_id, QWidget* parent)
     watchScan();
     hosts->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(hosts->tableView, &QWidget::customContextMenuRequested, this, &hostsWindow::contextMenu);
+    // Read for the hovered note alone: a list of thousands of hosts asks nothing beforehand.
+    new lazyToolTips(hosts->tableView, [this](const QModelIndex& index) {
+        return index.column() == 1 ? changeLog::lastChangeOfHost(*db, index.siblingAtColumn(0).data().toString())
+                                   : QString();
+    });
     hosts->labelPort->hide();
     hosts->progressBar->hide();
     buildBars();

@@ -1,6 +1,7 @@
 // The CSV files without windows: the inventory round trip over hostile texts, the refusals of
 // bad files, the one-transaction import, and the host list preview's counts and reasons.
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/csv.h"
 #include "hosts/hostListCsv.h"
 #include "hosts/hostTable.h"
@@ -127,6 +128,21 @@ private slots:
         QVERIFY(inventoryCsv::write(db, loaded.value).ok());
         DbProbe probe(dir->dbPath());
         QCOMPARE(probe.inventory(), before);
+
+        // The change log's export, by the same rules: the note before and after come back as they were.
+        QVERIFY(hostTable::saveRows(db, "10.1.0.0/16", { { "10.1.0.5", text + "!", true } }).ok());
+        const auto lines = changeLog::page(db, {}, 0, 1);
+        QVERIFY(lines.ok() && changeLog::exportTo(lines.value, file).ok());
+        QFile log(file);
+        QVERIFY(log.open(QIODevice::ReadOnly) && log.peek(3) == "\xEF\xBB\xBF");
+        csv::Reader reader(log, ';');
+        QStringList header, cells, after;
+        QVERIFY(reader.next(header) && reader.next(cells) && !reader.next(after));
+        // Read back through the SQL driver, which changes a leading reversed mark on the file and drops a
+        // leading mark on a server.
+        if (text.startsWith(QChar(onServer() ? 0xfeff : 0xfffe)))
+            QEXPECT_FAIL("", "the driver changes a text's leading byte-order mark", Continue);
+        QCOMPARE(cells.mid(5), QStringList({ "10.1.0.5", text, text + "!" }));
     }
 
     void badInventoryFiles_data()

@@ -1,5 +1,7 @@
 #include "db/DB.h"
+#include "db/backup.h"
 #include "db/dataAccess.h"
+#include "hosts/hostListCsv.h"
 #include "hosts/hostTable.h"
 #include "hosts/scan/scanHistory.h"
 #include "tests/support/dataSupport.h"
@@ -53,6 +55,11 @@ using Command = std::function<QString(DB&)>;
 QString outcome(const Result<bool>& r)
 {
     return !r.ok() ? r.errorText : r.value ? QStringLiteral("done") : QStringLiteral("refused");
+}
+
+QString outcome(const Status& r)
+{
+    return r.ok() ? QStringLiteral("done") : r.errorText;
 }
 
 } // namespace
@@ -243,6 +250,112 @@ private slots:
         for (const QVariantList& row : list.rows)
             shown << row.value(0).toString() + "|" + row.value(1).toString();
         QCOMPARE(shown, listed);
+    }
+
+    // What each command enters in the log, in its own transaction: one operation per command (its
+    // number counted from the first command's), the user who ran the program, the row and the texts
+    // before and after. On a server another client's change is entered by the server, with its role.
+    void changeLogOfEachCommand_data()
+    {
+        QTest::addColumn<Command>("command");
+        QTest::addColumn<QString>("foreignSql"); // run by another connection instead (server only)
+        QTest::addColumn<QStringList>("entries"); // operation|what|who|subnet|name|host|before|after
+        const QString north = "10.1.0.0/16";
+        const auto save = [north](QVector<hostTable::SavedRow> rows) {
+            return Command([north, rows](DB& db) { return outcome(hostTable::saveRows(db, north, rows)); });
+        };
+        QTest::newRow("branch added") << Command([](DB& db) {
+            const auto r = subnetTable::insertBranchUnder(db, "Юг", "10.2.0.0/16", "10.0.0.0/8");
+            return r.ok() && !r.value ? QString("done") : r.errorText;
+        }) << QString() << QStringList { "0|added|тестер|10.2.0.0/16|Юг|||Юг" };
+        QTest::newRow("renamed") << Command([](DB& db) {
+            return outcome(subnetTable::renameStored(db, "Сев", "10.1.0.0/16"));
+        }) << QString() << QStringList { "0|renamed|тестер|10.1.0.0/16|Сев||Север|Сев" };
+        QTest::newRow("deleted with its hosts")
+            << Command([](DB& db) { return outcome(subnetTable::deleteRowWithHosts(db, "10.1.0.0/16")); }) << QString()
+            << QStringList { "0|deleted|тестер|10.1.0.0/16|Север||Север|",
+                   "0|host_deleted|тестер|10.1.0.0/16|Север|10.1.0.5|принтер|" };
+        QTest::newRow("emptied") << Command([](DB& db) { return outcome(Status(subnetTable::deleteEverything(db))); })
+                                 << QString() << QStringList { "0|emptied|тестер||||строк дерева: 2, хостов: 1|" };
+        QTest::newRow("hosts saved: a typed note, new hosts")
+            << save({ { "10.1.0.5", "сервер", true }, { "10.1.0.7", "new", false }, { "10.1.0.8", "", false } })
+            << QString()
+            << QStringList { "0|note_changed|тестер|10.1.0.0/16|Север|10.1.0.5|принтер|сервер",
+                   "0|host_added|тестер|10.1.0.0/16|Север|10.1.0.7||new",
+                   "0|host_added|тестер|10.1.0.0/16|Север|10.1.0.8||" };
+        QTest::newRow("hosts saved, nothing changed")
+            << save({ { "10.1.0.5", "принтер", true } }) << QString() << QStringList();
+        QTest::newRow("hosts deleted") << Command([](DB& db) {
+            return outcome(hostTable::deleteHosts(db, { "10.1.0.5", "10.1.0.99" }));
+        }) << QString() << QStringList { "0|host_deleted|тестер|10.1.0.0/16|Север|10.1.0.5|принтер|" };
+        QTest::newRow("host list emptied")
+            << Command([](DB& db) { return outcome(Status(hostTable::deleteSubnet(db, "10.1.0.0/16"))); }) << QString()
+            << QStringList { "0|host_deleted|тестер|10.1.0.0/16|Север|10.1.0.5|принтер|" };
+        QTest::newRow("host list imported") << Command([](DB& db) {
+            hostListCsv::Preview preview;
+            preview.fresh = { { "10.1.0.9", "из файла" } };
+            preview.changed = { { "10.1.0.5", "новое" } };
+            return outcome(hostListCsv::write(db, "10.1.0.0/16", preview));
+        }) << QString()
+                                            << QStringList { "0|imported|тестер|10.1.0.0/16|Север|10.1.0.9||из файла",
+                                                   "0|imported|тестер|10.1.0.0/16|Север|10.1.0.5|принтер|новое" };
+        QTest::newRow("inventory imported") << Command([](DB& db) {
+            QBuffer file;
+            file.setData("record;name;subnet;parent_subnet;host;note\r\nsubnet;Орг;10.0.0.0/8;;;\r\n"
+                         "host;;10.0.0.0/8;;10.0.0.1;шлюз\r\n");
+            file.open(QIODevice::ReadOnly);
+            const Status emptied = subnetTable::deleteEverything(db);
+            return emptied.ok() ? outcome(inventoryCsv::write(db, inventoryCsv::read(file).value)) : emptied.errorText;
+        }) << QString()
+                                            << QStringList { "0|emptied|тестер||||строк дерева: 2, хостов: 1|",
+                                                   "1|imported|тестер|10.0.0.0/8|Орг|||Орг",
+                                                   "1|imported|тестер|10.0.0.0/8|Орг|10.0.0.1||шлюз" };
+        QTest::newRow("restored, the log kept")
+            << Command([](DB& db) {
+                   const QString copy = QDir::temp().filePath("zarvin-changes-copy.db");
+                   QFile::remove(copy);
+                   Status done = backup::makeCopy(db, copy);
+                   done = done.ok() ? hostTable::deleteHosts(db, { "10.1.0.5" }) : done;
+                   done = done.ok() ? backup::restore(db, copy, inventoryCsv::checkStoredRows) : done;
+                   QFile::remove(copy);
+                   return outcome(done);
+               })
+            << QString()
+            << QStringList { "0|host_deleted|тестер|10.1.0.0/16|Север|10.1.0.5|принтер|",
+                   "1|restored|тестер||||строк дерева: 2, хостов: 0|строк дерева: 2, "
+                   "хостов: 1" };
+        QTest::newRow("another client's statement")
+            << Command() << "UPDATE hosts SET note = 'x' WHERE host = '10.1.0.5'"
+            << QStringList { "0|note_changed|ROLE|10.1.0.0/16|Север|10.1.0.5|принтер|x" };
+        QTest::newRow("another client's transaction")
+            << Command()
+            << "BEGIN; INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Юг', '10.2.0.0/16', 1, "
+               "'10.0.0.0/8'); DELETE FROM hosts; COMMIT"
+            << QStringList { "0|added|ROLE|10.2.0.0/16|Юг|||Юг",
+                   "0|host_deleted|ROLE|10.1.0.0/16|Север|10.1.0.5|принтер|" };
+    }
+
+    void changeLogOfEachCommand()
+    {
+        QFETCH(Command, command);
+        QFETCH(QString, foreignSql);
+        QFETCH(QStringList, entries);
+        if (!command && !onServer())
+            QSKIP("a server's case");
+        const QByteArray user = qgetenv("USER");
+        qputenv("USER", "тестер");
+        seedTree(dir->dbPath());
+        DB db;
+        DbProbe probe(dir->dbPath());
+        const QString role = command ? QString() : probe.lines("SELECT session_user").value(0);
+        const qint64 before = probe.rows("SELECT coalesce(max(id), 0) FROM change_log").value(0).value(0).toLongLong();
+        const QString done = command ? command(db) : QString(probe.exec(foreignSql) ? "done" : "failed");
+        qputenv("USER", user);
+        QCOMPARE(done, QString("done"));
+        QCOMPARE(probe.lines("SELECT operation - (SELECT min(operation) FROM change_log WHERE id > ?), what, who, "
+                             "subnet, name, host, old_text, new_text FROM change_log WHERE id > ? ORDER BY id",
+                     { before, before }),
+            entries.replaceInStrings("ROLE", role));
     }
 
     void notADatabaseIsRefusedAndLeftAlone_data()

@@ -1,13 +1,17 @@
 #include "db/DB.h"
 #include "db/changeWatcher.h"
+#include "hosts/hostTable.h"
 #include "hosts/hostsWindow.h"
 #include "tests/support/modelText.h"
 #include "tests/support/pgServer.h"
 #include "tests/support/testSupport.h"
 #include "tree/ZarvinWindow.h"
 #include "tree/addSubnetsWindow.h"
+#include "tree/subnetTable.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +31,7 @@ private slots:
     void cleanup();
     void findAnAddressAndAText();
     void searchFailureIsShown();
+    void changeLogWindowFilters();
     void statusBarSaysHowFull();
     void othersChangesShownLive();
     void freeSpaceWindow();
@@ -135,6 +140,40 @@ void TestFindAndPlan::searchFailureIsShown()
     QTRY_COMPARE(answers->boxes.size(), 1);
     QCOMPARE(answers->boxes.first().title, QString("Ошибка"));
     QVERIFY2(answers->boxes.first().text.contains("hosts"), qPrintable(answers->boxes.first().text));
+}
+
+// The log's lines, newest first, one per command; the text filter (any case) and the branch.
+void TestFindAndPlan::changeLogWindowFilters()
+{
+    {
+        DB db;
+        QVERIFY(hostTable::saveRows(db, "10.1.2.0/24",
+            { { "10.1.2.38", "МФУ", true }, { "10.1.2.40", "", false }, { "10.1.2.41", "касса", false } })
+                    .ok());
+        QVERIFY(subnetTable::renameStored(db, "Офис Центр", "10.1.0.0/16").ok());
+        QVERIFY(hostTable::deleteHosts(db, { "10.1.0.5" }).ok());
+    }
+    openMain();
+    tree()->setCurrentIndex(rowOf("Склад"));
+    main->findChild<QAction*>("changeLog")->trigger();
+    QWidget* changes = main->findChild<QWidget*>("changesWindow");
+    QVERIFY(changes && changes->isVisible());
+    auto* table = changes->findChild<QTableView*>("changesTable");
+    auto* text = changes->findChild<QLineEdit*>("changesFilter");
+    const QStringList all { "Удален хост", "Переименована строка", "Добавлено хостов: 2, изменено примечаний: 1" };
+    QCOMPARE(columnTexts(table->model(), 2), all);
+    typeText(text, "10.1.0.5");
+    QTRY_COMPARE(columnTexts(table->model(), 2), QStringList { "Удален хост" });
+    QCOMPARE(columnTexts(table->model(), 6), QStringList { "шлюз" });
+    retype(text, "ОФИС центр");
+    QTRY_COMPARE(columnTexts(table->model(), 2), all.mid(0, 2)); // the host was deleted from the renamed row
+    retype(text, "мфу");
+    QTRY_COMPARE(columnTexts(table->model(), 2), QStringList { "Изменено примечание" });
+    retype(text, "");
+    QTRY_COMPARE(columnTexts(table->model(), 2), all);
+    changes->findChild<QCheckBox*>("changesBranchOnly")->click();
+    QCOMPARE(columnTexts(table->model(), 2), QStringList { all.last() });
+    QCOMPARE(columnTexts(table->model(), 3), QStringList { "10.1.2.0/24" });
 }
 
 void TestFindAndPlan::statusBarSaysHowFull()

@@ -2,14 +2,17 @@
 
 #include "calc/calculateSubnetsWindow.h"
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/connectionSettings.h"
 #include "db/dataAccess.h"
 #include "db/treeRules.h"
 #include "gui/desktop.h"
+#include "gui/lazyToolTips.h"
 #include "gui/liveRefresh.h"
 #include "gui/messages.h"
 #include "hosts/hostsWindow.h"
 #include "hosts/scan/scanHistory.h"
+#include "tree/changesWindow.h"
 #include "tree/connectionWindow.h"
 #include "tree/findWindow.h"
 #include "tree/subnetTable.h"
@@ -62,6 +65,12 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     connect(ui->tree, &QAbstractItemView::doubleClicked, this, &ZarvinWindow::editHosts);
     connect(ui->editRow, &QAction::triggered, this, &ZarvinWindow::editRow);
     connect(ui->find, &QAction::triggered, this, &ZarvinWindow::openFind);
+    connect(ui->changeLog, &QAction::triggered, this, &ZarvinWindow::showChanges);
+    // Read for the row under the mouse alone: a tree of thousands of rows asks nothing beforehand.
+    new lazyToolTips(ui->tree, [this](const QModelIndex& index) {
+        return index.column() == 0 ? changeLog::lastChangeOfRow(*db, index.siblingAtColumn(1).data().toString())
+                                   : QString();
+    });
     watchRowStatus();
     connect(ui->exportCsv, &QAction::triggered, this, &ZarvinWindow::exportInventory);
     connect(ui->importCsv, &QAction::triggered, this, &ZarvinWindow::importInventory);
@@ -71,7 +80,10 @@ ZarvinWindow::ZarvinWindow(QWidget* parent)
     live = new LiveRefresh(this, nullptr, [this] { followChanges(); });
 }
 
-ZarvinWindow::~ZarvinWindow() = default;
+ZarvinWindow::~ZarvinWindow()
+{
+    delete changes; // before the connection it reads through
+}
 
 const Status& ZarvinWindow::dbStatus() const
 {
@@ -138,6 +150,7 @@ Status ZarvinWindow::reopenDatabase()
             w->close();
     delete finder;
     finder = nullptr;
+    delete changes; // it reads through the connection that goes now
     db = std::move(next);
     delete live;
     live = new LiveRefresh(this, nullptr, [this] { followChanges(); });
@@ -161,6 +174,7 @@ void ZarvinWindow::decorateActions()
     ui->calculate->setIcon(icon(QStyle::SP_FileDialogInfoView));
     ui->close->setIcon(icon(QStyle::SP_DialogCloseButton));
     ui->find->setIcon(icon(QStyle::SP_FileDialogContentsView));
+    ui->changeLog->setIcon(icon(QStyle::SP_FileDialogInfoView));
 }
 
 void ZarvinWindow::showDbError(const QString& text)

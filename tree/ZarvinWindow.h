@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -16,6 +17,7 @@ template <class T> struct Result;
 class LiveRefresh;
 class QLabel;
 class QMenu;
+class changesWindow;
 class findWindow;
 class hostsWindow;
 class QStandardItemModel;
@@ -85,6 +87,8 @@ public slots:
     // How full the current row is, in the status bar and as its subnet cell's tooltip.
     void showRowStatus();
     void showFreeSpace();
+    // The change log, for the tree's current row when it has one.
+    void showChanges();
 
     // Data in and out: CSV of the whole inventory, backup and restore (ZarvinWindowTransfer.cpp).
     void exportInventory();
@@ -123,6 +127,7 @@ private:
     QStandardItemModel* model = nullptr;
     QMenu* menu = nullptr;
     findWindow* finder = nullptr;
+    QPointer<changesWindow> changes;
     QLabel* rowStatus = nullptr;
     QString baseTitle;
     QVector<QVariantList> shownRows; // as last read

@@ -7,6 +7,7 @@
 #include "hosts/hostsWindow.h"
 #include "hosts/scan/scanHistory.h"
 #include "tree/addressPlan.h"
+#include "tree/changesWindow.h"
 #include "tree/findWindow.h"
 #include "tree/freeSpaceWindow.h"
 #include "ui_zarvinSubnetsGui.h"
@@ -49,6 +50,20 @@ void ZarvinWindow::openFind()
     finder->show();
     finder->raise();
     finder->activateWindow();
+}
+
+void ZarvinWindow::showChanges()
+{
+    const QString branch = currentSubnet().value_or(QString());
+    if (!changes) {
+        changes = new changesWindow(*db, branch, this);
+        changes->setAttribute(Qt::WA_DeleteOnClose);
+        centre(changes);
+    }
+    changes->setBranch(branch);
+    changes->show();
+    changes->raise();
+    changes->activateWindow();
 }
 
 void ZarvinWindow::showFound(const QString& subnet, const QString& host)

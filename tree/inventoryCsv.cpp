@@ -1,6 +1,7 @@
 #include "tree/inventoryCsv.h"
 
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/statementBatch.h"
 #include "hosts/hostCheck.h"
 #include "hosts/hostTable.h"
@@ -385,6 +386,21 @@ Status writeHosts(DB& db, const QVector<HostRow>& hosts)
     return {};
 }
 
+QVector<changeLog::Entry> importEntries(const Plan& plan)
+{
+    QVector<changeLog::Entry> entries;
+    entries.reserve(plan.subnets.size() + plan.hosts.size());
+    QHash<QString, QString> names;
+    for (const SubnetRow& row : plan.subnets) {
+        names.insert(row.subnet, row.name);
+        entries << changeLog::Entry { changeLog::What::Imported, row.subnet, row.name, {}, {}, row.name };
+    }
+    for (const HostRow& row : plan.hosts)
+        entries << changeLog::Entry { changeLog::What::Imported, row.subnet, names.value(row.subnet), row.host, {},
+            row.note };
+    return entries;
+}
+
 } // namespace
 
 Status write(DB& db, const Plan& plan)
@@ -398,7 +414,7 @@ Status write(DB& db, const Plan& plan)
             written = writeSubnets(db, plan.subnets);
         if (written.ok())
             written = writeHosts(db, plan.hosts);
-        return written;
+        return written.ok() ? changeLog::record(db, importEntries(plan)) : written;
     });
 }
 

@@ -1,6 +1,7 @@
 #include "tree/subnetTable.h"
 
 #include "db/DB.h"
+#include "db/changeLog.h"
 #include "db/historySchema.h"
 
 #include <functional>
@@ -13,6 +14,25 @@ namespace {
 SqlResult inWriteTransaction(DB& db, const std::function<SqlResult()>& body)
 {
     return db.writeTransaction([&] { return Status(body()); });
+}
+
+// The row and each host of its list, as the log keeps them.
+Result<QVector<changeLog::Entry>> deletionEntries(DB& db, const QString& subnet)
+{
+    const Result<QString> name = changeLog::rowName(db, subnet);
+    const SqlResult hosts = db.run(QStringLiteral("SELECT host, note FROM hosts WHERE subnet = ?"), { subnet });
+    if (!name.ok() || !hosts.ok())
+        return !name.ok() ? Status(name) : Status(hosts);
+    QVector<changeLog::Entry> entries { { changeLog::What::Deleted, subnet, name.value, {}, name.value, {} } };
+    for (const QVariantList& h : hosts.rows)
+        entries << changeLog::Entry { changeLog::What::HostDeleted, subnet, name.value, h.value(0).toString(),
+            h.value(1).toString(), {} };
+    return entries;
+}
+
+SqlResult logged(DB& db, const SqlResult& done, const changeLog::Entry& entry)
+{
+    return done.ok() ? SqlResult(changeLog::record(db, { entry })) : done;
 }
 
 } // namespace
@@ -102,9 +122,14 @@ Result<bool> deleteRowWithHosts(DB& db, const QString& subnet)
         hasBranches = step.ok() && !step.rows.isEmpty();
         if (!step.ok() || hasBranches)
             return step;
+        const Result<QVector<changeLog::Entry>> entries = deletionEntries(db, subnet);
+        if (!entries.ok())
+            return SqlResult(entries);
         // Kept as written, blanks around "=" included: statement texts stay as they have always been.
         step = db.run(QStringLiteral("DELETE FROM subnets WHERE subnet = ?"), { subnet });
-        return step.ok() ? db.run(QStringLiteral("DELETE FROM hosts WHERE subnet = ?"), { subnet }) : step;
+        if (step.ok())
+            step = db.run(QStringLiteral("DELETE FROM hosts WHERE subnet = ?"), { subnet });
+        return step.ok() ? SqlResult(changeLog::record(db, entries.value)) : step;
     });
     if (!r.ok())
         return Result<bool>(r);
@@ -115,9 +140,14 @@ Result<bool> renameStored(DB& db, const QString& name, const QString& subnet)
 {
     bool gone = false;
     const SqlResult r = inWriteTransaction(db, [&] {
-        const SqlResult row = idOfSubnet(db, subnet);
+        const SqlResult row = rowForEditing(db, subnet);
         gone = row.ok() && row.rows.isEmpty();
-        return !row.ok() || gone ? row : rename(db, name, subnet);
+        if (!row.ok() || gone)
+            return row;
+        const QString before = row.rows.first().value(1).toString();
+        const SqlResult renamed = rename(db, name, subnet);
+        return before == name ? renamed
+                              : logged(db, renamed, { changeLog::What::Renamed, subnet, name, {}, before, name });
     });
     if (!r.ok())
         return Result<bool>(r);
@@ -129,9 +159,18 @@ SqlResult deleteEverything(DB& db)
     // A file opened while read-locked may still lack the history tables; their deletes must not fail.
     if (const SqlResult prepared = historySchema::prepare(db); !prepared.ok())
         return prepared;
-    return db.runTogether(QStringList { QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }
-            + historySchema::clearStatements(),
-        {});
+    const QStringList statements
+        = QStringList { QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }
+        + historySchema::clearStatements();
+    return inWriteTransaction(db, [&] {
+        const Result<QString> before = changeLog::counts(db);
+        if (!before.ok())
+            return SqlResult(before);
+        SqlResult r;
+        for (int i = 0; i < statements.size() && r.ok(); ++i)
+            r = db.run(statements.at(i));
+        return logged(db, r, { changeLog::What::Emptied, {}, {}, {}, before.value, {} });
+    });
 }
 
 Result<bool> insertFirstOrganisation(DB& db, const QString& name, const QString& subnet)
@@ -142,7 +181,9 @@ Result<bool> insertFirstOrganisation(DB& db, const QString& name, const QString&
         if (!any.ok())
             return any;
         occupied = !any.rows.isEmpty();
-        return occupied ? SqlResult {} : insertOrganisation(db, name, subnet);
+        return occupied
+            ? SqlResult {}
+            : logged(db, insertOrganisation(db, name, subnet), { changeLog::What::Added, subnet, name, {}, {}, name });
     });
     if (!r.ok())
         return Result<bool>(r);
@@ -166,7 +207,8 @@ Result<std::optional<QString>> insertBranchUnder(
             refusal = broken.value;
             return Status(broken);
         }
-        return insertBranch(db, name, subnet, parent.rows.first().value(0), parentSubnet);
+        return logged(db, insertBranch(db, name, subnet, parent.rows.first().value(0), parentSubnet),
+            { changeLog::What::Added, subnet, name, {}, {}, name });
     });
     if (!r.ok())
         return Status(r);

@@ -1,0 +1,353 @@
+#include "db/changeLog.h"
+
+#include "db/DB.h"
+#include "db/csv.h"
+#include "net/ipv4.h"
+
+#include <QDateTime>
+#include <QSaveFile>
+
+#include <limits>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace changeLog {
+
+namespace {
+
+struct Kind {
+    What what;
+    const char* code;
+    QString caption, counted;
+};
+
+const QVector<Kind>& kinds()
+{
+    static const QVector<Kind> all = {
+        { What::Added, "added", QStringLiteral("Добавлена строка"), QStringLiteral("Добавлено строк") },
+        { What::Renamed, "renamed", QStringLiteral("Переименована строка"), QStringLiteral("Переименовано строк") },
+        { What::Deleted, "deleted", QStringLiteral("Удалена строка"), QStringLiteral("Удалено строк") },
+        { What::Emptied, "emptied", QStringLiteral("Удалена база данных"), QStringLiteral("Удалений базы данных") },
+        { What::HostAdded, "host_added", QStringLiteral("Добавлен хост"), QStringLiteral("Добавлено хостов") },
+        { What::NoteChanged, "note_changed", QStringLiteral("Изменено примечание"),
+            QStringLiteral("Изменено примечаний") },
+        { What::HostDeleted, "host_deleted", QStringLiteral("Удален хост"), QStringLiteral("Удалено хостов") },
+        { What::Imported, "imported", QStringLiteral("Импортирована запись"), QStringLiteral("Импортировано записей") },
+        { What::Restored, "restored", QStringLiteral("Восстановлена из копии"),
+            QStringLiteral("Восстановлений из копии") },
+    };
+    return all;
+}
+
+const Kind* kindOf(const QString& code)
+{
+    for (const Kind& k : kinds())
+        if (code == QLatin1String(k.code))
+            return &k;
+    return nullptr;
+}
+
+void appendJson(QString& out, const QString& text)
+{
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\');
+        // Byte-order marks as escapes: taken raw, SQLite changes a reversed one and a server
+        // drops them.
+        if (c.unicode() < 0x20 || c.unicode() == 0xfeff || c.unicode() == 0xfffe)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    out += QLatin1Char('"');
+}
+
+// One entry as the statement of EngineSql::AddChanges reads it: nine values appended to a flat
+// JSON array's text (the time, who and the operation are the same for every entry and bound
+// once). Written by hand: Qt's JSON classes took longer than the insert itself.
+void appendEntry(QString& out, const Entry& e, const QString& user)
+{
+    for (const QString& t : { code(e.what), e.subnet, e.name, e.host, e.before, e.after }) {
+        out += out.isEmpty() ? QLatin1Char('[') : QLatin1Char(',');
+        appendJson(out, t);
+    }
+    const auto network = net::parseNetwork(e.subnet);
+    if (network)
+        out += QStringLiteral(",%1,%2,").arg(network->address).arg(net::broadcastOf(*network));
+    else
+        out += QStringLiteral(",null,null,");
+    appendJson(out, QStringList { user, e.subnet, e.name, e.host, e.before, e.after }.join(QLatin1Char(' ')).toLower());
+}
+
+Result<qint64> nextOperation(DB& db)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT coalesce(max(operation), 0) + 1 FROM change_log"));
+    if (!r.ok())
+        return Status(r);
+    return r.rows.value(0).value(0).toLongLong();
+}
+
+// Creating the table inside a command's transaction is for a file that was busy when it opened;
+// on a server only its owner may create it, and the others write what they can meanwhile.
+Status ensured(DB& db)
+{
+    if (present(db))
+        return {};
+    if (db.engine().isServer())
+        return Status::failure(QString(), sqlite::ReadOnly);
+    SqlResult r;
+    for (const QString& sql : db.engine().changeLogStatements()) {
+        r = db.run(sql);
+        if (!r.ok())
+            break;
+    }
+    return r;
+}
+
+QString escapedPattern(const QString& text)
+{
+    QString t = text.toLower();
+    t.replace(QLatin1Char('!'), QStringLiteral("!!"))
+        .replace(QLatin1Char('%'), QStringLiteral("!%"))
+        .replace(QLatin1Char('_'), QStringLiteral("!_"));
+    return QLatin1Char('%') + t + QLatin1Char('%');
+}
+
+// The conditions of `filter`, after "WHERE", and their values in order.
+QString conditions(const Filter& filter, QVariantList& values)
+{
+    QString where;
+    if (!filter.text.trimmed().isEmpty()) {
+        where += QStringLiteral(" AND search LIKE ? ESCAPE '!'");
+        values << escapedPattern(filter.text.trimmed());
+    }
+    if (const auto branch = net::parseNetwork(filter.branch)) {
+        where += QStringLiteral(" AND first_address >= ? AND last_address <= ?");
+        values << qint64(branch->address) << qint64(net::broadcastOf(*branch));
+    }
+    return where;
+}
+
+QString lastChange(DB& db, const QString& sql, const QVariantList& values)
+{
+    const SqlResult r = db.run(sql, values);
+    if (!r.ok() || r.rows.isEmpty())
+        return {};
+    const QVariantList& row = r.rows.first();
+    return QStringLiteral("Последнее изменение: ") + caption(row.value(2).toString()) + QStringLiteral(", ")
+        + shownTime(row.value(0).toString()) + QStringLiteral(", ") + row.value(1).toString();
+}
+
+} // namespace
+
+QString code(What what)
+{
+    for (const Kind& k : kinds())
+        if (k.what == what)
+            return QLatin1String(k.code);
+    return {};
+}
+
+QString caption(const QString& code)
+{
+    const Kind* k = kindOf(code);
+    return k ? k->caption : code;
+}
+
+QString countCaption(const QString& code, int count)
+{
+    const Kind* k = kindOf(code);
+    return (k ? k->counted : code) + QStringLiteral(": ") + QString::number(count);
+}
+
+QString who()
+{
+    for (const char* name : { "USER", "LOGNAME" })
+        if (const QString user = qEnvironmentVariable(name); !user.isEmpty())
+            return user;
+    const passwd* pw = ::getpwuid(::geteuid());
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(::geteuid());
+}
+
+bool present(DB& db)
+{
+    return db.engine().hasTables(db, { QStringLiteral("change_log") });
+}
+
+SqlResult prepare(DB& db)
+{
+    if (present(db))
+        return {};
+    const DB::NoWaiting quick(db);
+    const QStringList statements = db.engine().changeLogStatements();
+    const Status made = db.writeTransaction([&] {
+        SqlResult r;
+        for (int i = 0; i < statements.size() && r.ok(); ++i)
+            r = db.run(statements.at(i));
+        return Status(r);
+    });
+    return sqlite::cannotWriteNow(made.code) ? SqlResult() : SqlResult(made);
+}
+
+Status record(DB& db, const QVector<Entry>& entries)
+{
+    if (entries.isEmpty())
+        return {};
+    if (const Status there = ensured(db); !there.ok())
+        return there.code == sqlite::ReadOnly && db.engine().isServer() ? Status() : there;
+    const Result<qint64> operation = nextOperation(db);
+    if (!operation.ok())
+        return operation;
+    const QString user = who();
+    QString all;
+    all.reserve(entries.size() * 160);
+    for (const Entry& e : entries)
+        appendEntry(all, e, user);
+    all += QLatin1Char(']');
+    // One statement and one value, however many entries: binding a value each costs more than the
+    // rest of a save.
+    return db.run(db.engine().text(EngineSql::AddChanges),
+        { QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), user, operation.value, all });
+}
+
+Result<QString> rowName(DB& db, const QString& subnet)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT name FROM subnets WHERE subnet = ?"), { subnet });
+    if (!r.ok())
+        return Status(r);
+    return r.rows.value(0).value(0).toString();
+}
+
+Result<QString> counts(DB& db)
+{
+    const SqlResult r = db.run(QStringLiteral("SELECT (SELECT COUNT(*) FROM subnets), (SELECT COUNT(*) FROM hosts)"));
+    if (!r.ok())
+        return Status(r);
+    return QStringLiteral("строк дерева: %1, хостов: %2")
+        .arg(r.rows.value(0).value(0).toLongLong())
+        .arg(r.rows.value(0).value(1).toLongLong());
+}
+
+int Line::count() const
+{
+    int n = 0;
+    for (const auto& k : kinds)
+        n += k.second;
+    return n;
+}
+
+QString Line::summary() const
+{
+    if (count() == 1)
+        return caption(kinds.value(0).first);
+    QStringList parts;
+    for (const auto& k : kinds) {
+        const QString part = countCaption(k.first, k.second);
+        // Only the first part opens with a capital.
+        parts << (parts.isEmpty() ? part : part.left(1).toLower() + part.mid(1));
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
+{
+    if (!present(db))
+        return QVector<Line>();
+    QVariantList values { below > 0 ? below : std::numeric_limits<qint64>::max() };
+    const QString where = conditions(filter, values);
+    const SqlResult operations = db.run(QStringLiteral("SELECT DISTINCT operation FROM change_log WHERE operation < ?")
+            + where + QStringLiteral(" ORDER BY operation DESC LIMIT %1").arg(size),
+        values);
+    if (!operations.ok() || operations.rows.isEmpty())
+        return operations.ok() ? Result<QVector<Line>>(QVector<Line>()) : Result<QVector<Line>>(operations);
+    QVariantList range { operations.rows.last().value(0), operations.rows.first().value(0) };
+    const QString inRange = conditions(filter, range);
+    const SqlResult details = db.run(
+        QStringLiteral("SELECT operation, what, COUNT(*), MIN(changed_at), MIN(who), MIN(subnet), MAX(subnet), "
+                       "MIN(name), MAX(name), MIN(host), MIN(old_text), MIN(new_text) FROM change_log WHERE "
+                       "operation BETWEEN ? AND ?")
+            + inRange + QStringLiteral(" GROUP BY operation, what ORDER BY operation DESC, what"),
+        range);
+    if (!details.ok())
+        return Status(details);
+    QVector<Line> out;
+    for (const QVariantList& r : details.rows) {
+        const qint64 operation = r.value(0).toLongLong();
+        if (out.isEmpty() || out.last().operation != operation) {
+            Line line;
+            line.operation = operation;
+            line.time = r.value(3).toString();
+            line.who = r.value(4).toString();
+            out << line;
+        }
+        Line& line = out.last();
+        line.kinds << qMakePair(r.value(1).toString(), r.value(2).toInt());
+        // Shown when every entry has it: the subnet of a save, the row of an operation on one row.
+        const bool first = line.kinds.size() == 1;
+        const QString subnet = r.value(5) == r.value(6) ? r.value(5).toString() : QString();
+        const QString name = r.value(7) == r.value(8) ? r.value(7).toString() : QString();
+        line.subnet = first || subnet == line.subnet ? subnet : QString();
+        line.name = first || name == line.name ? name : QString();
+        const bool single = line.count() == 1;
+        line.host = single ? r.value(9).toString() : QString();
+        line.before = single ? r.value(10).toString() : QString();
+        line.after = single ? r.value(11).toString() : QString();
+    }
+    return out;
+}
+
+QStringList titles()
+{
+    return { QStringLiteral("Время"), QStringLiteral("Пользователь"), QStringLiteral("Изменение"),
+        QStringLiteral("Подсеть"), QStringLiteral("Наименование"), QStringLiteral("IP-адрес"), QStringLiteral("Было"),
+        QStringLiteral("Стало") };
+}
+
+QStringList cells(const Line& line)
+{
+    return { shownTime(line.time), line.who, line.summary(), line.subnet, line.name, line.host, line.before,
+        line.after };
+}
+
+Status exportTo(const QVector<Line>& lines, const QString& path)
+{
+    const QChar separator = QLatin1Char(';');
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return Status::failure(file.errorString());
+    file.write(csv::byteOrderMark() + csv::record(titles(), separator));
+    for (const Line& line : lines)
+        file.write(csv::record(cells(line), separator));
+    if (!file.commit())
+        return Status::failure(file.errorString());
+    return {};
+}
+
+QString lastChangeOfRow(DB& db, const QString& subnet)
+{
+    if (!present(db))
+        return {};
+    return lastChange(db,
+        QStringLiteral("SELECT changed_at, who, what FROM change_log WHERE subnet = ? AND host = '' ORDER BY id DESC "
+                       "LIMIT 1"),
+        { subnet });
+}
+
+QString lastChangeOfHost(DB& db, const QString& host)
+{
+    if (!present(db))
+        return {};
+    return lastChange(db,
+        QStringLiteral("SELECT changed_at, who, what FROM change_log WHERE host = ? ORDER BY id DESC LIMIT 1"),
+        { host });
+}
+
+QString shownTime(const QString& stored)
+{
+    const QDateTime t = QDateTime::fromString(stored, Qt::ISODateWithMs);
+    return t.isValid() ? t.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")) : stored;
+}
+
+} // namespace changeLog
