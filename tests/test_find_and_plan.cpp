@@ -210,7 +210,7 @@ void TestFindAndPlan::othersChangesShownLive()
     QTRY_COMPARE(visibleWindows<hostsWindow>().size(), 1);
     hostsWindow* hosts = visibleWindows<hostsWindow>().first();
     auto* table = hosts->findChild<QTableView*>("tableView");
-    clickCell(tree(), rowOf("Офис"));
+    clickCell(tree(), rowOf("Склад"));
     tree()->collapse(rowOf("Офис"));
     auto* status = main->findChild<QLabel*>("rowStatus");
     QVERIFY(probe->exec("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) VALUES ('Цех', '10.2.0.0/16', "
@@ -221,10 +221,10 @@ void TestFindAndPlan::othersChangesShownLive()
     QTRY_COMPARE_WITH_TIMEOUT(
         columnTexts(table->model()), QStringList({ "10.1.2.37", "10.1.2.38", "10.1.2.40" }), 2000);
     QCOMPARE(table->selectionModel()->selectedRows().value(0).data().toString(), QString("10.1.2.37"));
-    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith("Хостов: 2 из 65534"), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith("Хостов: 3 из 254"), 2000);
     QVERIFY(!tree()->isExpanded(rowOf("Офис")) && tree()->isExpanded(rowOf("Организация")));
-    QCOMPARE(main->firstSelectedSubnet(), std::optional<QString>("10.1.0.0/16"));
-    QCOMPARE(main->currentSubnet(), std::optional<QString>("10.1.0.0/16"));
+    QCOMPARE(main->firstSelectedSubnet(), std::optional<QString>("10.1.2.0/24"));
+    QCOMPARE(main->currentSubnet(), std::optional<QString>("10.1.2.0/24"));
 
     auto* changed = hosts->findChild<QWidget*>("changedElsewhereBar");
     QVERIFY(typeIntoCell(table, 1, 1, "у окна"));

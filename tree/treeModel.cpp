@@ -84,8 +84,12 @@ void restore(QTreeView& view, const ViewState& state)
         if (subnet == state.current)
             current = name;
     });
+    // A current row inside a collapsed one stays hidden: scrolling to it would expand its parents.
+    const bool autoScroll = view.hasAutoScroll();
+    view.setAutoScroll(false);
     if (current.isValid())
         view.selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    view.setAutoScroll(autoScroll);
     view.selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     view.doItemsLayout(); // the scroll range follows the rows only once they are laid out
     view.verticalScrollBar()->setValue(state.scroll);
