@@ -174,7 +174,7 @@ void ZarvinWindow::decorateActions()
     ui->calculate->setIcon(icon(QStyle::SP_FileDialogInfoView));
     ui->close->setIcon(icon(QStyle::SP_DialogCloseButton));
     ui->find->setIcon(icon(QStyle::SP_FileDialogContentsView));
-    ui->changeLog->setIcon(icon(QStyle::SP_FileDialogInfoView));
+    ui->changeLog->setIcon(icon(QStyle::SP_FileIcon));
 }
 
 void ZarvinWindow::showDbError(const QString& text)
