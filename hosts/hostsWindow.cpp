@@ -185,7 +185,7 @@ void hostsWindow::saveData(const QString& subnet)
     for (QStandardItem* address : written)
         address->setData(true, hostModel::unchangedRole);
     if (const SqlResult stored = hostTable::hostsOfSubnet(*db, subnet); stored.ok())
-        noteStored(stored.rows);
+        storedBySave(stored.rows);
     refreshHints();
 }
 

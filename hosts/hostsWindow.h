@@ -121,6 +121,7 @@ private:
     void reloadKeepingView(const QVector<QVariantList>& rows);
     // The list as stored when this window last loaded or wrote it.
     void noteStored(const QVector<QVariantList>& rows);
+    void storedBySave(const QVector<QVariantList>& rows);
     QWidget* changedBar = nullptr;
     QLabel* deletedBar = nullptr;
     QVector<QVariantList> storedRows;

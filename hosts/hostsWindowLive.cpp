@@ -69,6 +69,18 @@ void hostsWindow::noteStored(const QVector<QVariantList>& rows)
     changedBar->hide();
 }
 
+// A save writes what is typed here, not what another user stored meanwhile: with the list told
+// changed, the save brings the stored list in once nothing here is unsaved, and else the bar stays.
+void hostsWindow::storedBySave(const QVector<QVariantList>& rows)
+{
+    if (changedBar->isHidden())
+        noteStored(rows);
+    else if (following && !hostModel::hasUnsavedRows(*model))
+        reloadKeepingView(rows);
+    else
+        storedRows = rows;
+}
+
 void hostsWindow::followChanges()
 {
     refreshHints(); // others' scans and lists move the marks and the comparison too
