@@ -174,6 +174,10 @@ void TestFindAndPlan::changeLogWindowFilters()
     changes->findChild<QCheckBox*>("changesBranchOnly")->click();
     QCOMPARE(columnTexts(table->model(), 2), QStringList { all.last() });
     QCOMPARE(columnTexts(table->model(), 3), QStringList { "10.1.2.0/24" });
+    // Another user's command comes into the open log by itself.
+    DB other;
+    QVERIFY(hostTable::deleteHosts(other, { "10.1.2.41" }).ok());
+    QTRY_COMPARE_WITH_TIMEOUT(columnTexts(table->model(), 2), QStringList({ "Удален хост", all.last() }), 2000);
 }
 
 void TestFindAndPlan::statusBarSaysHowFull()

@@ -239,6 +239,8 @@ void ZarvinWindow::followChanges()
         update_menu_buttons();
     }
     showRowStatus();
+    if (changes)
+        changes->followChanges();
 }
 
 Result<std::optional<qint64>> ZarvinWindow::get_item_id(const QString& parentSubnet)

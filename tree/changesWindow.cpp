@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -177,6 +178,15 @@ void changesWindow::reload()
     // No box for a read nobody asked for in so many words: the line under the table says it.
     failure->setText(read.ok() ? QString() : QStringLiteral("Журнал не прочитан: ") + read.errorText);
     failure->setVisible(!read.ok());
+    for (int column = 0; column < 3; ++column) // time, user, change: read whole
+        table->resizeColumnToContents(column);
+}
+
+void changesWindow::followChanges()
+{
+    // A reader deep in the log keeps their place; at the top the newest entries come in.
+    if (table->verticalScrollBar()->value() == 0)
+        reload();
 }
 
 void changesWindow::exportShown()

@@ -53,6 +53,8 @@ public:
 public slots:
     // Reads the log anew from its newest entry, with the filter as it stands.
     void reload();
+    // Others' changes: the log read again unless the user has scrolled down into it.
+    void followChanges();
     void exportShown();
 
 private:
