@@ -181,14 +181,8 @@ SqlResult prepare(DB& db)
     if (present(db))
         return {};
     const DB::NoWaiting quick(db);
-    const QStringList statements = db.engine().changeLogStatements();
-    const Status made = db.writeTransaction([&] {
-        SqlResult r;
-        for (int i = 0; i < statements.size() && r.ok(); ++i)
-            r = db.run(statements.at(i));
-        return Status(r);
-    });
-    return sqlite::cannotWriteNow(made.code) ? SqlResult() : SqlResult(made);
+    const SqlResult made = db.runTogether(db.engine().changeLogStatements());
+    return sqlite::cannotWriteNow(made.code) ? SqlResult() : made;
 }
 
 Status record(DB& db, const QVector<Entry>& entries)

@@ -73,14 +73,8 @@ SqlResult prepare(DB& db)
         return {};
     // Optional at this point: no reason to hold the window up for the busy time-out.
     const DB::NoWaiting quick(db);
-    const QStringList statements = db.engine().ruleStatements();
-    const Status made = db.writeTransaction([&] {
-        SqlResult r;
-        for (int i = 0; i < statements.size() && r.ok(); ++i)
-            r = db.run(statements.at(i));
-        return Status(r);
-    });
-    return sqlite::cannotWriteNow(made.code) ? SqlResult() : SqlResult(made);
+    const SqlResult made = db.runTogether(db.engine().ruleStatements());
+    return sqlite::cannotWriteNow(made.code) ? SqlResult() : made;
 }
 
 QString changedElsewhere()
