@@ -2,6 +2,7 @@
 
 #include "db/DB.h"
 #include "db/changeLog.h"
+#include "db/dataDir.h"
 
 #include <QAtomicInt>
 #include <QDeadlineTimer>
@@ -564,7 +565,7 @@ Status makeCopy(DB& db, const QString& target)
     if (!server
         && (sameFile(target, live) || QFileInfo(target).absoluteFilePath() == QFileInfo(live).absoluteFilePath()))
         return Status::failure(QStringLiteral("Копию нельзя записать поверх самой базы данных: выберите другой файл."));
-    if (!server && isJournalOf(target, live))
+    if (!server && (isJournalOf(target, live) || sameFile(target, changeLogFilePath(live))))
         return Status::failure(QStringLiteral("Имя ") + QFileInfo(target).fileName()
             + QStringLiteral(" занято служебным файлом SQLite этой базы данных: такую копию SQLite удалит. "
                              "Выберите другое имя."));

@@ -178,7 +178,7 @@ bool present(DB& db)
 
 SqlResult prepare(DB& db)
 {
-    if (present(db))
+    if (present(db) || db.engine().changeLogStatements().isEmpty())
         return {};
     const DB::NoWaiting quick(db);
     const SqlResult made = db.runTogether(db.engine().changeLogStatements());
@@ -187,7 +187,8 @@ SqlResult prepare(DB& db)
 
 Status record(DB& db, const QVector<Entry>& entries)
 {
-    if (entries.isEmpty())
+    // Where there is no log to keep (its file could not be made), the command goes unlogged.
+    if (entries.isEmpty() || (db.engine().changeLogStatements().isEmpty() && !present(db)))
         return {};
     if (const Status there = ensured(db); !there.ok())
         return there.code == sqlite::ReadOnly && db.engine().isServer() ? Status() : there;

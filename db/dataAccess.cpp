@@ -1,5 +1,6 @@
 #include "db/dataAccess.h"
 
+#include "db/DB.h"
 #include "db/dataDir.h"
 #include "db/engine.h"
 
@@ -111,12 +112,12 @@ Result<FileId> checkedFile(const QString& file)
 // SQLite resolves the links in a name itself and then opens the result without following one
 // (O_NOFOLLOW): the name it reports is the one it opened. That must be the checked name (its
 // directory's own links resolved), still holding the checked file.
-bool openedChecked(const QSqlDatabase& conn, const QString& file, const FileId& checked)
+bool openedChecked(const QSqlDriver* driver, const char* schema, const QString& file, const FileId& checked)
 {
-    const QVariant handle = conn.driver()->handle();
+    const QVariant handle = driver ? driver->handle() : QVariant();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return false;
-    const char* opened = sqlite3_db_filename(*static_cast<sqlite3* const*>(handle.constData()), "main");
+    const char* opened = sqlite3_db_filename(*static_cast<sqlite3* const*>(handle.constData()), schema);
     const QFileInfo info(file);
     struct stat st { };
     return opened && QFile::decodeName(opened) == info.dir().canonicalPath() + QLatin1Char('/') + info.fileName()
@@ -157,12 +158,25 @@ Status openDatabaseFile(QSqlDatabase& conn)
     // every write fails as READONLY: either way the file opens for viewing.
     if (!conn.open())
         return Status::failure(conn.lastError().text());
-    if (openedChecked(conn, file, checked.value))
+    if (openedChecked(conn.driver(), "main", file, checked.value))
         return {};
     conn.close();
     return Status::failure(QStringLiteral("Файл базы данных ") + file
         + QStringLiteral(" подменили, пока программа его открывала. Проверьте, кто ещё работает с каталогом "
                          "данных, и запустите программу снова."));
+}
+
+Status attachDatabaseFile(DB& db, const QString& file, const QString& schema)
+{
+    const Result<FileId> checked = checkedFile(file);
+    if (!checked.ok())
+        return checked;
+    if (const SqlResult attached = db.run(QStringLiteral("ATTACH DATABASE ? AS ") + schema, { file }); !attached.ok())
+        return attached;
+    if (openedChecked(db.newQuery().driver(), schema.toUtf8().constData(), file, checked.value))
+        return {};
+    (void)db.run(QStringLiteral("DETACH DATABASE ") + schema);
+    return Status::failure(file + QStringLiteral(" подменили, пока программа его открывала."));
 }
 
 QString readOnlyReason()

@@ -2,6 +2,7 @@
 
 #include "db/sqlResult.h"
 
+class DB;
 class QSqlDatabase;
 
 // Run at start-up before any window: creates the data directory when missing and checks that
@@ -16,6 +17,8 @@ Status prepareDataDir();
 // group can put something else under the name: a symbolic link or anything but a plain file is
 // refused, naming it, and so is a file that is not the checked one by the time SQLite opened it.
 Status openDatabaseFile(QSqlDatabase& conn);
+// Attaches `file` to the open connection of `db` as `schema`, with the same care.
+Status attachDatabaseFile(DB& db, const QString& file, const QString& schema);
 
 // Why this user cannot change the data directory's database, and what to do; empty when they can.
 QString readOnlyReason();

@@ -7,3 +7,5 @@
 QString dataDir();
 QString databaseFilePath();
 QString settingsFilePath();
+// The change log of the SQLite file `databaseFile`: a file of its own beside it.
+QString changeLogFilePath(const QString& databaseFile);

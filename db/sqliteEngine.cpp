@@ -43,6 +43,13 @@ int primaryCode(const QSqlError& error)
 QMutex openFilesMutex;
 QHash<QString, int> openFiles; // device:inode -> objects that hold it open and found it sound
 
+// The change log lives in a file of its own, attached to every connection on the database file:
+// the compaction at each construction (a plain VACUUM compacts main only) need not copy a log of a
+// million entries. Every statement but its creation names the table unqualified, and SQLite finds
+// it through main, temp, then the attached files. The rollback journal keeps a transaction that
+// writes both files atomic.
+const QString logSchema = QStringLiteral("zarvin_log");
+
 class SqliteEngine : public Engine {
 public:
     explicit SqliteEngine(const QString& file_)
@@ -95,9 +102,12 @@ public:
 
     bool hasTables(DB& db, const QStringList& tables) const override
     {
-        const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name "
-                                                  "IN ('%1')")
-                                       .arg(tables.join(QStringLiteral("', '"))));
+        const QString log = logAttached
+            ? QStringLiteral(" UNION ALL SELECT type, name FROM %1.sqlite_master").arg(logSchema)
+            : QString();
+        const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM (SELECT type, name FROM main.sqlite_master%1) "
+                                                  "WHERE type = 'table' AND name IN ('%2')")
+                                       .arg(log, tables.join(QStringLiteral("', '"))));
         return r.ok() && r.rows.value(0).value(0).toInt() == tables.size();
     }
 
@@ -113,15 +123,21 @@ public:
 
 private:
     Status checkIntegrityOnce(DB& db);
+    Status checkMain(DB& db);
+    bool attachLog(DB& db);
+    SqlResult moveOldLog(DB& db);
 
     QString file;
+    bool logAttached = false; // without it (a directory this user cannot write) nothing is logged
     QString checkedIdentity; // the file this object found sound, while it holds it open
 };
 
 Status SqliteEngine::prepareSchema(DB& db, bool& readOnly)
 {
+    // Checked before the log is attached: the check reads every attached file.
     if (const Status checked = checkIntegrityOnce(db); !checked.ok())
         return checked;
+    logAttached = attachLog(db);
     for (const QString& sql :
         { QStringLiteral("CREATE TABLE IF NOT EXISTS subnets (id integer primary key, subnet text UNIQUE, "
                          "parent_id int, parent_subnet text, name text)"),
@@ -146,6 +162,8 @@ Status SqliteEngine::prepareSchema(DB& db, bool& readOnly)
         return rules;
     if (const SqlResult log = changeLog::prepare(db); !log.ok())
         return log;
+    if (const SqlResult moved = moveOldLog(db); !moved.ok() && !sqlite::cannotWriteNow(moved.code))
+        return moved;
     // Compacting can wait for a later construction; the window need not wait out the busy
     // time-out for it while another program reads the file.
     const SqlResult vacuum = [&db] {
@@ -162,6 +180,17 @@ Status SqliteEngine::prepareSchema(DB& db, bool& readOnly)
 // damage kept, and a damaged index cannot send a write to another row. A file in use by another
 // program is not damaged: that is said apart, so nobody restores a sound file from a backup.
 Status SqliteEngine::checkIntegrity(DB& db)
+{
+    if (!logAttached)
+        return checkMain(db);
+    // The log's pages say nothing of the database's soundness, and reading them costs time.
+    logAttached = !db.run(QStringLiteral("DETACH DATABASE ") + logSchema).ok();
+    const Status verdict = checkMain(db);
+    logAttached = logAttached || attachLog(db);
+    return verdict;
+}
+
+Status SqliteEngine::checkMain(DB& db)
 {
     const SqlResult r = db.run(QStringLiteral("PRAGMA integrity_check"));
     const QString first = r.ok() ? r.rows.value(0).value(0).toString() : r.errorText;
@@ -180,7 +209,7 @@ Status SqliteEngine::checkIntegrityOnce(DB& db)
 {
     struct stat st { };
     if (::stat(QFile::encodeName(file).constData(), &st) != 0)
-        return checkIntegrity(db);
+        return checkMain(db);
     const QString identity = QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
     {
         const QMutexLocker lock(&openFilesMutex);
@@ -190,13 +219,53 @@ Status SqliteEngine::checkIntegrityOnce(DB& db)
             return {};
         }
     }
-    const Status verdict = checkIntegrity(db);
+    const Status verdict = checkMain(db);
     if (verdict.ok()) {
         const QMutexLocker lock(&openFilesMutex);
         ++openFiles[identity];
         checkedIdentity = identity;
     }
     return verdict;
+}
+
+// A log file that cannot be made (a directory open for reading only) leaves the program without
+// a log; a damaged one as well, rather than without the database. A busy one is attached as it is.
+bool SqliteEngine::attachLog(DB& db)
+{
+    if (!attachDatabaseFile(db, changeLogFilePath(file), logSchema).ok())
+        return false;
+    const SqlResult read = db.run(QStringLiteral("SELECT count(*) FROM %1.sqlite_master").arg(logSchema));
+    if (read.ok() || read.code == sqlite::Busy || read.code == sqlite::Locked)
+        return true;
+    (void)db.run(QStringLiteral("DETACH DATABASE ") + logSchema);
+    return false;
+}
+
+// A file written before the log had a file of its own keeps its entries in main: they move once.
+SqlResult SqliteEngine::moveOldLog(DB& db)
+{
+    if (!logAttached)
+        return {};
+    const QString inMain = QStringLiteral("SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = "
+                                          "'change_log'");
+    const SqlResult old = db.run(inMain);
+    if (!old.ok() || old.rows.value(0).value(0).toInt() == 0)
+        return old;
+    const DB::NoWaiting quick(db);
+    return SqlResult(db.writeTransaction([&]() -> Status {
+        const SqlResult still = db.run(inMain);
+        if (!still.ok() || still.rows.value(0).value(0).toInt() == 0)
+            return still;
+        for (const QString& sql : changeLogStatements())
+            if (const SqlResult made = db.run(sql); !made.ok())
+                return made;
+        const QString columns = QStringLiteral("changed_at, who, what, operation, subnet, name, host, old_text, "
+                                               "new_text, first_address, last_address, search");
+        const SqlResult copied = db.run(QStringLiteral("INSERT INTO %1.change_log (%2) SELECT %2 FROM main.change_log "
+                                                       "ORDER BY id")
+                                            .arg(logSchema, columns));
+        return copied.ok() ? db.run(QStringLiteral("DROP TABLE main.change_log")) : copied;
+    }));
 }
 
 void SqliteEngine::closed()
@@ -273,12 +342,18 @@ QStringList SqliteEngine::historyTables() const
 
 QStringList SqliteEngine::changeLogStatements() const
 {
-    return { QStringLiteral("CREATE TABLE IF NOT EXISTS change_log (id integer primary key, changed_at text, who text, "
-                            "what text, operation integer, subnet text, name text, host text, old_text text, "
-                            "new_text text, first_address integer, last_address integer, search text)"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_operation ON change_log (operation)"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_of_rows ON change_log (subnet) WHERE host = ''"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_host ON change_log (host)") };
+    if (!logAttached)
+        return {};
+    return { QStringLiteral(
+                 "CREATE TABLE IF NOT EXISTS %1.change_log (id integer primary key, changed_at text, who text, "
+                 "what text, operation integer, subnet text, name text, host text, old_text text, "
+                 "new_text text, first_address integer, last_address integer, search text)")
+                 .arg(logSchema),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_operation ON change_log (operation)")
+            .arg(logSchema),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_of_rows ON change_log (subnet) WHERE host = ''")
+            .arg(logSchema),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_host ON change_log (host)").arg(logSchema) };
 }
 
 } // namespace

@@ -41,6 +41,15 @@ void openProbe(QSqlDatabase& db, const QString& file, bool server)
         db.setDatabaseName(file);
     if (!set.ok() || !db.open())
         qWarning("DbProbe: %s", qPrintable(db.lastError().text()));
+    // The program reads its change log from a file beside the database: so does the probe.
+    const QString log = changeLogFilePath(file);
+    if (!server && QFileInfo::exists(log)) {
+        QSqlQuery attach(db);
+        attach.prepare(QStringLiteral("ATTACH DATABASE ? AS zarvin_log"));
+        attach.addBindValue(log);
+        if (!attach.exec())
+            qWarning("DbProbe: %s", qPrintable(attach.lastError().text()));
+    }
 }
 
 QString driverFor(bool server)
