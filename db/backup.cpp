@@ -565,7 +565,10 @@ Status makeCopy(DB& db, const QString& target)
     if (!server
         && (sameFile(target, live) || QFileInfo(target).absoluteFilePath() == QFileInfo(live).absoluteFilePath()))
         return Status::failure(QStringLiteral("Копию нельзя записать поверх самой базы данных: выберите другой файл."));
-    if (!server && (isJournalOf(target, live) || sameFile(target, changeLogFilePath(live))))
+    if (!server && sameFile(target, changeLogFilePath(live)))
+        return Status::failure(QStringLiteral("Имя ") + QFileInfo(target).fileName()
+            + QStringLiteral(" занято журналом изменений этой базы данных. Выберите другое имя."));
+    if (!server && isJournalOf(target, live))
         return Status::failure(QStringLiteral("Имя ") + QFileInfo(target).fileName()
             + QStringLiteral(" занято служебным файлом SQLite этой базы данных: такую копию SQLite удалит. "
                              "Выберите другое имя."));

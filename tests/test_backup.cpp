@@ -141,6 +141,7 @@ void TestBackup::copyRefusals()
         QVERIFY(backup::makeCopy(*db, name).errorText.contains("занято служебным файлом SQLite этой базы данных"));
         QVERIFY(!QFile::exists(name));
     }
+    QVERIFY(backup::makeCopy(*db, path("again/subnets-changes.db")).errorText.contains("журналом изменений"));
     QCOMPARE(fileHash(dir->dbPath()), before);
 }
 
