@@ -125,7 +125,6 @@ private:
     Status checkIntegrityOnce(DB& db);
     Status checkMain(DB& db);
     bool attachLog(DB& db);
-    SqlResult moveOldLog(DB& db);
 
     QString file;
     bool logAttached = false; // without it (a directory this user cannot write) nothing is logged
@@ -162,8 +161,6 @@ Status SqliteEngine::prepareSchema(DB& db, bool& readOnly)
         return rules;
     if (const SqlResult log = changeLog::prepare(db); !log.ok())
         return log;
-    if (const SqlResult moved = moveOldLog(db); !moved.ok() && !sqlite::cannotWriteNow(moved.code))
-        return moved;
     // Compacting can wait for a later construction; the window need not wait out the busy
     // time-out for it while another program reads the file.
     const SqlResult vacuum = [&db] {
@@ -239,33 +236,6 @@ bool SqliteEngine::attachLog(DB& db)
         return true;
     (void)db.run(QStringLiteral("DETACH DATABASE ") + logSchema);
     return false;
-}
-
-// A file written before the log had a file of its own keeps its entries in main: they move once.
-SqlResult SqliteEngine::moveOldLog(DB& db)
-{
-    if (!logAttached)
-        return {};
-    const QString inMain = QStringLiteral("SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = "
-                                          "'change_log'");
-    const SqlResult old = db.run(inMain);
-    if (!old.ok() || old.rows.value(0).value(0).toInt() == 0)
-        return old;
-    const DB::NoWaiting quick(db);
-    return SqlResult(db.writeTransaction([&]() -> Status {
-        const SqlResult still = db.run(inMain);
-        if (!still.ok() || still.rows.value(0).value(0).toInt() == 0)
-            return still;
-        for (const QString& sql : changeLogStatements())
-            if (const SqlResult made = db.run(sql); !made.ok())
-                return made;
-        const QString columns = QStringLiteral("changed_at, who, what, operation, subnet, name, host, old_text, "
-                                               "new_text, first_address, last_address, search");
-        const SqlResult copied = db.run(QStringLiteral("INSERT INTO %1.change_log (%2) SELECT %2 FROM main.change_log "
-                                                       "ORDER BY id")
-                                            .arg(logSchema, columns));
-        return copied.ok() ? db.run(QStringLiteral("DROP TABLE main.change_log")) : copied;
-    }));
 }
 
 void SqliteEngine::closed()
