@@ -124,8 +124,11 @@ QString conditions(const Filter& filter, QVariantList& values)
         values << escapedPattern(filter.text.trimmed());
     }
     if (const auto branch = net::parseNetwork(filter.branch)) {
-        where += QStringLiteral(" AND first_address >= ? AND last_address <= ?");
-        values << qint64(branch->address) << qint64(net::broadcastOf(*branch));
+        // The first address is bounded on both sides (it is never past the last), so the index on
+        // it reads a narrow branch's entries alone.
+        where += QStringLiteral(" AND first_address BETWEEN ? AND ? AND last_address <= ?");
+        const qint64 last = net::broadcastOf(*branch);
+        values << qint64(branch->address) << last << last;
     }
     return where;
 }

@@ -554,7 +554,9 @@ QStringList PostgresEngine::changeLogStatements() const
                                      "new_text text, first_address bigint, last_address bigint, search text)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_operation ON change_log (operation)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_of_rows ON change_log (subnet, id) WHERE host = ''"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_host ON change_log (host, id)"), changeEntry() };
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_host ON change_log (host, id)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS change_log_by_address ON change_log (first_address)"),
+        changeEntry() };
     for (const QString& table : { QStringLiteral("subnets"), QStringLiteral("hosts") })
         out << QStringLiteral("CREATE OR REPLACE TRIGGER change_log_%1 AFTER INSERT OR UPDATE OR DELETE ON %1 FOR "
                               "EACH ROW WHEN (current_setting('zarvin.logged', true) IS DISTINCT FROM '1') EXECUTE "

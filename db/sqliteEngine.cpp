@@ -323,7 +323,9 @@ QStringList SqliteEngine::changeLogStatements() const
             .arg(logSchema),
         QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_of_rows ON change_log (subnet) WHERE host = ''")
             .arg(logSchema),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_host ON change_log (host)").arg(logSchema) };
+        QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_host ON change_log (host)").arg(logSchema),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_address ON change_log (first_address)")
+            .arg(logSchema) };
 }
 
 } // namespace
