@@ -5,7 +5,6 @@
 #include "net/ipv4.h"
 
 #include <QDateTime>
-#include <QSaveFile>
 
 #include <limits>
 
@@ -311,16 +310,10 @@ QStringList cells(const Line& line)
 
 Status exportTo(const QVector<Line>& lines, const QString& path)
 {
-    const QChar separator = QLatin1Char(';');
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return Status::failure(file.errorString());
-    file.write(csv::byteOrderMark() + csv::record(titles(), separator));
+    csv::Writer file(path, titles(), QLatin1Char(';'));
     for (const Line& line : lines)
-        file.write(csv::record(cells(line), separator));
-    if (!file.commit())
-        return Status::failure(file.errorString());
-    return {};
+        file.write(cells(line));
+    return file.commit();
 }
 
 QString lastChangeOfRow(DB& db, const QString& subnet)

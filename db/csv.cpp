@@ -61,9 +61,26 @@ QString unguard(const QString& text)
     return startsGuarded(text, 1) ? text.mid(1) : text;
 }
 
-QByteArray byteOrderMark()
+Writer::Writer(const QString& path, const QStringList& header, QChar separator)
+    : file(path)
+    , sep(separator)
 {
-    return QByteArrayLiteral("\xEF\xBB\xBF");
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArrayLiteral("\xEF\xBB\xBF") + record(header, sep));
+}
+
+void Writer::write(const QStringList& cells)
+{
+    if (file.isOpen())
+        file.write(record(cells, sep));
+}
+
+Status Writer::commit()
+{
+    // A failed open or write is told here, with the reason the file keeps.
+    if (!file.isOpen() || !file.commit())
+        return Status::failure(file.errorString());
+    return {};
 }
 
 QByteArray record(const QStringList& cells, QChar separator)

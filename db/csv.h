@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QChar>
+#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 
@@ -22,11 +23,23 @@ bool isFormulaStart(QChar ch);
 QString guard(const QString& text);
 QString unguard(const QString& text);
 
-// The byte-order mark that makes spreadsheets read the file as UTF-8.
-QByteArray byteOrderMark();
 // One record in UTF-8: guarded cells joined by `separator`, quoted when they hold the separator,
 // a quote, a line break or a leading or trailing blank; CRLF at the end.
 QByteArray record(const QStringList& cells, QChar separator);
+
+// A file as every export writes it: the byte-order mark that makes spreadsheets read it as UTF-8,
+// the header, then the records. The file at `path` is replaced only by commit(), once whole: a
+// failure leaves the old one as it was and nothing beside it.
+class Writer {
+public:
+    Writer(const QString& path, const QStringList& header, QChar separator);
+    void write(const QStringList& cells);
+    Status commit();
+
+private:
+    QSaveFile file;
+    QChar sep;
+};
 
 // Bounds that keep a huge or foreign file from eating memory and time.
 struct Limits {

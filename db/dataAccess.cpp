@@ -136,9 +136,6 @@ Status prepareDataDir()
         return Status::failure(QStringLiteral("Каталог данных ") + dir
             + QStringLiteral(" не существует, и создать его не удалось.\n\nУстановите программу (пакет "
                              "zarvin-subnets) или укажите другой каталог в переменной ZARVIN_SUBNETS_DIR."));
-    // The data directory holds only the settings while a server holds the data.
-    if (!Engine::configuredUrl().isEmpty())
-        return {};
     const QString file = databaseFilePath();
     // Without the right to write there is still the database to look at; without it, nothing.
     if (!mayUse(dir, W_OK | X_OK) && !mayUse(file, R_OK))

@@ -7,7 +7,6 @@
 #include "hosts/hostTable.h"
 
 #include <QHash>
-#include <QSaveFile>
 #include <QSqlError>
 
 #include <algorithm>
@@ -124,16 +123,11 @@ QStringList noteTitles()
 
 Status exportTo(const QVector<HostNote>& rows, const QString& path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return Status::failure(file.errorString());
-    file.write(csv::byteOrderMark() + csv::record(header(), separator));
+    csv::Writer file(path, header(), separator);
     for (const HostNote& row : rows)
         if (!row.first.isEmpty() || !row.second.isEmpty())
-            file.write(csv::record({ row.first, row.second }, separator));
-    if (!file.commit())
-        return Status::failure(file.errorString());
-    return {};
+            file.write({ row.first, row.second });
+    return file.commit();
 }
 
 Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::Limits limits)

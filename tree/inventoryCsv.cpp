@@ -9,7 +9,6 @@
 #include "tree/subnetTable.h"
 
 #include <QHash>
-#include <QSaveFile>
 #include <QSqlError>
 
 #include <algorithm>
@@ -249,22 +248,16 @@ Status exportTo(DB& db, const QString& path)
     QHash<qint64, QString> subnetOfId;
     for (const QVariantList& r : subnets.rows)
         subnetOfId.insert(r.at(0).toLongLong(), r.at(2).toString());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return Status::failure(file.errorString());
-    file.write(csv::byteOrderMark() + csv::record(header(), separator));
+    csv::Writer file(path, header(), separator);
     for (const QVariantList& r : subnets.rows) {
         // The tree link is parent_id; the stored parent text stands in when that row is gone.
         const QString parent
             = r.at(3).isNull() ? QString() : subnetOfId.value(r.at(3).toLongLong(), r.at(4).toString());
-        file.write(csv::record({ subnetRecord, r.at(1).toString(), r.at(2).toString(), parent, {}, {} }, separator));
+        file.write({ subnetRecord, r.at(1).toString(), r.at(2).toString(), parent, {}, {} });
     }
     for (const QVariantList& r : hosts.rows)
-        file.write(
-            csv::record({ hostRecord, {}, r.at(0).toString(), {}, r.at(1).toString(), r.at(2).toString() }, separator));
-    if (!file.commit())
-        return Status::failure(file.errorString());
-    return {};
+        file.write({ hostRecord, {}, r.at(0).toString(), {}, r.at(1).toString(), r.at(2).toString() });
+    return file.commit();
 }
 
 Result<Plan> read(QIODevice& device, csv::Limits limits)
