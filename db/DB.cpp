@@ -5,6 +5,9 @@
 #include <QAtomicInt>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <QTimer>
+
+#include <utility>
 
 namespace sqlite {
 
@@ -66,9 +69,31 @@ DB::DB(const QString& file)
 
 DB::~DB()
 {
+    if (putOffWork && openStatus.ok())
+        std::exchange(putOffWork, nullptr)(*this);
     close();
     conn = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName);
+}
+
+void DB::putOff(const std::function<void(DB&)>& work, int ms)
+{
+    putOffWork = work;
+    if (!putOffTimer) {
+        putOffTimer = std::make_unique<QTimer>();
+        putOffTimer->setSingleShot(true);
+        QObject::connect(putOffTimer.get(), &QTimer::timeout, [this] { runPutOff(); });
+    }
+    putOffTimer->start(ms);
+}
+
+// A modal window's event loop may turn inside a command's transaction: the work waits for its end.
+void DB::runPutOff()
+{
+    if (inTransaction)
+        putOffTimer->start(50);
+    else if (putOffWork)
+        std::exchange(putOffWork, nullptr)(*this);
 }
 
 QString DB::fileName() const

@@ -17,6 +17,7 @@
 // throws: a database that cannot be opened, checked or prepared leaves status() failed, and every
 // statement then fails with that text.
 class QSqlError;
+class QTimer;
 
 // A failed operation of Qt's SQLite driver as a Status: its text and the SQLite primary result
 // code (never ok). A DB's own statements go through DB::failure, which knows its engine.
@@ -88,11 +89,17 @@ public:
     // The database could not be written when the object was built: every write will fail.
     bool isReadOnly() const { return readOnly; }
 
+    // `work` run on this connection once the event loop is idle (and `ms` have passed) with no
+    // transaction open, out of the way of the command that asked for it; asked again before
+    // then, it runs once. What is still put off when the object goes runs then.
+    void putOff(const std::function<void(DB&)>& work, int ms = 0);
+
 private:
     Status transaction(const QStringList& begin, const std::function<Status()>& work);
     Status transactionOnce(const QStringList& begin, const std::function<Status()>& work);
     Status reconnectWhenLost();
     void close();
+    void runPutOff();
 
     std::unique_ptr<Engine> eng;
     QSqlDatabase conn;
@@ -103,4 +110,6 @@ private:
     bool inTransaction = false;
     bool lost = false; // the server connection failed; opened again at the next statement
     int busyTimeout;
+    std::function<void(DB&)> putOffWork;
+    std::unique_ptr<QTimer> putOffTimer;
 };

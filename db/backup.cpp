@@ -362,8 +362,9 @@ QStringList sharedTables(DB& db, const Tables& copy)
                        "ESCAPE '!' ORDER BY name <> 'subnets', rowid"));
     for (const QVariantList& r : tables.rows) {
         const QString table = r.value(0).toString();
-        // The log tells what happened to this database, a restore included: no copy replaces it.
-        if (table.compare(QLatin1String("change_log"), Qt::CaseInsensitive) == 0)
+        // The log tells what happened to this database, a restore included: no copy replaces it,
+        // nor what waits to go into it.
+        if (table.startsWith(QLatin1String("change_log"), Qt::CaseInsensitive))
             continue;
         const QStringList columns = columnsIn(db, table);
         if (!columns.isEmpty() && columns == copy.value(table.toLower()))
@@ -578,6 +579,8 @@ Status makeCopy(DB& db, const QString& target)
         return Status::failure(QStringLiteral("Не удалось создать файл в папке ") + QFileInfo(target).absolutePath()
             + QStringLiteral(": ") + temporary.errorString());
     temporary.close();
+    // What waits to go into the log belongs to this database's log, not to the copy's.
+    (void)changeLog::moveQueued(db);
     const Status written = server ? copyServer(db, temporary.fileName())
                                   : Status(db.run(QStringLiteral("VACUUM INTO ?"), { temporary.fileName() }));
     if (!written.ok())

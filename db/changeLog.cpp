@@ -88,14 +88,47 @@ Result<qint64> nextOperation(DB& db)
     return r.rows.value(0).value(0).toLongLong();
 }
 
+bool queuePresent(DB& db)
+{
+    return db.engine().hasTables(db, { QStringLiteral("change_log_pending") });
+}
+
+// Never waits for another connection's lock: a window would hang for it. A busy database is
+// tried again a little later.
+void moveSoon(DB& db)
+{
+    const SqlResult last = db.run(QStringLiteral("SELECT max(id) FROM change_log_pending"));
+    if (!last.ok() || last.rows.value(0).value(0).isNull())
+        return;
+    const DB::NoWaiting quick(db);
+    if (moveQueued(db).code == sqlite::Busy)
+        db.putOff(moveSoon, 1000);
+}
+
+bool complete(DB& db)
+{
+    return db.engine().hasTables(db, { QStringLiteral("change_log"), QStringLiteral("change_log_pending") });
+}
+
+// The entries of one operation, `all` as EngineSql::AddChanges reads them, numbered after the
+// newest: one statement and one value, however many entries (binding a value each costs more
+// than the rest of a save).
+Status enter(DB& db, const QString& time, const QString& user, const QString& all)
+{
+    const Result<qint64> operation = nextOperation(db);
+    if (!operation.ok())
+        return operation;
+    return db.run(db.engine().text(EngineSql::AddChanges), { time, user, operation.value, all });
+}
+
 // Creating the table inside a command's transaction is for a file that was busy when it opened;
 // on a server only its owner may create it, and the others write what they can meanwhile.
 Status ensured(DB& db)
 {
-    if (present(db))
-        return {};
     if (db.engine().isServer())
-        return Status::failure(QString(), sqlite::ReadOnly);
+        return present(db) ? Status() : Status::failure(QString(), sqlite::ReadOnly);
+    if (complete(db))
+        return {};
     SqlResult r;
     for (const QString& sql : db.engine().changeLogStatements()) {
         r = db.run(sql);
@@ -180,8 +213,13 @@ bool present(DB& db)
 
 SqlResult prepare(DB& db)
 {
-    if (present(db) || db.engine().changeLogStatements().isEmpty())
+    if (db.engine().changeLogStatements().isEmpty())
         return {};
+    // What a copy of the program that closed at once, or failed, left queued.
+    if (complete(db)) {
+        moveSoon(db);
+        return {};
+    }
     const DB::NoWaiting quick(db);
     const SqlResult made = db.runTogether(db.engine().changeLogStatements());
     return sqlite::cannotWriteNow(made.code) ? SqlResult() : made;
@@ -192,21 +230,46 @@ Status record(DB& db, const QVector<Entry>& entries)
     // Where there is no log to keep (its file could not be made), the command goes unlogged.
     if (entries.isEmpty() || (db.engine().changeLogStatements().isEmpty() && !present(db)))
         return {};
-    if (const Status there = ensured(db); !there.ok())
-        return there.code == sqlite::ReadOnly && db.engine().isServer() ? Status() : there;
-    const Result<qint64> operation = nextOperation(db);
-    if (!operation.ok())
-        return operation;
     const QString user = who();
     QString all;
     all.reserve(entries.size() * 160);
     for (const Entry& e : entries)
         appendEntry(all, e, user);
     all += QLatin1Char(']');
-    // One statement and one value, however many entries: binding a value each costs more than the
-    // rest of a save.
-    return db.run(db.engine().text(EngineSql::AddChanges),
-        { QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), user, operation.value, all });
+    const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    // A server whose owner has not yet started this version has the log but no queue.
+    if (!queuePresent(db)) {
+        if (const Status there = ensured(db); !there.ok())
+            return there.code == sqlite::ReadOnly && db.engine().isServer() ? Status() : there;
+        if (!queuePresent(db))
+            return enter(db, time, user, all);
+    }
+    // Queued whole in one row beside the change: the indexed entries cost more than a save of
+    // hosts itself, and are made once the window is idle again.
+    const SqlResult queued
+        = db.run(QStringLiteral("INSERT INTO change_log_pending (changed_at, who, entries) VALUES (?, ?, ?)"),
+            { time, user, all });
+    if (queued.ok())
+        db.putOff(moveSoon);
+    return queued;
+}
+
+Status moveQueued(DB& db)
+{
+    return db.writeTransaction([&db] {
+        // Read under the lock: another copy of the program may be moving them too.
+        const SqlResult queued
+            = db.run(QStringLiteral("SELECT id, changed_at, who, entries FROM change_log_pending ORDER BY id"));
+        if (!queued.ok() || queued.rows.isEmpty())
+            return Status(queued);
+        for (const QVariantList& row : queued.rows)
+            if (const Status entered
+                = enter(db, row.value(1).toString(), row.value(2).toString(), row.value(3).toString());
+                !entered.ok())
+                return entered;
+        return Status(
+            db.run(QStringLiteral("DELETE FROM change_log_pending WHERE id <= ?"), { queued.rows.last().value(0) }));
+    });
 }
 
 Result<QString> rowName(DB& db, const QString& subnet)
@@ -250,6 +313,7 @@ QString Line::summary() const
 
 Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
 {
+    moveSoon(db);
     if (!present(db))
         return QVector<Line>();
     QVariantList values { below > 0 ? below : std::numeric_limits<qint64>::max() };
@@ -318,6 +382,7 @@ Status exportTo(const QVector<Line>& lines, const QString& path)
 
 QString lastChangeOfRow(DB& db, const QString& subnet)
 {
+    moveSoon(db);
     if (!present(db))
         return {};
     return lastChange(db,
@@ -328,6 +393,7 @@ QString lastChangeOfRow(DB& db, const QString& subnet)
 
 QString lastChangeOfHost(DB& db, const QString& host)
 {
+    moveSoon(db);
     if (!present(db))
         return {};
     return lastChange(db,

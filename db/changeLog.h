@@ -40,8 +40,12 @@ SqlResult prepare(DB& db);
 bool present(DB& db);
 
 // Enters `entries` as one operation. Inside the caller's write transaction: the entries are
-// committed, or undone, with the change. Nothing to enter is no statement at all.
+// committed, or undone, with the change. Nothing to enter is no statement at all. They are queued
+// in table `change_log_pending`, in the file of the change, as one row, and moved into the log
+// (numbered, one row each) once the connection is idle, or by whatever reads the log first.
 Status record(DB& db, const QVector<Entry>& entries);
+// Moves what is queued into the log; a database that cannot be written now keeps it queued.
+Status moveQueued(DB& db);
 // The name of the tree row with `subnet`, empty when there is none.
 Result<QString> rowName(DB& db, const QString& subnet);
 // "строк дерева: 3, хостов: 12": what a restore or emptying replaced, for its entry.

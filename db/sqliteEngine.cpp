@@ -325,7 +325,10 @@ QStringList SqliteEngine::changeLogStatements() const
             .arg(logSchema),
         QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_host ON change_log (host)").arg(logSchema),
         QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_address ON change_log (first_address)")
-            .arg(logSchema) };
+            .arg(logSchema),
+        // In the file of the changes: a change and its entries are written in one file's commit.
+        QStringLiteral("CREATE TABLE IF NOT EXISTS main.change_log_pending (id integer primary key, changed_at text, "
+                       "who text, entries text)") };
 }
 
 } // namespace
