@@ -138,22 +138,14 @@ Status ensured(DB& db)
     return r;
 }
 
-QString escapedPattern(const QString& text)
-{
-    QString t = text.toLower();
-    t.replace(QLatin1Char('!'), QStringLiteral("!!"))
-        .replace(QLatin1Char('%'), QStringLiteral("!%"))
-        .replace(QLatin1Char('_'), QStringLiteral("!_"));
-    return QLatin1Char('%') + t + QLatin1Char('%');
-}
-
 // The conditions of `filter`, after "WHERE", and their values in order.
-QString conditions(const Filter& filter, QVariantList& values)
+QString conditions(DB& db, const Filter& filter, QVariantList& values)
 {
     QString where;
     if (!filter.text.trimmed().isEmpty()) {
-        where += QStringLiteral(" AND search LIKE ? ESCAPE '!'");
-        values << escapedPattern(filter.text.trimmed());
+        // The entry's text is stored in lower case.
+        where += QStringLiteral(" AND ") + db.engine().text(EngineSql::HoldsText).arg(QStringLiteral("search"));
+        values << filter.text.trimmed().toLower();
     }
     if (const auto branch = net::parseNetwork(filter.branch)) {
         // The first address is bounded on both sides (it is never past the last), so the index on
@@ -317,14 +309,14 @@ Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
     if (!present(db))
         return QVector<Line>();
     QVariantList values { below > 0 ? below : std::numeric_limits<qint64>::max() };
-    const QString where = conditions(filter, values);
+    const QString where = conditions(db, filter, values);
     const SqlResult operations = db.run(QStringLiteral("SELECT DISTINCT operation FROM change_log WHERE operation < ?")
             + where + QStringLiteral(" ORDER BY operation DESC LIMIT %1").arg(size),
         values);
     if (!operations.ok() || operations.rows.isEmpty())
         return operations.ok() ? Result<QVector<Line>>(QVector<Line>()) : Result<QVector<Line>>(operations);
     QVariantList range { operations.rows.last().value(0), operations.rows.first().value(0) };
-    const QString inRange = conditions(filter, range);
+    const QString inRange = conditions(db, filter, range);
     const SqlResult details = db.run(
         QStringLiteral("SELECT operation, what, COUNT(*), MIN(changed_at), MIN(who), MIN(subnet), MAX(subnet), "
                        "MIN(name), MAX(name), MIN(host), MIN(old_text), MIN(new_text) FROM change_log WHERE "

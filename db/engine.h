@@ -28,6 +28,7 @@ enum class EngineSql {
     StoredCount, // counting a /24 part's canonical addresses (hosts/hostSpace.cpp binds its values)
     DataVersion, // one value that changes when another connection has changed the data
     TextMatch, // column %1 matches the one bound pattern (made by Engine::pattern)
+    HoldsText, // column %1 holds the one bound text, case and all
     AddedOrder, // appended to a SELECT of one table: its rows in the order they were added
     AddChanges, // (time, who, operation, JSON array of nine values an entry): db/changeLog.cpp
 };

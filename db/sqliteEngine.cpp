@@ -283,6 +283,8 @@ QString SqliteEngine::text(EngineSql which) const
         return QStringLiteral("PRAGMA data_version");
     case EngineSql::TextMatch:
         return QStringLiteral("%1 GLOB ?");
+    case EngineSql::HoldsText:
+        return QStringLiteral("instr(%1, ?) > 0");
     case EngineSql::AddedOrder:
         return QString(); // rowid order, whatever index picks the rows
     case EngineSql::AddChanges:
@@ -319,8 +321,10 @@ QStringList SqliteEngine::changeLogStatements() const
                  "what text, operation integer, subnet text, name text, host text, old_text text, "
                  "new_text text, first_address integer, last_address integer, search text)")
                  .arg(logSchema),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_operation ON change_log (operation)")
+        // The text with the operation: a filter by a rare text reads the index alone, newest first.
+        QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_operation_text ON change_log (operation, search)")
             .arg(logSchema),
+        QStringLiteral("DROP INDEX IF EXISTS %1.change_log_by_operation").arg(logSchema),
         QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_of_rows ON change_log (subnet) WHERE host = ''")
             .arg(logSchema),
         QStringLiteral("CREATE INDEX IF NOT EXISTS %1.change_log_by_host ON change_log (host)").arg(logSchema),

@@ -169,6 +169,8 @@ void TestFindAndPlan::changeLogWindowFilters()
     QTRY_COMPARE(columnTexts(table->model(), 2), all.mid(0, 2)); // the host was deleted from the renamed row
     retype(text, "мфу");
     QTRY_COMPARE(columnTexts(table->model(), 2), QStringList { "Изменено примечание" });
+    retype(text, "%"); // a character, not a wildcard
+    QTRY_COMPARE(columnTexts(table->model(), 2), QStringList {});
     retype(text, "");
     QTRY_COMPARE(columnTexts(table->model(), 2), all);
     changes->findChild<QCheckBox*>("changesBranchOnly")->click();
