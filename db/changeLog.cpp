@@ -5,6 +5,7 @@
 #include "net/ipv4.h"
 
 #include <QDateTime>
+#include <QTextCodec>
 
 #include <limits>
 
@@ -155,6 +156,15 @@ QString conditions(DB& db, const Filter& filter, QVariantList& values)
         values << qint64(branch->address) << last << last;
     }
     return where;
+}
+
+// What a user typed, read as EngineSql::TextBytes gave it: a leading byte-order mark, which a
+// server's driver and QString::fromUtf8 drop, kept.
+QString typed(const QVariant& bytes)
+{
+    const QByteArray utf8 = bytes.toByteArray();
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    return QTextCodec::codecForMib(106)->toUnicode(utf8.constData(), utf8.size(), &state);
 }
 
 QString lastChange(DB& db, const QString& sql, const QVariantList& values)
@@ -317,10 +327,12 @@ Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
         return operations.ok() ? Result<QVector<Line>>(QVector<Line>()) : Result<QVector<Line>>(operations);
     QVariantList range { operations.rows.last().value(0), operations.rows.first().value(0) };
     const QString inRange = conditions(db, filter, range);
+    const QString bytes = db.engine().text(EngineSql::TextBytes);
     const SqlResult details = db.run(
-        QStringLiteral("SELECT operation, what, COUNT(*), MIN(changed_at), MIN(who), MIN(subnet), MAX(subnet), "
-                       "MIN(name), MAX(name), MIN(host), MIN(old_text), MIN(new_text) FROM change_log WHERE "
-                       "operation BETWEEN ? AND ?")
+        QStringLiteral("SELECT operation, what, COUNT(*), MIN(changed_at), MIN(who), MIN(subnet), MAX(subnet), %1, "
+                       "%2, MIN(host), %3, %4 FROM change_log WHERE operation BETWEEN ? AND ?")
+                .arg(bytes.arg(QStringLiteral("MIN(name)")), bytes.arg(QStringLiteral("MAX(name)")),
+                    bytes.arg(QStringLiteral("MIN(old_text)")), bytes.arg(QStringLiteral("MIN(new_text)")))
             + inRange + QStringLiteral(" GROUP BY operation, what ORDER BY operation DESC, what"),
         range);
     if (!details.ok())
@@ -340,13 +352,13 @@ Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
         // Shown when every entry has it: the subnet of a save, the row of an operation on one row.
         const bool first = line.kinds.size() == 1;
         const QString subnet = r.value(5) == r.value(6) ? r.value(5).toString() : QString();
-        const QString name = r.value(7) == r.value(8) ? r.value(7).toString() : QString();
+        const QString name = r.value(7) == r.value(8) ? typed(r.value(7)) : QString();
         line.subnet = first || subnet == line.subnet ? subnet : QString();
         line.name = first || name == line.name ? name : QString();
         const bool single = line.count() == 1;
         line.host = single ? r.value(9).toString() : QString();
-        line.before = single ? r.value(10).toString() : QString();
-        line.after = single ? r.value(11).toString() : QString();
+        line.before = single ? typed(r.value(10)) : QString();
+        line.after = single ? typed(r.value(11)) : QString();
     }
     return out;
 }

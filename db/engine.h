@@ -23,6 +23,7 @@ enum class EngineSql {
     AddScanAnswers, // (scan, JSON array of addresses in ascending order, each once)
     AddSightings, // (first seen, method, port, last seen, method, port, scan): its answers' sightings
     AsBytes, // the one value of the statement %1, read as UTF-8 bytes (QVariant::toByteArray)
+    TextBytes, // the text expression %1 as its UTF-8 bytes, a column of a longer select
     HostNotePairs, // aggregate over table `h`: a JSON array of [host, note] pairs
     CommaList, // aggregate: the numbers of column `address` as one text joined by commas
     StoredCount, // counting a /24 part's canonical addresses (hosts/hostSpace.cpp binds its values)

@@ -433,6 +433,8 @@ QString PostgresEngine::text(EngineSql which) const
         // Text: the driver reads a bytea escaped, each byte past ASCII as four characters, and
         // decodes it byte by byte.
         return QStringLiteral("SELECT CAST((%1) AS text)");
+    case EngineSql::TextBytes:
+        return QStringLiteral("convert_to(%1, 'UTF8')");
     case EngineSql::HostNotePairs:
         return QStringLiteral("array_to_json(array_agg(ARRAY[h.host, h.note]))");
     case EngineSql::CommaList:

@@ -271,6 +271,8 @@ QString SqliteEngine::text(EngineSql which) const
             "excluded.last_method, last_port = excluded.last_port WHERE excluded.last_seen >= sightings.last_seen");
     case EngineSql::AsBytes:
         return QStringLiteral("SELECT CAST((%1) AS BLOB)");
+    case EngineSql::TextBytes:
+        return QStringLiteral("CAST(%1 AS BLOB)");
     case EngineSql::HostNotePairs:
         return QStringLiteral("json_group_array(json_array(h.host, h.note))");
     case EngineSql::CommaList:
