@@ -525,19 +525,35 @@ QStringList PostgresEngine::ruleStatements() const
                       QStringLiteral("INSERT OR UPDATE OF subnet, parent_id, parent_subnet ON subnets"));
 }
 
+// The parts that both of the triggers below share: the operation of the transaction, numbered
+// once; and the range of a subnet, which one typed by hand may not have.
+const QString operationOfTransaction
+    = QStringLiteral("v_op := CAST(nullif(current_setting('zarvin.operation', true), '') AS bigint); "
+                     "IF v_op IS NULL THEN PERFORM pg_advisory_xact_lock(%1); "
+                     "SELECT coalesce(max(operation), 0) + 1 INTO v_op FROM change_log; "
+                     "PERFORM set_config('zarvin.operation', CAST(v_op AS text), true); END IF; ");
+const QString rangeOfSubnet = QStringLiteral("v_first := NULL; v_last := NULL; "
+                                             "IF v_subnet ~ '^[0-9]{1,3}(\\.[0-9]{1,3}){3}/[0-9]{1,2}$' THEN BEGIN "
+                                             "v_first := network(CAST(v_subnet AS cidr)) - inet '0.0.0.0'; "
+                                             "v_last := broadcast(CAST(v_subnet AS cidr)) - inet '0.0.0.0'; "
+                                             "EXCEPTION WHEN others THEN NULL; END; END IF; ");
+const QString enterEntry = QStringLiteral(
+    "INSERT INTO change_log (changed_at, who, what, operation, subnet, name, host, old_text, new_text, "
+    "first_address, last_address, search) VALUES (to_char(clock_timestamp() AT TIME ZONE 'UTC', "
+    "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), session_user, v_what, v_op, coalesce(v_subnet, ''), "
+    "coalesce(v_name, ''), coalesce(v_host, ''), coalesce(v_old, ''), coalesce(v_new, ''), v_first, v_last, "
+    "lower(concat_ws(' ', session_user, v_subnet, v_name, v_host, v_old, v_new))); ");
+const QString entryVariables
+    = QStringLiteral("v_op bigint; v_what text; v_subnet text; v_name text; v_host text := ''; v_old text; v_new text; "
+                     "v_first bigint; v_last bigint; ");
+
 // Another client's change (no mark of the program in its transaction) is entered row by row,
 // with the database role as who; the rows of one transaction share an operation, numbered under
 // the program's writers' lock as the program numbers its own.
 QString changeEntry()
 {
     return QStringLiteral(
-        "CREATE OR REPLACE FUNCTION change_log_entry() RETURNS trigger LANGUAGE plpgsql AS $$ DECLARE "
-        "v_op bigint; v_what text; v_subnet text; v_name text; v_host text := ''; v_old text; v_new text; "
-        "v_first bigint; v_last bigint; BEGIN "
-        "v_op := CAST(nullif(current_setting('zarvin.operation', true), '') AS bigint); "
-        "IF v_op IS NULL THEN PERFORM pg_advisory_xact_lock(%1); "
-        "SELECT coalesce(max(operation), 0) + 1 INTO v_op FROM change_log; "
-        "PERFORM set_config('zarvin.operation', CAST(v_op AS text), true); END IF; "
+        "CREATE OR REPLACE FUNCTION change_log_entry() RETURNS trigger LANGUAGE plpgsql AS $$ DECLARE %1 BEGIN %2"
         "IF TG_TABLE_NAME = 'subnets' THEN "
         "IF TG_OP = 'DELETE' THEN v_what := 'deleted'; v_subnet := OLD.subnet; v_name := OLD.name; "
         "v_old := OLD.name; "
@@ -552,20 +568,23 @@ QString changeEntry()
         "v_new := NEW.note; "
         "ELSE v_what := 'note_changed'; v_subnet := NEW.subnet; v_host := NEW.host; v_old := OLD.note; "
         "v_new := NEW.note; END IF; "
-        "SELECT s.name INTO v_name FROM subnets s WHERE s.subnet = v_subnet LIMIT 1; END IF; "
-        // A subnet typed by hand may be no network at all: the entry goes in without its range.
-        "IF v_subnet ~ '^[0-9]{1,3}(\\.[0-9]{1,3}){3}/[0-9]{1,2}$' THEN BEGIN "
-        "v_first := network(CAST(v_subnet AS cidr)) - inet '0.0.0.0'; "
-        "v_last := broadcast(CAST(v_subnet AS cidr)) - inet '0.0.0.0'; "
-        "EXCEPTION WHEN others THEN NULL; END; END IF; "
-        "INSERT INTO change_log (%2) VALUES (to_char(clock_timestamp() AT TIME ZONE 'UTC', "
-        "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), session_user, v_what, v_op, coalesce(v_subnet, ''), "
-        "coalesce(v_name, ''), coalesce(v_host, ''), coalesce(v_old, ''), coalesce(v_new, ''), v_first, v_last, "
-        "lower(concat_ws(' ', session_user, v_subnet, v_name, v_host, v_old, v_new))); "
+        "SELECT s.name INTO v_name FROM subnets s WHERE s.subnet = v_subnet LIMIT 1; END IF; %3%4"
         "RETURN NULL; END $$")
-        .arg(writersLockKey)
-        .arg(QStringLiteral("changed_at, who, what, operation, subnet, name, host, old_text, new_text, "
-                            "first_address, last_address, search"));
+        .arg(entryVariables, operationOfTransaction.arg(writersLockKey), rangeOfSubnet, enterEntry);
+}
+
+// A TRUNCATE fires no row's trigger: each row it is about to take is entered as deleted.
+QString truncationEntries()
+{
+    return QStringLiteral(
+        "CREATE OR REPLACE FUNCTION change_log_truncation() RETURNS trigger LANGUAGE plpgsql AS $$ DECLARE %1 "
+        "r record; BEGIN %2"
+        "FOR r IN SELECT t.subnet, t.name, '' AS host, t.name AS old, 'deleted' AS what FROM subnets t "
+        "WHERE TG_TABLE_NAME = 'subnets' UNION ALL SELECT h.subnet, (SELECT s.name FROM subnets s WHERE s.subnet "
+        "= h.subnet LIMIT 1), h.host, h.note, 'host_deleted' FROM hosts h WHERE TG_TABLE_NAME = 'hosts' LOOP "
+        "v_what := r.what; v_subnet := r.subnet; v_name := r.name; v_host := r.host; v_old := r.old; %3%4"
+        "END LOOP; RETURN NULL; END $$")
+        .arg(entryVariables, operationOfTransaction.arg(writersLockKey), rangeOfSubnet, enterEntry);
 }
 
 QStringList PostgresEngine::changeLogStatements() const
@@ -583,11 +602,15 @@ QStringList PostgresEngine::changeLogStatements() const
         // Moved entries are news to a log window that could not move them itself (a viewer's).
         QStringLiteral("CREATE OR REPLACE TRIGGER zarvin_log_moved AFTER DELETE ON change_log_pending FOR EACH "
                        "STATEMENT EXECUTE FUNCTION zarvin_data_changed()"),
-        changeEntry() };
+        changeEntry(), truncationEntries() };
     for (const QString& table : { QStringLiteral("subnets"), QStringLiteral("hosts") })
         out << QStringLiteral("CREATE OR REPLACE TRIGGER change_log_%1 AFTER INSERT OR UPDATE OR DELETE ON %1 FOR "
                               "EACH ROW WHEN (current_setting('zarvin.logged', true) IS DISTINCT FROM '1') EXECUTE "
                               "FUNCTION change_log_entry()")
+                   .arg(table)
+            << QStringLiteral("CREATE OR REPLACE TRIGGER change_log_%1_truncated BEFORE TRUNCATE ON %1 FOR EACH "
+                              "STATEMENT WHEN (current_setting('zarvin.logged', true) IS DISTINCT FROM '1') EXECUTE "
+                              "FUNCTION change_log_truncation()")
                    .arg(table);
     return out;
 }

@@ -333,6 +333,9 @@ private slots:
                "'10.0.0.0/8'); DELETE FROM hosts; COMMIT"
             << QStringList { "0|added|ROLE|10.2.0.0/16|Юг|||Юг",
                    "0|host_deleted|ROLE|10.1.0.0/16|Север|10.1.0.5|принтер|" };
+        QTest::newRow("another client's truncation")
+            << Command() << "TRUNCATE hosts"
+            << QStringList { "0|host_deleted|ROLE|10.1.0.0/16|Север|10.1.0.5|принтер|" };
     }
 
     void changeLogOfEachCommand()
