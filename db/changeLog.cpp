@@ -313,6 +313,40 @@ QString Line::summary() const
     return parts.join(QStringLiteral(", "));
 }
 
+namespace {
+
+// The lines of rows of operation, what, count, first time and who, the least and most subnet and
+// name, the least host, old and new text (the texts as EngineSql::TextBytes gives them).
+QVector<Line> linesOf(const QVector<QVariantList>& rows)
+{
+    QVector<Line> out;
+    for (const QVariantList& r : rows) {
+        const qint64 operation = r.value(0).toLongLong();
+        if (out.isEmpty() || out.last().operation != operation) {
+            Line line;
+            line.operation = operation;
+            line.time = r.value(3).toString();
+            line.who = r.value(4).toString();
+            out << line;
+        }
+        Line& line = out.last();
+        line.kinds << qMakePair(r.value(1).toString(), r.value(2).toInt());
+        // Shown when every entry has it: the subnet of a save, the row of an operation on one row.
+        const bool first = line.kinds.size() == 1;
+        const QString subnet = r.value(5) == r.value(6) ? r.value(5).toString() : QString();
+        const QString name = r.value(7) == r.value(8) ? typed(r.value(7)) : QString();
+        line.subnet = first || subnet == line.subnet ? subnet : QString();
+        line.name = first || name == line.name ? name : QString();
+        const bool single = line.count() == 1;
+        line.host = single ? r.value(9).toString() : QString();
+        line.before = single ? typed(r.value(10)) : QString();
+        line.after = single ? typed(r.value(11)) : QString();
+    }
+    return out;
+}
+
+} // namespace
+
 Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
 {
     moveSoon(db);
@@ -337,30 +371,7 @@ Result<QVector<Line>> page(DB& db, const Filter& filter, qint64 below, int size)
         range);
     if (!details.ok())
         return Status(details);
-    QVector<Line> out;
-    for (const QVariantList& r : details.rows) {
-        const qint64 operation = r.value(0).toLongLong();
-        if (out.isEmpty() || out.last().operation != operation) {
-            Line line;
-            line.operation = operation;
-            line.time = r.value(3).toString();
-            line.who = r.value(4).toString();
-            out << line;
-        }
-        Line& line = out.last();
-        line.kinds << qMakePair(r.value(1).toString(), r.value(2).toInt());
-        // Shown when every entry has it: the subnet of a save, the row of an operation on one row.
-        const bool first = line.kinds.size() == 1;
-        const QString subnet = r.value(5) == r.value(6) ? r.value(5).toString() : QString();
-        const QString name = r.value(7) == r.value(8) ? typed(r.value(7)) : QString();
-        line.subnet = first || subnet == line.subnet ? subnet : QString();
-        line.name = first || name == line.name ? name : QString();
-        const bool single = line.count() == 1;
-        line.host = single ? r.value(9).toString() : QString();
-        line.before = single ? typed(r.value(10)) : QString();
-        line.after = single ? typed(r.value(11)) : QString();
-    }
-    return out;
+    return linesOf(details.rows);
 }
 
 QStringList titles()
