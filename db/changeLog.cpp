@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QTextCodec>
 
+#include <algorithm>
 #include <limits>
 
 #include <pwd.h>
@@ -48,38 +49,67 @@ const Kind* kindOf(const QString& code)
     return nullptr;
 }
 
+bool plainInJson(QChar c)
+{
+    // Byte-order marks go as escapes too: taken raw, SQLite changes a reversed one and a server
+    // drops them.
+    const ushort u = c.unicode();
+    return u >= 0x20 && u != '"' && u != '\\' && u != 0xfeff && u != 0xfffe;
+}
+
 void appendJson(QString& out, const QString& text)
 {
     out += QLatin1Char('"');
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
-            out += QLatin1Char('\\');
-        // Byte-order marks as escapes: taken raw, SQLite changes a reversed one and a server
-        // drops them.
-        if (c.unicode() < 0x20 || c.unicode() == 0xfeff || c.unicode() == 0xfffe)
-            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-        else
-            out += c;
+    if (std::all_of(text.cbegin(), text.cend(), plainInJson)) {
+        out += text; // most texts, whole
+    } else {
+        for (const QChar c : text) {
+            if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+                out += QLatin1Char('\\');
+            if (c.unicode() < 0x20 || c.unicode() == 0xfeff || c.unicode() == 0xfffe)
+                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
     }
     out += QLatin1Char('"');
 }
 
-// One entry as the statement of EngineSql::AddChanges reads it: nine values appended to a flat
-// JSON array's text (the time, who and the operation are the same for every entry and bound
+// Entries as the statement of EngineSql::AddChanges reads them: nine values each, appended to a
+// flat JSON array's text (the time, who and the operation are the same for every entry and bound
 // once). Written by hand: Qt's JSON classes took longer than the insert itself.
-void appendEntry(QString& out, const Entry& e, const QString& user)
-{
-    for (const QString& t : { code(e.what), e.subnet, e.name, e.host, e.before, e.after }) {
-        out += out.isEmpty() ? QLatin1Char('[') : QLatin1Char(',');
-        appendJson(out, t);
+class EntryWriter {
+public:
+    explicit EntryWriter(const QString& user_)
+        : user(user_)
+    { }
+    void append(QString& out, const Entry& e)
+    {
+        for (const QString& t : { code(e.what), e.subnet, e.name, e.host, e.before, e.after }) {
+            out += out.isEmpty() ? QLatin1Char('[') : QLatin1Char(',');
+            appendJson(out, t);
+        }
+        out += rangeOf(e.subnet);
+        appendJson(
+            out, QStringList { user, e.subnet, e.name, e.host, e.before, e.after }.join(QLatin1Char(' ')).toLower());
     }
-    const auto network = net::parseNetwork(e.subnet);
-    if (network)
-        out += QStringLiteral(",%1,%2,").arg(network->address).arg(net::broadcastOf(*network));
-    else
-        out += QStringLiteral(",null,null,");
-    appendJson(out, QStringList { user, e.subnet, e.name, e.host, e.before, e.after }.join(QLatin1Char(' ')).toLower());
-}
+
+private:
+    // ",first,last," of the subnet; the entries of one command mostly share it.
+    const QString& rangeOf(const QString& subnet)
+    {
+        if (subnet != lastSubnet || range.isEmpty()) {
+            const auto network = net::parseNetwork(subnet);
+            range = network ? QLatin1Char(',') + QString::number(network->address) + QLatin1Char(',')
+                    + QString::number(net::broadcastOf(*network)) + QLatin1Char(',')
+                            : QStringLiteral(",null,null,");
+            lastSubnet = subnet;
+        }
+        return range;
+    }
+
+    QString user, lastSubnet, range;
+};
 
 Result<qint64> nextOperation(DB& db)
 {
@@ -235,8 +265,9 @@ Status record(DB& db, const QVector<Entry>& entries)
     const QString user = who();
     QString all;
     all.reserve(entries.size() * 160);
+    EntryWriter writer(user);
     for (const Entry& e : entries)
-        appendEntry(all, e, user);
+        writer.append(all, e);
     all += QLatin1Char(']');
     const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     // A server whose owner has not yet started this version has the log but no queue.
