@@ -277,11 +277,12 @@ Status record(DB& db, const QVector<Entry>& entries)
         if (!queuePresent(db))
             return enter(db, time, user, all);
     }
-    // Queued whole in one row beside the change: the indexed entries cost more than a save of
-    // hosts itself, and are made once the window is idle again.
+    // Queued whole in one row beside the change, packed: the indexed entries cost more than a
+    // save of hosts itself, and are made once the window is idle again; and the pages of the
+    // queue's row, written twice with the file's journal, cost more than packing them.
     const SqlResult queued
         = db.run(QStringLiteral("INSERT INTO change_log_pending (changed_at, who, entries) VALUES (?, ?, ?)"),
-            { time, user, all });
+            { time, user, qCompress(all.toUtf8(), 1) });
     if (queued.ok())
         db.putOff(moveSoon);
     return queued;
@@ -296,8 +297,8 @@ Status moveQueued(DB& db)
         if (!queued.ok() || queued.rows.isEmpty())
             return Status(queued);
         for (const QVariantList& row : queued.rows)
-            if (const Status entered
-                = enter(db, row.value(1).toString(), row.value(2).toString(), row.value(3).toString());
+            if (const Status entered = enter(db, row.value(1).toString(), row.value(2).toString(),
+                    QString::fromUtf8(qUncompress(row.value(3).toByteArray())));
                 !entered.ok())
                 return entered;
         return Status(

@@ -334,7 +334,7 @@ QStringList SqliteEngine::changeLogStatements() const
             .arg(logSchema),
         // In the file of the changes: a change and its entries are written in one file's commit.
         QStringLiteral("CREATE TABLE IF NOT EXISTS main.change_log_pending (id integer primary key, changed_at text, "
-                       "who text, entries text)") };
+                       "who text, entries blob)") };
 }
 
 } // namespace
