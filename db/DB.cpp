@@ -131,15 +131,24 @@ SqlResult DB::run(const QString& sql, const QVariantList& params)
         return back;
     if (!conn.isOpen())
         return Status::failure(QStringLiteral("database is not open"));
+    QVariantList values;
+    values.reserve(params.size());
+    for (const QVariant& value : params)
+        values << bound(value);
+    const Result<QString> written = values.isEmpty() ? Result<QString>(QString()) : eng->withValues(conn, sql, values);
+    if (!written.ok())
+        return Status(written);
     SqlResult result;
     cursor.setForwardOnly(true);
     bool ok = true;
-    if (params.isEmpty() && !eng->preparesEverything()) {
+    if (!written.value.isEmpty()) {
+        ok = cursor.exec(written.value);
+    } else if (values.isEmpty() && !eng->preparesEverything()) {
         ok = cursor.exec(sql);
     } else {
         ok = cursor.prepare(sql);
-        for (int i = 0; ok && i < params.size(); ++i)
-            cursor.addBindValue(bound(params.at(i)));
+        for (int i = 0; ok && i < values.size(); ++i)
+            cursor.addBindValue(values.at(i));
         ok = ok && cursor.exec();
     }
     if (ok) {

@@ -79,6 +79,14 @@ public:
 
     virtual Status failure(const QSqlError& error) const = 0;
     virtual QVariant bound(const QVariant& value) const = 0;
+    // The statement with its "?" values (already bound()) written in as literals, to be run as
+    // it is: a server runs it in one round trip where a prepared statement costs three. Empty
+    // where the statement is to be prepared and its values bound; failed for a value that no
+    // statement of this engine can carry.
+    virtual Result<QString> withValues(const QSqlDatabase&, const QString&, const QVariantList&) const
+    {
+        return QString();
+    }
     virtual QString text(EngineSql which) const = 0;
     // A GLOB pattern of tree/inventorySearch.cpp (plain characters, "[...]" sets, "*") in the
     // form EngineSql::TextMatch takes.

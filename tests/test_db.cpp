@@ -271,6 +271,32 @@ private slots:
         QTest::newRow("renamed") << Command([](DB& db) {
             return outcome(subnetTable::renameStored(db, "Сев", "10.1.0.0/16"));
         }) << QString() << QStringList { "0|renamed|тестер|10.1.0.0/16|Сев||Север|Сев" };
+        // Every character that quoting, escaping or finding the values in a statement could get
+        // wrong, stored and read back as typed; the second command reads what the first stored.
+        const QString hostile = "\uFEFFa'b''c \\ \\' ? $1 $$ $t$ -- x /* y \"q\" Ёжик;\tDROP TABLE hosts; --\uFEFF";
+        QTest::newRow("renamed to a hostile text and back")
+            << Command([hostile](DB& db) {
+                   Result<bool> r = subnetTable::renameStored(db, hostile, "10.1.0.0/16");
+                   const SqlResult read
+                       = db.run("SELECT name AS \"?\" /* it's ? */ FROM subnets WHERE '?''?' <> '' -- it's ?\n"
+                               + onEngine("", "AND E'?\\'?' <> $$?'$$ AND $t$ ' ? $t$ <> '' /* /* ? */ ' */")
+                               + " AND name = ? AND subnet = '10.1.0.0/16'",
+                           { hostile });
+                   if (read.rows != QVector<QVariantList> { { hostile } })
+                       return "read back: " + read.errorText + read.rows.value(0).value(0).toString();
+                   return outcome(r.ok() ? subnetTable::renameStored(db, "Сев", "10.1.0.0/16") : r);
+               })
+            << QString()
+            << QStringList { "0|renamed|тестер|10.1.0.0/16|" + hostile + "||Север|" + hostile,
+                   "1|renamed|тестер|10.1.0.0/16|Сев||" + hostile + "|Сев" };
+        QTest::newRow("hostile note saved and changed")
+            << Command([north, hostile](DB& db) {
+                   const Status added = hostTable::saveRows(db, north, { { "10.1.0.7", hostile, false } });
+                   return outcome(added.ok() ? hostTable::saveRows(db, north, { { "10.1.0.7", "x", true } }) : added);
+               })
+            << QString()
+            << QStringList { "0|host_added|тестер|10.1.0.0/16|Север|10.1.0.7||" + hostile,
+                   "1|note_changed|тестер|10.1.0.0/16|Север|10.1.0.7|" + hostile + "|x" };
         QTest::newRow("deleted with its hosts")
             << Command([](DB& db) { return outcome(subnetTable::deleteRowWithHosts(db, "10.1.0.0/16")); }) << QString()
             << QStringList { "0|deleted|тестер|10.1.0.0/16|Север||Север|",
