@@ -734,11 +734,15 @@ private slots:
         QVERIFY(pgServer::start());
         const Result<bool> added = subnetTable::insertFirstOrganisation(db, "Org", "10.0.0.0/8");
         QVERIFY2(added.ok() && added.value, qPrintable(added.errorText));
-        // Restarted between two commands: the next one goes ahead on a new connection.
+        // Restarted between two commands: the next one goes ahead on a new connection, where a
+        // statement prepared on the old one is prepared again.
+        const QString kept = "SELECT name FROM subnets WHERE subnet = ?";
+        QCOMPARE(db.runKept(kept, { "10.0.0.0/8" }).rows.value(0), QVariantList { "Org" });
         QVERIFY(pgServer::stop() && pgServer::start());
         const Result<std::optional<QString>> branch
             = subnetTable::insertBranchUnder(db, "Sever", "10.1.0.0/16", "10.0.0.0/8");
         QVERIFY2(branch.ok() && !branch.value, qPrintable(branch.errorText + branch.value.value_or("")));
+        QCOMPARE(db.runKept(kept, { "10.1.0.0/16" }).rows.value(0), QVariantList { "Sever" });
         QCOMPARE(DbProbe(dir->dbPath()).lines("SELECT name FROM subnets ORDER BY id"), QStringList({ "Org", "Sever" }));
         QCOMPARE(db.location(),
             dir->databaseUrl().section('/', 3).section('?', 0, 0) + " на " + dir->databaseUrl().section("host=", 1));

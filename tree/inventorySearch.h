@@ -55,6 +55,7 @@ private:
         QString foldedName;
     };
     Found findAddress(net::Address address);
+    SqlResult addressRows(net::Address address);
     Found findNetwork(const net::Network& query, int limit);
     Found findText(const QString& text, int limit);
     SqlResult findHosts(const QString& text, int limit, Found& found);
