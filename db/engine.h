@@ -74,6 +74,10 @@ public:
     // Whether many rows are written by a few statements over bound JSON arrays rather than one
     // statement each: on a server every statement costs round trips.
     virtual bool writesRowsTogether() const = 0;
+    // Whether a TextMatch pattern that begins with a set of characters is matched as quickly as
+    // one that begins with a plain character (SQLite's GLOB is not: a search there runs one
+    // pattern for each character of the set).
+    virtual bool matchesSetsQuickly() const = 0;
     // Whether the driver itself tells the id a prepared INSERT assigned (else ReturningId).
     virtual bool reportsInsertedId() const = 0;
 

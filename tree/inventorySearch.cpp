@@ -98,7 +98,7 @@ QString patternOf(uint c)
 
 } // namespace
 
-QStringList containsPatterns(const QString& text)
+QStringList containsPatterns(const QString& text, bool splitFirst)
 {
     const QVector<uint> points = text.toUcs4();
     if (points.isEmpty())
@@ -110,7 +110,7 @@ QStringList containsPatterns(const QString& text)
     // SQLite scans quickly for a plain character after "*", but tries a set at every position:
     // one pattern per spelling of the first character keeps every pattern on the quick road.
     const QString first = patternOf(points.first());
-    if (!first.startsWith(QLatin1Char('[')) || first.size() == 3)
+    if (!splitFirst || !first.startsWith(QLatin1Char('[')) || first.size() == 3)
         return { QLatin1Char('*') + first + rest };
     QStringList patterns;
     for (const uint c : first.mid(1, first.size() - 2).toUcs4())
@@ -296,7 +296,7 @@ Found Searcher::findText(const QString& text, int limit)
 
 SqlResult Searcher::findHosts(const QString& text, int limit, Found& found)
 {
-    const QStringList patterns = containsPatterns(text);
+    const QStringList patterns = containsPatterns(text, !db.engine().matchesSetsQuickly());
     if (patterns.first().toUtf8().size() > longestPattern)
         return findLongText(text, limit, found);
     // Statement text depends only on how many patterns there are; they are bound as values.

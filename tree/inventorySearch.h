@@ -73,7 +73,7 @@ private:
 // Unicode simple case folding, code point by code point: what the search compares.
 QString folded(const QString& text);
 // GLOB patterns of which one matches any text that contains `text` up to that folding, every
-// other character literal.
-QStringList containsPatterns(const QString& text);
+// other character literal: one, or with `splitFirst` one for each spelling of the first character.
+QStringList containsPatterns(const QString& text, bool splitFirst = true);
 
 } // namespace inventorySearch
