@@ -116,12 +116,12 @@ bool isWordCharacter(QChar c)
 int pastQuoted(const QString& sql, int at, QChar quote, bool backslashes)
 {
     for (int i = at + 1; i < sql.size(); ++i) {
-        if (backslashes && sql.at(i) == QLatin1Char('\\'))
+        const bool escaped = backslashes && sql.at(i) == QLatin1Char('\\');
+        const bool doubled = sql.at(i) == quote && i + 1 < sql.size() && sql.at(i + 1) == quote;
+        if (escaped || doubled)
             ++i;
-        else if (sql.at(i) == quote && (i + 1 == sql.size() || sql.at(i + 1) != quote))
-            return i + 1;
         else if (sql.at(i) == quote)
-            ++i;
+            return i + 1;
     }
     return sql.size();
 }
