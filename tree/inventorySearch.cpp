@@ -185,24 +185,31 @@ Found Searcher::find(const QString& text, int limit)
     return findText(query, limit);
 }
 
-// In one statement, as each costs a server a round trip: the address's host row (kind 0), the
-// rows whose networks hold it (kind 1: the host's own subnet when it is stored, else the network
-// of every prefix around it, found by their texts) and its sighting (kind 2).
+// Each statement costs a server a round trip: one finds the address's host row (kind 0), its
+// subnet's row (kind 1) and its sighting (kind 2); only an address that no list holds takes a
+// second, for the rows whose networks hold it (kind 1, by the texts of every prefix around it).
 SqlResult Searcher::addressRows(net::Address address)
 {
     const QString text = net::toText(address);
-    const QVariantList values = QVariantList { text, text } + enclosingTexts(address, 32) + QVariantList { text };
-    const QString found = QStringLiteral(
+    const QString stored = QStringLiteral(
         "SELECT 0, host, note, subnet FROM hosts WHERE host = ? UNION ALL SELECT 1, name, subnet, NULL FROM subnets "
-        "WHERE subnet = (SELECT subnet FROM hosts WHERE host = ?) UNION ALL SELECT 1, name, subnet, NULL FROM "
-        "subnets WHERE subnet IN (%1) AND NOT EXISTS (SELECT 1 FROM hosts WHERE host = ?)")
-                              .arg(placeholders(33));
-    const SqlResult r = db.runKept(found
+        "WHERE subnet = (SELECT subnet FROM hosts WHERE host = ?)");
+    SqlResult r = db.runKept(stored
             + QStringLiteral(" UNION ALL SELECT 2, last_seen, last_method, CAST(last_port AS TEXT) FROM sightings "
                              "WHERE address = ?"),
-        values + QVariantList { qint64(address) });
+        { text, text, qint64(address) });
     // A history never created is no history: the address is found without its last answer.
-    return historySchema::isMissingTable(r) ? db.run(found, values) : r;
+    if (historySchema::isMissingTable(r))
+        r = db.run(stored, { text, text });
+    if (!r.ok() || std::any_of(r.rows.cbegin(), r.rows.cend(), [](const QVariantList& row) {
+            return row.value(0).toInt() == 0;
+        }))
+        return r;
+    const SqlResult around = db.runKept(
+        QStringLiteral("SELECT 1, name, subnet, NULL FROM subnets WHERE subnet IN (%1)").arg(placeholders(33)),
+        enclosingTexts(address, 32));
+    r.rows += around.rows;
+    return around.ok() ? r : around;
 }
 
 Found Searcher::findAddress(net::Address address)
