@@ -553,8 +553,10 @@ Status PostgresEngine::failure(const QSqlError& error) const
 QString PostgresEngine::text(EngineSql which) const
 {
     // A JSON array of numbers read as an array of the server's: a tenth of the time for a /16.
-    const QString numbers = QStringLiteral("(SELECT value FROM unnest(CAST(translate(?, '[]', '{}') AS bigint[])) "
-                                           "AS e(value))");
+    // Only its brackets are replaced: translating every character of a /16's list cost a third
+    // of reading it.
+    const QString numbers = QStringLiteral("(SELECT value FROM unnest(CAST('{' || btrim(?, '[]') || '}' AS "
+                                           "bigint[])) AS e(value))");
     switch (which) {
     // lastval() would need a grant on each identity's sequence, which an editor need not have.
     case EngineSql::ReturningId:
