@@ -51,7 +51,7 @@ public:
     // A null text is bound as the empty text: the system never stores a typed text as NULL.
     SqlResult run(const QString& sql, const QVariantList& params = {});
     // The same, for a statement run again and again with other values: it is prepared once for
-    // the connection, and a server reads and plans it once rather than at each run.
+    // the connection, and a server reads it once rather than at each run.
     SqlResult runKept(const QString& sql, const QVariantList& params);
     // A query of its own on this connection, for a statement prepared once and run many times
     // or rows read as they come; whoever holds it finishes it before returning to the user.

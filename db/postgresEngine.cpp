@@ -409,11 +409,8 @@ Status PostgresEngine::open(QSqlDatabase& conn, int waitMs)
     if (!conn.open())
         return Status::failure(unreachable(conn.lastError().text()), sqlite::Unreachable);
     QSqlQuery q(conn);
-    // Notices (a table that exists already) are no news to anyone. The statements that the
-    // program prepares find rows by their keys, which one plan serves for any values: planned
-    // once, rather than again at each of the first runs as the server would by itself.
-    if (q.exec(QStringLiteral("SET client_min_messages = warning"))
-        && q.exec(QStringLiteral("SET plan_cache_mode = force_generic_plan")) && q.exec(waitFor(waitMs)))
+    // Notices (a table that exists already) are no news to anyone.
+    if (q.exec(QStringLiteral("SET client_min_messages = warning")) && q.exec(waitFor(waitMs)))
         return {};
     return failure(q.lastError());
 }
