@@ -109,6 +109,7 @@ QString DB::location() const
 void DB::close()
 {
     eng->closed();
+    kept.clear();
     cursor = QSqlQuery();
     conn.close();
 }
@@ -130,6 +131,7 @@ Status DB::reconnectWhenLost()
 {
     if (!lost || inTransaction)
         return {};
+    kept.clear(); // the server forgot them with the connection
     cursor = QSqlQuery();
     conn.close();
     if (const Status opened = eng->open(conn, busyTimeout); !opened.ok())
@@ -148,7 +150,7 @@ QVariant DB::bound(const QVariant& value) const
     return eng->bound(value);
 }
 
-SqlResult DB::run(const QString& sql, const QVariantList& params)
+Status DB::usable()
 {
     if (!openStatus.ok())
         return openStatus;
@@ -156,36 +158,76 @@ SqlResult DB::run(const QString& sql, const QVariantList& params)
         return back;
     if (!conn.isOpen())
         return Status::failure(QStringLiteral("database is not open"));
-    SqlResult result;
+    return {};
+}
+
+SqlResult DB::run(const QString& sql, const QVariantList& params)
+{
+    if (const Status ready = usable(); !ready.ok())
+        return ready;
+    QVariantList values;
+    values.reserve(params.size());
+    for (const QVariant& value : params)
+        values << bound(value);
+    const Result<QString> written = values.isEmpty() ? Result<QString>(QString()) : eng->withValues(conn, sql, values);
+    if (!written.ok())
+        return Status(written);
     cursor.setForwardOnly(true);
     bool ok = true;
-    if (params.isEmpty() && !eng->preparesEverything()) {
+    if (!written.value.isEmpty()) {
+        ok = cursor.exec(written.value);
+    } else if (values.isEmpty() && !eng->preparesEverything()) {
         ok = cursor.exec(sql);
     } else {
         ok = cursor.prepare(sql);
-        for (int i = 0; ok && i < params.size(); ++i)
-            cursor.addBindValue(bound(params.at(i)));
+        for (int i = 0; ok && i < values.size(); ++i)
+            cursor.addBindValue(values.at(i));
         ok = ok && cursor.exec();
     }
+    return finished(cursor, ok);
+}
+
+SqlResult DB::runKept(const QString& sql, const QVariantList& params)
+{
+    if (const Status ready = usable(); !ready.ok())
+        return ready;
+    auto it = kept.find(sql);
+    if (it == kept.end()) {
+        QSqlQuery q(conn);
+        q.setForwardOnly(true);
+        if (!q.prepare(sql))
+            return finished(q, false);
+        it = kept.insert(sql, q);
+    }
+    for (int i = 0; i < params.size(); ++i)
+        it->bindValue(i, bound(params.at(i)));
+    const bool ok = it->exec();
+    return finished(*it, ok);
+}
+
+// Reads every row of the statement `q` ran (when `ok`), and finishes it.
+SqlResult DB::finished(QSqlQuery& q, bool ok)
+{
+    SqlResult result;
     if (ok) {
-        const int columns = cursor.record().count();
-        while (cursor.next()) {
+        const int columns = q.record().count();
+        while (q.next()) {
             QVariantList row;
             row.reserve(columns);
             for (int i = 0; i < columns; ++i)
-                row << cursor.value(i);
+                row << q.value(i);
             result.rows << row;
         }
         // A row-reading failure surfaces as an error after next() returns false.
-        if (cursor.lastError().type() != QSqlError::NoError)
+        if (q.lastError().type() != QSqlError::NoError)
             ok = false;
     }
     if (!ok)
-        result = failure(cursor.lastError());
+        result = failure(q.lastError());
     // Outside a transaction nothing runs it again: a lost race is a busy database.
     if (result.code == sqlite::Retry && !inTransaction)
         result.code = sqlite::Busy;
-    cursor.finish();
+    q.finish();
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include "db/engine.h"
 #include "db/sqlResult.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -50,6 +51,9 @@ public:
     // Runs one statement with "?" values bound in order, reads all rows and finishes it.
     // A null text is bound as the empty text: the system never stores a typed text as NULL.
     SqlResult run(const QString& sql, const QVariantList& params = {});
+    // The same, for a statement run again and again with other values: it is prepared once for
+    // the connection, and a server reads it once rather than at each run.
+    SqlResult runKept(const QString& sql, const QVariantList& params);
     // A query of its own on this connection, for a statement prepared once and run many times
     // or rows read as they come; whoever holds it finishes it before returning to the user.
     QSqlQuery newQuery() const { return QSqlQuery(conn); }
@@ -98,12 +102,15 @@ private:
     Status transaction(const QStringList& begin, const std::function<Status()>& work);
     Status transactionOnce(const QStringList& begin, const std::function<Status()>& work);
     Status reconnectWhenLost();
+    Status usable();
+    SqlResult finished(QSqlQuery& q, bool ok);
     void close();
     void runPutOff();
 
     std::unique_ptr<Engine> eng;
     QSqlDatabase conn;
     QSqlQuery cursor; // the one query of run(), shared by its statements
+    QHash<QString, QSqlQuery> kept; // runKept()'s, by their texts
     QString connectionName;
     Status openStatus;
     bool readOnly = false;

@@ -76,11 +76,23 @@ public:
     // Whether many rows are written by a few statements over bound JSON arrays rather than one
     // statement each: on a server every statement costs round trips.
     virtual bool writesRowsTogether() const = 0;
+    // Whether a TextMatch pattern that begins with a set of characters is matched as quickly as
+    // one that begins with a plain character (SQLite's GLOB is not: a search there runs one
+    // pattern for each character of the set).
+    virtual bool matchesSetsQuickly() const = 0;
     // Whether the driver itself tells the id a prepared INSERT assigned (else ReturningId).
     virtual bool reportsInsertedId() const = 0;
 
     virtual Status failure(const QSqlError& error) const = 0;
     virtual QVariant bound(const QVariant& value) const = 0;
+    // The statement with its "?" values (already bound()) written in as literals, to be run as
+    // it is: a server runs it in one round trip where a prepared statement costs three. Empty
+    // where the statement is to be prepared and its values bound; failed for a value that no
+    // statement of this engine can carry.
+    virtual Result<QString> withValues(const QSqlDatabase&, const QString&, const QVariantList&) const
+    {
+        return QString();
+    }
     virtual QString text(EngineSql which) const = 0;
     // A GLOB pattern of tree/inventorySearch.cpp (plain characters, "[...]" sets, "*") in the
     // form EngineSql::TextMatch takes.

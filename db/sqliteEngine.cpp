@@ -79,6 +79,7 @@ public:
     bool needsSavepoints() const override { return false; }
     bool writesRowsTogether() const override { return false; }
     bool reportsInsertedId() const override { return true; }
+    bool matchesSetsQuickly() const override { return false; }
 
     Status failure(const QSqlError& error) const override
     {

@@ -199,8 +199,10 @@ private slots:
             << QStringList { "10.1.2.38 | Принтер · Последний ответ: " + noon + ", TCP 80 | 10.1.2.0/24 «Склад»" };
         QTest::newRow("unrecorded, deepest row")
             << " 10.1.2.99 " << 500 << 1 << QStringList { "10.1.2.99 | не записан; входит в 10.1.2.0/24 «Склад» | " };
-        QTest::newRow("unrecorded, middle row")
-            << "10.1.9.9" << 500 << 1 << QStringList { "10.1.9.9 | не записан; входит в 10.1.0.0/16 «Офис» | " };
+        QTest::newRow("unrecorded, middle row, answered a scan")
+            << "10.1.9.9" << 500 << 1
+            << QStringList { "10.1.9.9 | не записан; входит в 10.1.0.0/16 «Офис» · Последний ответ: " + noon
+                   + ", ICMP | " };
         QTest::newRow("outside") << "255.255.255.255" << 500 << 1
                                  << QStringList { "255.255.255.255 | вне всех подсетей | " };
         QTest::newRow("host without a tree row")
@@ -256,6 +258,9 @@ private slots:
         DbProbe probe(dir->dbPath());
         QVERIFY(probe.exec("UPDATE hosts SET note = 'Второй принтер' WHERE host = '10.1.2.37'"));
         QCOMPARE(searcher.find("принтер").total, 2);
+        // A history that is not there: the address is found without its last answer.
+        QVERIFY(probe.exec("DROP TABLE sightings"));
+        QCOMPARE(lines(searcher.find("10.1.2.38")), QStringList { "10.1.2.38 | Принтер | 10.1.2.0/24 «Склад»" });
         QVERIFY(probe.exec("DROP TABLE hosts"));
         const inventorySearch::Found failed = searcher.find("принтер");
         QVERIFY(!failed.status.ok());
@@ -294,8 +299,10 @@ private:
             { "10.2.0.0/16", "10.2.0.8", "[a]*?" }, { "172.16.0.0/24", "172.16.0.9", "без строки дерева" },
             { "10.2.0.0/16", "10.2.0.9", QString(10001, QChar(0x42F)) } }));
         // 10.1.2.38 answered a scan by TCP; shown in local time, whatever the zone, at noon UTC.
-        QVERIFY(probe.exec("INSERT INTO sightings VALUES (167838246, ?, 'ICMP', 0, ?, 'TCP', 80)",
-            { "2026-12-01T12:00:00.000Z", "2026-12-06T12:00:00.000Z" }));
+        QVERIFY(probe.exec("INSERT INTO sightings VALUES (167838246, ?, 'ICMP', 0, ?, 'TCP', 80), (167840009, ?, "
+                           "'ICMP', 0, ?, 'ICMP', 0)",
+            { "2026-12-01T12:00:00.000Z", "2026-12-06T12:00:00.000Z", "2026-12-06T12:00:00.000Z",
+                "2026-12-06T12:00:00.000Z" }));
     }
 
     std::unique_ptr<TempDataDir> dir;

@@ -271,6 +271,32 @@ private slots:
         QTest::newRow("renamed") << Command([](DB& db) {
             return outcome(subnetTable::renameStored(db, "Сев", "10.1.0.0/16"));
         }) << QString() << QStringList { "0|renamed|тестер|10.1.0.0/16|Сев||Север|Сев" };
+        // Every character that quoting, escaping or finding the values in a statement could get
+        // wrong, stored and read back as typed; the second command reads what the first stored.
+        const QString hostile = "\uFEFFa'b''c \\ \\' ? $1 $$ $t$ -- x /* y \"q\" Ёжик;\tDROP TABLE hosts; --\uFEFF";
+        QTest::newRow("renamed to a hostile text and back")
+            << Command([hostile](DB& db) {
+                   Result<bool> r = subnetTable::renameStored(db, hostile, "10.1.0.0/16");
+                   const SqlResult read
+                       = db.run("SELECT name AS \"?\" /* it's ? */ FROM subnets WHERE '?''?' <> '' -- it's ?\n"
+                               + onEngine("", "AND E'?\\'?' <> $$?'$$ AND $t$ ' ? $t$ <> '' /* /* ? */ ' */")
+                               + " AND name = ? AND subnet = '10.1.0.0/16'",
+                           { hostile });
+                   if (read.rows != QVector<QVariantList> { { hostile } })
+                       return "read back: " + read.errorText + read.rows.value(0).value(0).toString();
+                   return outcome(r.ok() ? subnetTable::renameStored(db, "Сев", "10.1.0.0/16") : r);
+               })
+            << QString()
+            << QStringList { "0|renamed|тестер|10.1.0.0/16|" + hostile + "||Север|" + hostile,
+                   "1|renamed|тестер|10.1.0.0/16|Сев||" + hostile + "|Сев" };
+        QTest::newRow("hostile note saved and changed")
+            << Command([north, hostile](DB& db) {
+                   const Status added = hostTable::saveRows(db, north, { { "10.1.0.7", hostile, false } });
+                   return outcome(added.ok() ? hostTable::saveRows(db, north, { { "10.1.0.7", "x", true } }) : added);
+               })
+            << QString()
+            << QStringList { "0|host_added|тестер|10.1.0.0/16|Север|10.1.0.7||" + hostile,
+                   "1|note_changed|тестер|10.1.0.0/16|Север|10.1.0.7|" + hostile + "|x" };
         QTest::newRow("deleted with its hosts")
             << Command([](DB& db) { return outcome(subnetTable::deleteRowWithHosts(db, "10.1.0.0/16")); }) << QString()
             << QStringList { "0|deleted|тестер|10.1.0.0/16|Север||Север|",
@@ -719,11 +745,15 @@ private slots:
         QVERIFY(pgServer::start());
         const Result<bool> added = subnetTable::insertFirstOrganisation(db, "Org", "10.0.0.0/8");
         QVERIFY2(added.ok() && added.value, qPrintable(added.errorText));
-        // Restarted between two commands: the next one goes ahead on a new connection.
+        // Restarted between two commands: the next one goes ahead on a new connection, where a
+        // statement prepared on the old one is prepared again.
+        const QString kept = "SELECT name FROM subnets WHERE subnet = ?";
+        QCOMPARE(db.runKept(kept, { "10.0.0.0/8" }).rows.value(0), QVariantList { "Org" });
         QVERIFY(pgServer::stop() && pgServer::start());
         const Result<std::optional<QString>> branch
             = subnetTable::insertBranchUnder(db, "Sever", "10.1.0.0/16", "10.0.0.0/8");
         QVERIFY2(branch.ok() && !branch.value, qPrintable(branch.errorText + branch.value.value_or("")));
+        QCOMPARE(db.runKept(kept, { "10.1.0.0/16" }).rows.value(0), QVariantList { "Sever" });
         QCOMPARE(DbProbe(dir->dbPath()).lines("SELECT name FROM subnets ORDER BY id"), QStringList({ "Org", "Sever" }));
         QCOMPARE(db.location(),
             dir->databaseUrl().section('/', 3).section('?', 0, 0) + " на " + dir->databaseUrl().section("host=", 1));

@@ -1,6 +1,7 @@
 #include "tree/inventorySearch.h"
 
 #include "db/DB.h"
+#include "db/historySchema.h"
 #include "hosts/scan/scanHistory.h"
 #include "net/addressSpace.h"
 
@@ -48,13 +49,9 @@ QVariantList rangeParams(const net::Network& network)
 }
 
 // What is known of an address, with its last answer to a scan when it ever answered one.
-QString withLastAnswer(DB& db, const QString& known, net::Address address)
+QString withLastAnswer(const QString& known, const std::optional<scanHistory::Sighting>& seen)
 {
-    const auto seen = scanHistory::sightings(db, address, address);
-    if (!seen.ok() || !seen.value.contains(address))
-        return known;
-    const scanHistory::Sighting last = seen.value.value(address);
-    return known + QStringLiteral(" · ") + scanHistory::lastAnswerText(&last);
+    return seen ? known + QStringLiteral(" · ") + scanHistory::lastAnswerText(&*seen) : known;
 }
 
 // The texts of `address` as a network of every prefix from 0 to `deepest`.
@@ -101,7 +98,7 @@ QString patternOf(uint c)
 
 } // namespace
 
-QStringList containsPatterns(const QString& text)
+QStringList containsPatterns(const QString& text, bool splitFirst)
 {
     const QVector<uint> points = text.toUcs4();
     if (points.isEmpty())
@@ -113,7 +110,7 @@ QStringList containsPatterns(const QString& text)
     // SQLite scans quickly for a plain character after "*", but tries a set at every position:
     // one pattern per spelling of the first character keeps every pattern on the quick road.
     const QString first = patternOf(points.first());
-    if (!first.startsWith(QLatin1Char('[')) || first.size() == 3)
+    if (!splitFirst || !first.startsWith(QLatin1Char('[')) || first.size() == 3)
         return { QLatin1Char('*') + first + rest };
     QStringList patterns;
     for (const uint c : first.mid(1, first.size() - 2).toUcs4())
@@ -188,41 +185,67 @@ Found Searcher::find(const QString& text, int limit)
     return findText(query, limit);
 }
 
+// Each statement costs a server a round trip: one finds the address's host row (kind 0), its
+// subnet's row (kind 1) and its sighting (kind 2); only an address that no list holds takes a
+// second, for the rows whose networks hold it (kind 1, by the texts of every prefix around it).
+SqlResult Searcher::addressRows(net::Address address)
+{
+    const QString text = net::toText(address);
+    const QString stored = QStringLiteral(
+        "SELECT 0, host, note, subnet FROM hosts WHERE host = ? UNION ALL SELECT 1, name, subnet, NULL FROM subnets "
+        "WHERE subnet = (SELECT subnet FROM hosts WHERE host = ?)");
+    SqlResult r = db.runKept(stored
+            + QStringLiteral(" UNION ALL SELECT 2, last_seen, last_method, CAST(last_port AS TEXT) FROM sightings "
+                             "WHERE address = ?"),
+        { text, text, qint64(address) });
+    // A history never created is no history: the address is found without its last answer.
+    if (historySchema::isMissingTable(r))
+        r = db.run(stored, { text, text });
+    if (!r.ok() || std::any_of(r.rows.cbegin(), r.rows.cend(), [](const QVariantList& row) {
+            return row.value(0).toInt() == 0;
+        }))
+        return r;
+    const SqlResult around = db.runKept(
+        QStringLiteral("SELECT 1, name, subnet, NULL FROM subnets WHERE subnet IN (%1)").arg(placeholders(33)),
+        enclosingTexts(address, 32));
+    r.rows += around.rows;
+    return around.ok() ? r : around;
+}
+
 Found Searcher::findAddress(net::Address address)
 {
     Found found;
     const QString text = net::toText(address);
-    found.status = db.run(QStringLiteral("SELECT host, note, subnet FROM hosts WHERE host = ?"), { text });
+    found.status = addressRows(address);
     if (!found.status.ok())
         return found;
     found.total = 1;
-    const QVariantList stored = found.status.rows.value(0);
-    // The rows whose network holds the address, found by their texts; the longest prefix is the deepest.
+    QVariantList stored;
+    std::optional<scanHistory::Sighting> seen;
+    for (const QVariantList& row : qAsConst(found.status.rows))
+        if (row.value(0).toInt() == 0)
+            stored = row.mid(1);
+        else if (row.value(0).toInt() == 2)
+            seen = scanHistory::sightingOf(row.mid(1));
+    // The longest prefix is the deepest.
     const QString subnet = stored.isEmpty() ? QString() : stored.value(2).toString();
-    const QVariantList texts = stored.isEmpty() ? enclosingTexts(address, 32) : QVariantList { subnet };
-    found.status = db.run(QStringLiteral("SELECT name, subnet FROM subnets WHERE subnet IN (")
-            + placeholders(texts.size()) + QLatin1Char(')'),
-        texts);
-    if (!found.status.ok())
-        return found;
     QString label = subnet;
     QString deepestSubnet;
     int deepest = -1;
     for (const QVariantList& row : qAsConst(found.status.rows)) {
-        const auto n = net::parseNetwork(row.value(1).toString());
+        const auto n = row.value(0).toInt() == 1 ? net::parseNetwork(row.value(2).toString()) : std::nullopt;
         if (n && n->prefix > deepest) {
             deepest = n->prefix;
-            deepestSubnet = row.value(1).toString();
-            label = deepestSubnet + QStringLiteral(" «") + row.value(0).toString() + QStringLiteral("»");
+            deepestSubnet = row.value(2).toString();
+            label = deepestSubnet + QStringLiteral(" «") + row.value(1).toString() + QStringLiteral("»");
         }
     }
     found.status.rows.clear();
     if (!stored.isEmpty())
-        found.hits << Hit { Hit::Host, text, withLastAnswer(db, stored.value(1).toString(), address), label, subnet,
-            text };
+        found.hits << Hit { Hit::Host, text, withLastAnswer(stored.value(1).toString(), seen), label, subnet, text };
     else if (deepest >= 0)
         found.hits << Hit { Hit::Unrecorded, text,
-            withLastAnswer(db, QStringLiteral("не записан; входит в ") + label, address), {}, deepestSubnet, {} };
+            withLastAnswer(QStringLiteral("не записан; входит в ") + label, seen), {}, deepestSubnet, {} };
     else
         found.hits << Hit { Hit::Outside, text, QStringLiteral("вне всех подсетей"), {}, {}, {} };
     return found;
@@ -280,7 +303,7 @@ Found Searcher::findText(const QString& text, int limit)
 
 SqlResult Searcher::findHosts(const QString& text, int limit, Found& found)
 {
-    const QStringList patterns = containsPatterns(text);
+    const QStringList patterns = containsPatterns(text, !db.engine().matchesSetsQuickly());
     if (patterns.first().toUtf8().size() > longestPattern)
         return findLongText(text, limit, found);
     // Statement text depends only on how many patterns there are; they are bound as values.

@@ -55,6 +55,7 @@ private:
         QString foldedName;
     };
     Found findAddress(net::Address address);
+    SqlResult addressRows(net::Address address);
     Found findNetwork(const net::Network& query, int limit);
     Found findText(const QString& text, int limit);
     SqlResult findHosts(const QString& text, int limit, Found& found);
@@ -72,7 +73,7 @@ private:
 // Unicode simple case folding, code point by code point: what the search compares.
 QString folded(const QString& text);
 // GLOB patterns of which one matches any text that contains `text` up to that folding, every
-// other character literal.
-QStringList containsPatterns(const QString& text);
+// other character literal: one, or with `splitFirst` one for each spelling of the first character.
+QStringList containsPatterns(const QString& text, bool splitFirst = true);
 
 } // namespace inventorySearch

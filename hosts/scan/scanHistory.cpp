@@ -279,6 +279,11 @@ Result<Comparison> compare(DB& db, const ScanRecord& scan)
     return out;
 }
 
+Sighting sightingOf(const QVariantList& row)
+{
+    return { readTime(row.value(0)), row.value(1).toString(), quint16(row.value(2).toUInt()) };
+}
+
 Result<QHash<quint32, Sighting>> sightings(DB& db, quint32 first, quint32 last)
 {
     // One row per scan that last saw any of them, with its addresses as one text: a /16 comes
@@ -291,7 +296,7 @@ Result<QHash<quint32, Sighting>> sightings(DB& db, quint32 first, quint32 last)
         return Status(r);
     QHash<quint32, Sighting> out;
     for (const QVariantList& row : r.rows) {
-        const Sighting seen { readTime(row.value(0)), row.value(1).toString(), quint16(row.value(2).toUInt()) };
+        const Sighting seen = sightingOf(row);
         const QString addresses = row.value(3).toString();
         for (const QStringRef& address : addresses.splitRef(QLatin1Char(','), Qt::SkipEmptyParts))
             out.insert(address.toUInt(), seen);

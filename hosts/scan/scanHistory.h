@@ -51,6 +51,8 @@ SqlResult record(DB& db, const ScanOutcome& outcome);
 Result<std::optional<ScanRecord>> lastScan(DB& db, const QString& subnet);
 // The scan compared with the host lists: stored for its subnet, and stored anywhere.
 Result<Comparison> compare(DB& db, const ScanRecord& scan);
+// A sighting read as stored: last_seen, last_method, last_port.
+Sighting sightingOf(const QVariantList& row);
 // Every sighting of the addresses from `first` to `last`, both included.
 Result<QHash<quint32, Sighting>> sightings(DB& db, quint32 first, quint32 last);
 // Those of `addresses` that no host list holds.
