@@ -115,7 +115,7 @@ void measureSaves(DB& db, double Figure::*engine)
             ms[4] << msSince(t);
         }
     };
-    for (int run = 0; run < 30; ++run) {
+    for (int run = 0; run < 100; ++run) {
         const bool logged = run % 2 == 1;
         must(db.run(QStringLiteral("DELETE FROM hosts")));
         timedSave(logged, QStringLiteral("новый "), logged ? 1 : 0);
