@@ -352,8 +352,9 @@ public:
     QStringList beginWrite() const override
     {
         // The mark tells the log's triggers that the program enters this transaction's changes itself.
-        return { QStringLiteral("BEGIN"), QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(writersLockKey),
-            QStringLiteral("SELECT set_config('zarvin.logged', '1', true)") };
+        return { QStringLiteral("BEGIN"),
+            QStringLiteral("SELECT pg_advisory_xact_lock(%1), set_config('zarvin.logged', '1', true)")
+                .arg(writersLockKey) };
     }
     QString beginRead() const override { return QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"); }
     // Zero would mean no limit at all on a server.
