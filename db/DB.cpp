@@ -123,7 +123,20 @@ Status DB::failure(const QSqlError& error)
 {
     const Status failed = treeRules::explained(eng->failure(error));
     lost = lost || failed.code == sqlite::Unreachable;
+    // A table was dropped under the program: what it took for granted is asked again.
+    if (lost || failed.errorText.startsWith(QLatin1String("no such table")))
+        learnt.clear();
     return failed;
+}
+
+bool DB::knows(const QString& fact) const
+{
+    return learnt.contains(fact);
+}
+
+void DB::learn(const QString& fact)
+{
+    learnt.insert(fact);
 }
 
 // Only between transactions: one that the connection lost is over, and its work must fail whole.

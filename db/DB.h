@@ -4,6 +4,7 @@
 #include "db/sqlResult.h"
 
 #include <QHash>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -93,6 +94,12 @@ public:
     // The database could not be written when the object was built: every write will fail.
     bool isReadOnly() const { return readOnly; }
 
+    // What a caller found out about the database and may take for granted on this connection
+    // until a statement finds a table missing or the connection is lost: that a table of the
+    // program's own is there, asked at every command, costs a round trip on a server.
+    bool knows(const QString& fact) const;
+    void learn(const QString& fact);
+
     // `work` run on this connection once the event loop is idle (and `ms` have passed) with no
     // transaction open, out of the way of the command that asked for it; asked again before
     // then, it runs once. What is still put off when the object goes runs then.
@@ -117,6 +124,7 @@ private:
     bool inTransaction = false;
     bool lost = false; // the server connection failed; opened again at the next statement
     int busyTimeout;
+    QSet<QString> learnt;
     std::function<void(DB&)> putOffWork;
     std::unique_ptr<QTimer> putOffTimer;
 };

@@ -121,7 +121,13 @@ Result<qint64> nextOperation(DB& db)
 
 bool queuePresent(DB& db)
 {
-    return db.engine().hasTables(db, { QStringLiteral("change_log_pending") });
+    const QString queue = QStringLiteral("change_log_pending");
+    if (db.knows(queue))
+        return true;
+    const bool there = db.engine().hasTables(db, { queue });
+    if (there)
+        db.learn(queue);
+    return there;
 }
 
 // Never waits for another connection's lock: a window would hang for it. A busy database is
