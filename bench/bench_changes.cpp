@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -100,15 +101,15 @@ void measureSaves(DB& db, double Figure::*engine)
 {
     QVector<double> ms[5];
     const bool server = db.engine().isServer();
-    // A connection of its own, which never saw the log's tables that are put away for it.
-    DB unlogged;
+    // On a server, a connection of its own, which never saw the log's tables that are put away for it.
+    const std::unique_ptr<DB> unlogged = server ? std::make_unique<DB>() : nullptr;
     const auto timedSave = [&](bool logged, const QString& prefix, int figure) {
         if (server && !logged)
             putLogAway(db, true);
         QElapsedTimer t;
         t.start();
         must(logged      ? hostTable::saveRows(db, lan, lanRows(prefix))
-                : server ? hostTable::saveRows(unlogged, lan, lanRows(prefix))
+                : server ? hostTable::saveRows(*unlogged, lan, lanRows(prefix))
                          : plainSave(db, lanRows(prefix)));
         ms[figure] << msSince(t);
         if (server && !logged)

@@ -3,6 +3,7 @@
 #include "db/DB.h"
 #include "gui/fileDialog.h"
 #include "gui/messages.h"
+#include "gui/typingPause.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -143,12 +144,8 @@ changesWindow::changesWindow(DB& db_, const QString& branchSubnet, QWidget* pare
     layout->addWidget(failure);
     resize(1000, 480);
 
-    // Typing restarts the pause; the log is read once the user stops for a moment.
-    pause = new QTimer(this);
-    pause->setSingleShot(true);
-    pause->setInterval(250);
+    pause = typingPause(filterText);
     connect(pause, &QTimer::timeout, this, &changesWindow::reload);
-    connect(filterText, &QLineEdit::textChanged, pause, qOverload<>(&QTimer::start));
     connect(branchOnly, &QCheckBox::toggled, this, &changesWindow::reload);
     connect(exportButton, &QPushButton::clicked, this, &changesWindow::exportShown);
     setBranch(branchSubnet);

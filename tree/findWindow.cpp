@@ -2,6 +2,7 @@
 
 #include "db/DB.h"
 #include "gui/messages.h"
+#include "gui/typingPause.h"
 #include "tree/inventorySearch.h"
 
 #include <QHeaderView>
@@ -73,12 +74,8 @@ findWindow::findWindow(QWidget* parent)
     layout->addWidget(summary);
     resize(760, 420);
 
-    // Typing restarts the pause; the search runs once the user stops for a moment.
-    pause = new QTimer(this);
-    pause->setSingleShot(true);
-    pause->setInterval(250);
+    pause = typingPause(text);
     connect(pause, &QTimer::timeout, this, &findWindow::search);
-    connect(text, &QLineEdit::textChanged, pause, qOverload<>(&QTimer::start));
     connect(text, &QLineEdit::returnPressed, this, &findWindow::search);
     connect(results, &QAbstractItemView::activated, this, &findWindow::choose);
 }
