@@ -2,12 +2,14 @@
 
 #include "db/DB.h"
 #include "db/csv.h"
+#include "db/jsonText.h"
 #include "net/ipv4.h"
 
 #include <QDateTime>
 #include <QTextCodec>
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 
 #include <pwd.h>
@@ -49,35 +51,9 @@ const Kind* kindOf(const QString& code)
     return nullptr;
 }
 
-bool plainInJson(QChar c)
-{
-    // Byte-order marks go as escapes too: taken raw, SQLite changes a reversed one and a server
-    // drops them.
-    const ushort u = c.unicode();
-    return u >= 0x20 && u != '"' && u != '\\' && u != 0xfeff && u != 0xfffe;
-}
-
-void appendJson(QString& out, const QString& text)
-{
-    out += QLatin1Char('"');
-    if (std::all_of(text.cbegin(), text.cend(), plainInJson)) {
-        out += text; // most texts, whole
-    } else {
-        for (const QChar c : text) {
-            if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
-                out += QLatin1Char('\\');
-            if (c.unicode() < 0x20 || c.unicode() == 0xfeff || c.unicode() == 0xfffe)
-                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            else
-                out += c;
-        }
-    }
-    out += QLatin1Char('"');
-}
-
 // Entries as the statement of EngineSql::AddChanges reads them: nine values each, appended to a
 // flat JSON array's text (the time, who and the operation are the same for every entry and bound
-// once). Written by hand: Qt's JSON classes took longer than the insert itself.
+// once).
 class EntryWriter {
 public:
     explicit EntryWriter(const QString& user_)
@@ -87,10 +63,10 @@ public:
     {
         for (const QString& t : { code(e.what), e.subnet, e.name, e.host, e.before, e.after }) {
             out += out.isEmpty() ? QLatin1Char('[') : QLatin1Char(',');
-            appendJson(out, t);
+            jsonText::appendString(out, t);
         }
         out += rangeOf(e.subnet);
-        appendJson(
+        jsonText::appendString(
             out, QStringList { user, e.subnet, e.name, e.host, e.before, e.after }.join(QLatin1Char(' ')).toLower());
     }
 
@@ -110,6 +86,107 @@ private:
 
     QString user, lastSubnet, range;
 };
+
+// A command's entries as they wait in the queue: for each, its kind's number and its five texts,
+// each as its length and ":" ("11:10.1.1.0/24"), a subnet or name like the entry's before as "=".
+// Cheap to write within the command: what the log keeps besides (the search text, the subnet's
+// range, the JSON) is worked out when they are moved.
+void put(QString& out, const QString& text, bool repeated)
+{
+    if (repeated) {
+        out += QLatin1Char('=');
+        return;
+    }
+    char digits[12]; // QString::number took longer than the rest of the entry
+    int first = sizeof digits;
+    for (int n = text.size(); first == int(sizeof digits) || n > 0; n /= 10)
+        digits[--first] = char('0' + n % 10);
+    out += QLatin1String(digits + first, int(sizeof digits) - first);
+    out += QLatin1Char(':');
+    out += text;
+}
+
+QString packed(const QVector<Entry>& entries)
+{
+    QString out;
+    out.reserve(entries.size() * 48);
+    const Entry* last = nullptr;
+    for (const Entry& e : entries) {
+        out += QChar(u'0' + int(e.what));
+        put(out, e.subnet, last && e.subnet == last->subnet);
+        put(out, e.name, last && e.name == last->name);
+        put(out, e.host, false);
+        put(out, e.before, false);
+        put(out, e.after, false);
+        last = &e;
+    }
+    return out;
+}
+
+class Unpacker {
+public:
+    explicit Unpacker(const QString& text_)
+        : text(text_)
+    { }
+    // The entries, or as many as precede a damaged part.
+    QVector<Entry> entries()
+    {
+        QVector<Entry> out;
+        Entry e { What::Added, {}, {}, {}, {}, {} };
+        while (at < text.size()) {
+            const int kind = text.at(at++).unicode() - u'0';
+            if (kind < 0 || kind >= kinds().size())
+                break;
+            e.what = What(kind);
+            if (!field(e.subnet, !out.isEmpty()) || !field(e.name, !out.isEmpty()) || !field(e.host) || !field(e.before)
+                || !field(e.after))
+                break;
+            out << e;
+        }
+        return out;
+    }
+
+private:
+    bool field(QString& value, bool mayRepeat = false)
+    {
+        if (mayRepeat && at < text.size() && text.at(at) == QLatin1Char('=')) {
+            ++at;
+            return true;
+        }
+        const int colon = text.indexOf(QLatin1Char(':'), at);
+        bool number = false;
+        const int size = colon < 0 ? 0 : text.midRef(at, colon - at).toInt(&number);
+        if (!number || size < 0 || size > text.size() - colon - 1)
+            return false;
+        value = text.mid(colon + 1, size);
+        at = colon + 1 + size;
+        return true;
+    }
+
+    const QString& text;
+    int at = 0;
+};
+
+QString entryValues(const QString& user, const QVector<Entry>& entries)
+{
+    if (entries.isEmpty())
+        return {};
+    QString all;
+    all.reserve(entries.size() * 160);
+    EntryWriter writer(user);
+    for (const Entry& e : entries)
+        writer.append(all, e);
+    return all + QLatin1Char(']');
+}
+
+// A queued row's entries as EngineSql::AddChanges reads them. A row that an earlier version
+// queued holds them so already, packed with zlib (its first byte, of the length, is never a digit).
+QString queuedValues(const QString& user, const QByteArray& queued)
+{
+    if (queued.isEmpty() || !std::isdigit(static_cast<unsigned char>(queued.at(0))))
+        return QString::fromUtf8(qUncompress(queued));
+    return entryValues(user, Unpacker(QString::fromUtf8(queued)).entries());
+}
 
 Result<qint64> nextOperation(DB& db)
 {
@@ -269,26 +346,19 @@ Status record(DB& db, const QVector<Entry>& entries)
     if (entries.isEmpty() || (db.engine().changeLogStatements().isEmpty() && !present(db)))
         return {};
     const QString user = who();
-    QString all;
-    all.reserve(entries.size() * 160);
-    EntryWriter writer(user);
-    for (const Entry& e : entries)
-        writer.append(all, e);
-    all += QLatin1Char(']');
     const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     // A server whose owner has not yet started this version has the log but no queue.
     if (!queuePresent(db)) {
         if (const Status there = ensured(db); !there.ok())
             return there.code == sqlite::ReadOnly && db.engine().isServer() ? Status() : there;
         if (!queuePresent(db))
-            return enter(db, time, user, all);
+            return enter(db, time, user, entryValues(user, entries));
     }
-    // Queued whole in one row beside the change, packed: the indexed entries cost more than a
-    // save of hosts itself, and are made once the window is idle again; and the pages of the
-    // queue's row, written twice with the file's journal, cost more than packing them.
+    // Queued whole in one row beside the change: the indexed entries cost more than a save of
+    // hosts itself, and are made once the window is idle again.
     const SqlResult queued
-        = db.run(QStringLiteral("INSERT INTO change_log_pending (changed_at, who, entries) VALUES (?, ?, ?)"),
-            { time, user, qCompress(all.toUtf8(), 1) });
+        = db.runKept(QStringLiteral("INSERT INTO change_log_pending (changed_at, who, entries) VALUES (?, ?, ?)"),
+            { time, user, packed(entries).toUtf8() });
     if (queued.ok())
         db.putOff(moveSoon);
     return queued;
@@ -302,11 +372,15 @@ Status moveQueued(DB& db)
             = db.run(QStringLiteral("SELECT id, changed_at, who, entries FROM change_log_pending ORDER BY id"));
         if (!queued.ok() || queued.rows.isEmpty())
             return Status(queued);
-        for (const QVariantList& row : queued.rows)
-            if (const Status entered = enter(db, row.value(1).toString(), row.value(2).toString(),
-                    QString::fromUtf8(qUncompress(row.value(3).toByteArray())));
-                !entered.ok())
+        for (const QVariantList& row : queued.rows) {
+            const QString user = row.value(2).toString();
+            // A damaged row has nothing to enter; it goes with the others.
+            const QString values = queuedValues(user, row.value(3).toByteArray());
+            if (values.isEmpty())
+                continue;
+            if (const Status entered = enter(db, row.value(1).toString(), user, values); !entered.ok())
                 return entered;
+        }
         return Status(
             db.run(QStringLiteral("DELETE FROM change_log_pending WHERE id <= ?"), { queued.rows.last().value(0) }));
     });

@@ -1,5 +1,6 @@
 #include "db/DB.h"
 #include "db/backup.h"
+#include "db/changeLog.h"
 #include "db/dataAccess.h"
 #include "hosts/hostListCsv.h"
 #include "hosts/hostTable.h"
@@ -328,13 +329,14 @@ private slots:
         QTest::newRow("inventory imported") << Command([](DB& db) {
             QBuffer file;
             file.setData("record;name;subnet;parent_subnet;host;note\r\nsubnet;Орг;10.0.0.0/8;;;\r\n"
-                         "host;;10.0.0.0/8;;10.0.0.1;шлюз\r\n");
+                         "subnet;Юг;10.2.0.0/16;10.0.0.0/8;;\r\nhost;;10.0.0.0/8;;10.0.0.1;шлюз\r\n");
             file.open(QIODevice::ReadOnly);
             const Status emptied = subnetTable::deleteEverything(db);
             return emptied.ok() ? outcome(inventoryCsv::write(db, inventoryCsv::read(file).value)) : emptied.errorText;
         }) << QString()
                                             << QStringList { "0|emptied|тестер||||строк дерева: 2, хостов: 1|",
                                                    "1|imported|тестер|10.0.0.0/8|Орг|||Орг",
+                                                   "1|imported|тестер|10.2.0.0/16|Юг|||Юг",
                                                    "1|imported|тестер|10.0.0.0/8|Орг|10.0.0.1||шлюз" };
         QTest::newRow("restored, the log kept")
             << Command([](DB& db) {
@@ -397,6 +399,29 @@ private slots:
             QCOMPARE(probe.lines("SELECT count(*) FROM main.sqlite_master WHERE name LIKE 'change_log%' AND name <> "
                                  "'change_log_pending'"),
                 QStringList { "0" });
+    }
+
+    // Rows an earlier version queued (zlib-packed JSON), and rows a hostile file holds, are moved
+    // with the others: the one entered, the other dropped, and the queue never stuck on them.
+    void queuedRowsOfAnyKindMoved()
+    {
+        seedTree(dir->dbPath());
+        DB db;
+        DbProbe probe(dir->dbPath());
+        const QByteArray earlier = qCompress(QStringLiteral("[\"host_added\",\"10.1.0.0/16\",\"Север\",\"10.1.0.9\","
+                                                            "\"\",\"старый\",167837696,167903231,\"x\"]")
+                                                 .toUtf8(),
+            1);
+        for (const QByteArray& entries : { earlier, QByteArray("5x:7:damaged"), QByteArray("\x01\x02"), QByteArray() })
+            QVERIFY(db.run("INSERT INTO change_log_pending (changed_at, who, entries) VALUES (?, ?, ?)",
+                          { "2026-12-07T10:00:00.000Z", "прежний", entries })
+                        .ok());
+        const changeLog::Entry added { changeLog::What::HostAdded, "10.1.0.0/16", "Север", "10.1.0.10", {}, "новый" };
+        QVERIFY(changeLog::record(db, { added }).ok());
+        QVERIFY(changeLog::moveQueued(db).ok());
+        QCOMPARE(probe.lines("SELECT who, host, new_text FROM change_log ORDER BY id"),
+            QStringList({ "прежний|10.1.0.9|старый", changeLog::who() + "|10.1.0.10|новый" }));
+        QCOMPARE(probe.lines("SELECT count(*) FROM change_log_pending"), QStringList { "0" });
     }
 
     void notADatabaseIsRefusedAndLeftAlone_data()
