@@ -16,12 +16,14 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QSet>
 #include <QTableView>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -57,7 +59,9 @@ double median(QVector<double> ms)
     return ms.at(ms.size() / 2);
 }
 
-// The save as it was before the log: the same statements in one transaction, nothing entered.
+// The save without the log: the same statements in one transaction, and the same read of the
+// subnet's stored addresses at the first one found stored (it spares the inserts sure to fail),
+// but of the addresses alone; nothing entered.
 Status plainSave(DB& db, const QVector<hostTable::SavedRow>& rows)
 {
     return db.writeTransaction([&] {
@@ -65,8 +69,16 @@ Status plainSave(DB& db, const QVector<hostTable::SavedRow>& rows)
             return stored;
         StatementBatch insert(db, hostTable::insertHostStatement());
         StatementBatch update(db, hostTable::updateNoteStatement());
+        std::optional<QSet<QString>> stored;
         for (const hostTable::SavedRow& row : rows) {
-            Status written = insert.attempt({ lan, row.host, row.note });
+            Status written = stored && stored->contains(row.host) ? Status::failure({}, sqlite::Constraint)
+                                                                  : insert.attempt({ lan, row.host, row.note });
+            if (written.isConstraint() && !stored) {
+                stored.emplace();
+                const SqlResult hosts = db.run(QStringLiteral("SELECT host FROM hosts WHERE subnet=?"), { lan });
+                for (const QVariantList& h : hosts.rows)
+                    stored->insert(h.value(0).toString());
+            }
             if (written.isConstraint())
                 written = row.replaceNote ? update.attempt({ row.note, row.host }) : Status();
             if (!written.ok())

@@ -2,11 +2,10 @@
 
 #include "db/DB.h"
 #include "db/changeLog.h"
+#include "db/jsonText.h"
 #include "db/statementBatch.h"
 
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QSet>
 
 #include <optional>
@@ -31,10 +30,7 @@ Result<changeLog::Entry> storedHost(DB& db, What what, const QString& host)
         {} };
 }
 
-QString pairs(const QJsonArray& rows)
-{
-    return QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact));
-}
+using Pair = QPair<QString, QString>;
 
 } // namespace
 
@@ -93,11 +89,13 @@ Result<bool> hasTreeRow(DB& db, const QString& subnet)
     return !row.rows.isEmpty();
 }
 
-Status requireTreeRow(DB& db, const QString& subnet)
+Result<QString> requireTreeRow(DB& db, const QString& subnet)
 {
-    const Result<bool> there = hasTreeRow(db, subnet);
-    if (!there.ok() || there.value)
-        return Status(there);
+    const SqlResult row = db.runKept(QStringLiteral("SELECT name FROM subnets WHERE subnet = ?"), { subnet });
+    if (!row.ok())
+        return Status(row);
+    if (!row.rows.isEmpty())
+        return row.rows.first().value(0).toString();
     return Status::failure(QStringLiteral("Подсеть ") + subnet
         + QStringLiteral(" удалена из базы данных другим пользователем или в другом окне."));
 }
@@ -125,6 +123,8 @@ public:
         const auto it = notes.constFind(host);
         return it == notes.cend() ? std::optional<QString>() : std::optional<QString>(*it);
     }
+    // Whether `host` is among the rows read.
+    bool holds(const QString& host) const { return read && notes.contains(host); }
 
 private:
     DB& db;
@@ -163,8 +163,10 @@ Status saveEach(DB& db, const changeLog::Entry& here, const QVector<SavedRow>& r
     StatementBatch update(db, updateNoteStatement());
     for (const SavedRow& row : rows) {
         // The subnet's row was checked in this transaction, so a constraint here is the
-        // address stored already.
-        Status written = insert.attempt({ here.subnet, row.host, row.note });
+        // address stored already. Once the subnet's rows are read, an insert sure to fail so is
+        // not tried: failing costs more than the update.
+        Status written = before.holds(row.host) ? Status::failure(QString(), sqlite::Constraint)
+                                                : insert.attempt({ here.subnet, row.host, row.note });
         if (written.ok())
             entries << changeLog::Entry { What::HostAdded, here.subnet, here.name, row.host, {}, row.note };
         else if (written.isConstraint())
@@ -178,7 +180,7 @@ Status saveEach(DB& db, const changeLog::Entry& here, const QVector<SavedRow>& r
 }
 
 // The stored rows of the listed addresses: subnet and note by address.
-Result<QHash<QString, QPair<QString, QString>>> storedOf(DB& db, const QString& list)
+Result<QHash<QString, Pair>> storedOf(DB& db, const QString& list)
 {
     const SqlResult r
         = db.run(QStringLiteral("SELECT host, subnet, note FROM hosts WHERE host IN (SELECT first FROM %1)")
@@ -186,35 +188,35 @@ Result<QHash<QString, QPair<QString, QString>>> storedOf(DB& db, const QString& 
             { list });
     if (!r.ok())
         return Status(r);
-    QHash<QString, QPair<QString, QString>> stored;
+    QHash<QString, Pair> stored;
     for (const QVariantList& row : qAsConst(r.rows))
         stored.insert(row.value(0).toString(), { row.value(1).toString(), row.value(2).toString() });
     return stored;
 }
 
 // What a save on a server writes: the stored rows of the listed addresses (subnet and note),
-// the new rows in the list's order, and the typed notes of stored addresses (the last one wins).
+// the new rows (address and note) in the list's order, and the typed notes of stored addresses
+// (the last one wins).
 struct Together {
-    QHash<QString, QPair<QString, QString>> stored;
-    QJsonArray added;
+    QHash<QString, Pair> stored;
+    QVector<Pair> added;
     QHash<QString, int> placeOfAdded;
     QHash<QString, QString> notes;
 };
 
-Together planTogether(
-    const QVector<SavedRow>& rows, const QJsonArray& all, QHash<QString, QPair<QString, QString>> stored)
+Together planTogether(const QVector<SavedRow>& rows, QHash<QString, Pair> stored)
 {
     Together t { std::move(stored), {}, {}, {} };
-    for (int i = 0; i < rows.size(); ++i) {
-        const QString& host = rows.at(i).host;
-        if (t.stored.contains(host)) {
-            if (rows.at(i).replaceNote)
-                t.notes.insert(host, all.at(i).toArray().at(1).toString());
-        } else if (!t.placeOfAdded.contains(host)) {
-            t.placeOfAdded.insert(host, t.added.size());
-            t.added.append(all.at(i));
-        } else if (rows.at(i).replaceNote) {
-            t.added[t.placeOfAdded.value(host)] = all.at(i);
+    for (const SavedRow& row : rows) {
+        const Pair typed { row.host, row.note.isNull() ? QStringLiteral("") : row.note };
+        if (t.stored.contains(row.host)) {
+            if (row.replaceNote)
+                t.notes.insert(row.host, typed.second);
+        } else if (!t.placeOfAdded.contains(row.host)) {
+            t.placeOfAdded.insert(row.host, t.added.size());
+            t.added << typed;
+        } else if (row.replaceNote) {
+            t.added[t.placeOfAdded.value(row.host)] = typed;
         }
     }
     return t;
@@ -232,7 +234,7 @@ Status logTogether(DB& db, const changeLog::Entry& here, const QVector<SavedRow>
         entered.insert(row.host);
         const auto was = t.stored.constFind(row.host);
         if (was == t.stored.cend()) {
-            const QString note = t.added.at(t.placeOfAdded.value(row.host)).toArray().at(1).toString();
+            const QString note = t.added.at(t.placeOfAdded.value(row.host)).second;
             entries << changeLog::Entry { What::HostAdded, here.subnet, here.name, row.host, {}, note };
             continue;
         }
@@ -256,24 +258,25 @@ Status saveTogether(
     DB& db, const changeLog::Entry& here, const QVector<SavedRow>& rows, QVector<changeLog::Entry>& entries)
 {
     const QString table = db.engine().text(EngineSql::PairTable);
-    QJsonArray all;
+    QVector<Pair> listed;
+    listed.reserve(rows.size());
     for (const SavedRow& row : rows)
-        all.append(QJsonArray { row.host, row.note.isNull() ? QStringLiteral("") : row.note });
-    auto stored = storedOf(db, pairs(all));
+        listed << Pair { row.host, QString() };
+    auto stored = storedOf(db, jsonText::pairs(listed));
     if (!stored.ok())
         return stored;
-    const Together t = planTogether(rows, all, std::move(stored.value));
+    const Together t = planTogether(rows, std::move(stored.value));
     SqlResult r;
     if (!t.added.isEmpty())
         r = db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) SELECT ?, first, second FROM %1 ORDER BY n")
                        .arg(table),
-            { here.subnet, pairs(t.added) });
+            { here.subnet, jsonText::pairs(t.added) });
     if (r.ok() && !t.notes.isEmpty()) {
-        QJsonArray noted;
+        QVector<Pair> noted;
         for (auto it = t.notes.cbegin(); it != t.notes.cend(); ++it)
-            noted.append(QJsonArray { it.key(), it.value() });
+            noted << Pair { it.key(), it.value() };
         r = db.run(QStringLiteral("UPDATE hosts SET note = j.second FROM %1 WHERE host = j.first").arg(table),
-            { pairs(noted) });
+            { jsonText::pairs(noted) });
     }
     return r.ok() ? logTogether(db, here, rows, t, entries) : Status(r);
 }
@@ -283,9 +286,7 @@ Status saveTogether(
 Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
 {
     return db.writeTransaction([&] {
-        if (const Status stored = requireTreeRow(db, subnet); !stored.ok())
-            return stored;
-        const Result<QString> name = changeLog::rowName(db, subnet);
+        const Result<QString> name = requireTreeRow(db, subnet);
         if (!name.ok())
             return Status(name);
         const changeLog::Entry here { What::NoteChanged, subnet, name.value, {}, {}, {} };

@@ -30,10 +30,10 @@ struct SavedRow {
 
 // Whether `subnet` is a row of the tree.
 Result<bool> hasTreeRow(DB& db, const QString& subnet);
-// Ok while `subnet` is a row of the tree; else a refusal that says another user or window
-// deleted it. Run inside the write transaction of what it guards: hosts under a subnet that no
-// tree row has would be invisible, and would capture later saves of the same addresses.
-Status requireTreeRow(DB& db, const QString& subnet);
+// The tree row's name while `subnet` is a row of the tree; else a refusal that says another user
+// or window deleted it. Run inside the write transaction of what it guards: hosts under a subnet
+// that no tree row has would be invisible, and would capture later saves of the same addresses.
+Result<QString> requireTreeRow(DB& db, const QString& subnet);
 
 // Inserts each row under `subnet`; an address stored already (under any subnet) gets only its
 // note updated, and only with `replaceNote`. One write transaction with the subnet's check:
