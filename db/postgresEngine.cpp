@@ -267,6 +267,36 @@ QString trigger(const QString& name, const QString& event)
     return QStringLiteral("CREATE OR REPLACE TRIGGER %1 BEFORE %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(name, event);
 }
 
+// A save inserts its whole list of hosts in one statement, and checking each row's tree row cost
+// more than the insert: that rule is checked once a statement, over the rows it inserted. Its
+// trigger has a name of its own, so that a server with the row trigger of earlier versions gets
+// it anew.
+bool checkedPerStatement(const treeRules::Rule& r)
+{
+    return r.event == QLatin1String("INSERT ON hosts");
+}
+
+QString triggerName(const treeRules::Rule& r)
+{
+    return checkedPerStatement(r) ? r.name + QStringLiteral("_together") : r.name;
+}
+
+QStringList perStatementRule(const treeRules::Rule& r)
+{
+    const QString name = triggerName(r);
+    QString when = r.when;
+    when.replace(QStringLiteral("NEW."), QStringLiteral("n."));
+    return { QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF EXISTS "
+                            "(SELECT 1 FROM zarvin_inserted AS n WHERE %2) THEN RAISE EXCEPTION '%3'; END IF; "
+                            "RETURN NULL; END $$")
+                 .arg(name, when, r.raised),
+        QStringLiteral("CREATE OR REPLACE TRIGGER %1 AFTER %2 REFERENCING NEW TABLE AS zarvin_inserted FOR EACH "
+                       "STATEMENT EXECUTE FUNCTION %1()")
+            .arg(name, r.event),
+        QStringLiteral("DROP TRIGGER IF EXISTS %1 ON hosts").arg(r.name),
+        QStringLiteral("DROP FUNCTION IF EXISTS %1()").arg(r.name) };
+}
+
 // Every statement that changes the data bumps one counter (EngineSql::DataVersion) and tells the
 // listeners, once per transaction: a save of many rows costs one update and one notification. The
 // function runs as its owner, so a role granted its tables before the counter came still writes;
@@ -386,7 +416,7 @@ public:
     {
         QStringList names { QStringLiteral("zarvin_branch_nested") };
         for (const treeRules::Rule& r : treeRules::rules())
-            names << r.name;
+            names << triggerName(r);
         const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM pg_trigger WHERE NOT tgisinternal AND "
                                                   "tgname IN ('%1') AND tgrelid IN "
                                                   "(to_regclass('subnets'), to_regclass('hosts'))")
@@ -688,6 +718,10 @@ QStringList PostgresEngine::ruleStatements() const
 {
     QStringList out;
     for (const treeRules::Rule& r : treeRules::rules()) {
+        if (checkedPerStatement(r)) {
+            out << perStatementRule(r);
+            continue;
+        }
         QString when = r.when;
         when.replace(QStringLiteral(" IS NOT OLD."), QStringLiteral(" IS DISTINCT FROM OLD."));
         out << QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF %2 "
