@@ -3,9 +3,11 @@
 #include "db/treeRules.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QTimer>
+#include <QVector>
 
 #include <utility>
 
@@ -44,6 +46,34 @@ QAtomicInt defaultBusyTimeout = 5000;
 // How often a server transaction that lost a serialization race or a deadlock is run again.
 constexpr int attempts = 4;
 
+// Server connections of finished database objects, open for the next object: a server starts a
+// process for each connection and compiles its trigger functions anew in each, which cost a new
+// window more than what it reads. Every database object lives in the main thread.
+struct KeptConnection {
+    QString key, name;
+    bool readOnly;
+};
+constexpr int connectionsKeptAtMost = 2;
+
+QVector<KeptConnection>& keptConnections()
+{
+    static QVector<KeptConnection> all;
+    return all;
+}
+
+void removeConnection(const QString& name)
+{
+    QSqlDatabase::database(name, false).close();
+    QSqlDatabase::removeDatabase(name);
+}
+
+// Before the application goes, and the SQL drivers with it.
+void closeKeptConnections()
+{
+    for (const KeptConnection& k : std::exchange(keptConnections(), {}))
+        removeConnection(k.name);
+}
+
 } // namespace
 
 Status statusOf(const QSqlError& error)
@@ -54,9 +84,11 @@ Status statusOf(const QSqlError& error)
 
 DB::DB(const QString& file)
     : eng(Engine::chosen(file))
-    , connectionName(QStringLiteral("zarvin-db-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
     , busyTimeout(defaultBusyTimeout.loadRelaxed())
 {
+    if (reuseKept())
+        return;
+    connectionName = QStringLiteral("zarvin-db-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     conn = QSqlDatabase::addDatabase(eng->driverName(), connectionName);
     openStatus = eng->open(conn, busyTimeout);
     if (!openStatus.ok())
@@ -71,9 +103,55 @@ DB::~DB()
 {
     if (putOffWork && openStatus.ok())
         std::exchange(putOffWork, nullptr)(*this);
+    if (keep())
+        return;
     close();
     conn = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName);
+}
+
+// A kept connection made for the same, when one still answers; its schema was prepared by the
+// object that opened it.
+bool DB::reuseKept()
+{
+    const QString key = eng->keptConnectionKey();
+    QVector<KeptConnection>& all = keptConnections();
+    for (int i = all.size() - 1; i >= 0 && !key.isEmpty(); --i) {
+        if (all.at(i).key != key)
+            continue;
+        const KeptConnection k = all.takeAt(i);
+        {
+            QSqlDatabase candidate = QSqlDatabase::database(k.name, false);
+            // This object's wait, which only a live connection answers.
+            if (candidate.isOpen() && QSqlQuery(candidate).exec(eng->waitFor(busyTimeout))) {
+                conn = candidate;
+                connectionName = k.name;
+                readOnly = k.readOnly;
+                cursor = QSqlQuery(conn);
+                return true;
+            }
+        }
+        removeConnection(k.name);
+    }
+    return false;
+}
+
+// A sound server connection between transactions is kept for the next object.
+bool DB::keep()
+{
+    const QString key = eng->keptConnectionKey();
+    if (key.isEmpty() || !openStatus.ok() || lost || inTransaction || !conn.isOpen())
+        return false;
+    kept.clear();
+    cursor = QSqlQuery();
+    conn = QSqlDatabase();
+    QVector<KeptConnection>& all = keptConnections();
+    if (all.size() >= connectionsKeptAtMost)
+        removeConnection(all.takeFirst().name);
+    static const bool closedAtExit = (qAddPostRoutine(closeKeptConnections), true);
+    (void)closedAtExit;
+    all << KeptConnection { key, connectionName, readOnly };
+    return true;
 }
 
 void DB::putOff(const std::function<void(DB&)>& work, int ms)

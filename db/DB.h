@@ -106,6 +106,8 @@ public:
     void putOff(const std::function<void(DB&)>& work, int ms = 0);
 
 private:
+    bool reuseKept();
+    bool keep();
     Status transaction(const QStringList& begin, const std::function<Status()>& work);
     Status transactionOnce(const QStringList& begin, const std::function<Status()>& work);
     Status reconnectWhenLost();

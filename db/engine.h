@@ -60,6 +60,10 @@ public:
     virtual Status prepareSchema(DB& db, bool& readOnly) = 0;
     virtual Status checkIntegrity(DB& db) = 0;
     virtual QString location(const QSqlDatabase& conn) const = 0;
+    // What a connection is made for (server, database, role), under which a finished database
+    // object's connection is kept open for the next one; empty where none is kept (a file's is
+    // cheap to open, and is checked as it opens).
+    virtual QString keptConnectionKey() const { return {}; }
     // The connection is closing.
     virtual void closed() { }
 

@@ -371,6 +371,7 @@ public:
     Status open(QSqlDatabase& conn, int waitMs) override;
     Status prepareSchema(DB& db, bool& readOnly) override;
     Status checkIntegrity(DB&) override { return {}; } // the server keeps its own files sound
+    QString keptConnectionKey() const override { return url; }
     QString location(const QSqlDatabase& conn) const override
     {
         // libpq's defaults, when the URI leaves them out: the user's name, the local socket.
