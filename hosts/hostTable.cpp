@@ -163,8 +163,8 @@ Status saveEach(DB& db, const changeLog::Entry& here, const QVector<SavedRow>& r
     StatementBatch update(db, updateNoteStatement());
     for (const SavedRow& row : rows) {
         // The subnet's row was checked in this transaction, so a constraint here is the
-        // address stored already. Once the subnet's rows are read, an insert sure to fail so is
-        // not tried: failing costs more than the update.
+        // address stored already. Once the subnet's rows are read, the insert of one of them,
+        // sure to fail, is not tried: failing costs more than the update.
         Status written = before.holds(row.host) ? Status::failure(QString(), sqlite::Constraint)
                                                 : insert.attempt({ here.subnet, row.host, row.note });
         if (written.ok())
