@@ -4,6 +4,7 @@
 #include "bench/benchSupport.h"
 #include "db/DB.h"
 #include "db/statementBatch.h"
+#include "hosts/hostListCsv.h"
 #include "hosts/hostModel.h"
 #include "hosts/hostsWindow.h"
 #include "hosts/scan/scanHistory.h"
@@ -169,7 +170,25 @@ QVector<Figure> figures = {
     { "search a text among 65,534 hosts", 150 },
     { "record a /16 scan (65,534 answered)", 500 },
     { "compare the last scan with 65,534 stored hosts", 300 },
+    { "import a list of 65,534 new hosts", 0 },
 };
+
+// The import's write, as the window runs it once the preview is accepted; the rows go again after.
+double import()
+{
+    const QString region = QStringLiteral("10.7.0.0/16");
+    hostListCsv::Preview preview;
+    const net::HostRange range = net::hostRange(*net::parseNetwork(region));
+    for (quint64 i = 0; i < range.count; ++i)
+        preview.fresh << hostListCsv::HostNote { net::toText(range.at(i)), QStringLiteral("из списка %1").arg(i) };
+    DB db;
+    QElapsedTimer t;
+    t.start();
+    must(hostListCsv::write(db, region, preview));
+    const double ms = msSince(t);
+    must(db.run(QStringLiteral("DELETE FROM hosts WHERE subnet = ?"), { region }));
+    return ms;
+}
 
 void measure(double Figure::*engine)
 {
@@ -205,6 +224,7 @@ void measure(double Figure::*engine)
     figures[6].*engine = msSince(t);
     if (lists.answering.size() + lists.silent.size() != 65534)
         std::printf("  THE COMPARISON LOST ADDRESSES\n");
+    figures[7].*engine = import();
 }
 
 } // namespace
@@ -223,7 +243,7 @@ int main(int argc, char** argv)
     measure(&Figure::server);
     std::printf("%-50s %9s %9s %6s %7s\n", "", "file, ms", "server", "ratio", "goal");
     for (const Figure& f : figures) {
-        const bool over = f.server > f.goalMs || f.file > f.goalMs;
+        const bool over = f.goalMs > 0 && (f.server > f.goalMs || f.file > f.goalMs);
         std::printf("%-50s %9.1f %9.1f %5.1fx %7.0f%s%s\n", f.what, f.file, f.server, f.server / f.file, f.goalMs,
             over ? "  OVER THE GOAL" : "", f.server > 2 * f.file ? "  MORE THAN 2x THE FILE" : "");
     }

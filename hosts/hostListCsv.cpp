@@ -175,6 +175,29 @@ Result<QVector<changeLog::Entry>> importEntries(DB& db, const QString& subnet, c
     return entries;
 }
 
+// The save's own statements, prepared once for the whole list; on a server, one for all rows.
+Status inserted(DB& db, const QString& subnet, const QVector<HostNote>& rows)
+{
+    if (db.engine().writesRowsTogether())
+        return hostTable::insertTogether(db, subnet, rows);
+    StatementBatch insert(db, hostTable::insertHostStatement());
+    Status written;
+    for (int i = 0; i < rows.size() && written.ok(); ++i)
+        written = insert.run({ subnet, rows.at(i).first, rows.at(i).second });
+    return written;
+}
+
+Status updated(DB& db, const QVector<HostNote>& rows)
+{
+    if (db.engine().writesRowsTogether())
+        return hostTable::updateNotesTogether(db, rows);
+    StatementBatch update(db, hostTable::updateNoteStatement());
+    Status written;
+    for (int i = 0; i < rows.size() && written.ok(); ++i)
+        written = update.run({ rows.at(i).second, rows.at(i).first });
+    return written;
+}
+
 } // namespace
 
 Status write(DB& db, const QString& subnet, const Preview& preview)
@@ -184,16 +207,11 @@ Status write(DB& db, const QString& subnet, const Preview& preview)
         return sound;
     return db.writeTransaction([&] {
         Status written = hostTable::requireTreeRow(db, subnet);
-        // The save's own statements, prepared once for the whole list.
-        StatementBatch insert(db, hostTable::insertHostStatement());
-        StatementBatch update(db, hostTable::updateNoteStatement());
-        for (int i = 0; i < preview.fresh.size() && written.ok(); ++i)
-            written = insert.run({ subnet, preview.fresh.at(i).first, preview.fresh.at(i).second });
+        if (written.ok())
+            written = inserted(db, subnet, preview.fresh);
         const Result<QVector<changeLog::Entry>> entries
             = written.ok() ? importEntries(db, subnet, preview) : Result<QVector<changeLog::Entry>>(written);
-        written = entries;
-        for (int i = 0; i < preview.changed.size() && written.ok(); ++i)
-            written = update.run({ preview.changed.at(i).second, preview.changed.at(i).first });
+        written = entries.ok() ? updated(db, preview.changed) : Status(entries);
         return written.ok() ? changeLog::record(db, entries.value) : written;
     });
 }

@@ -257,7 +257,6 @@ Status logTogether(DB& db, const changeLog::Entry& here, const QVector<SavedRow>
 Status saveTogether(
     DB& db, const changeLog::Entry& here, const QVector<SavedRow>& rows, QVector<changeLog::Entry>& entries)
 {
-    const QString table = db.engine().text(EngineSql::PairTable);
     QVector<Pair> listed;
     listed.reserve(rows.size());
     for (const SavedRow& row : rows)
@@ -266,22 +265,35 @@ Status saveTogether(
     if (!stored.ok())
         return stored;
     const Together t = planTogether(rows, std::move(stored.value));
-    SqlResult r;
-    if (!t.added.isEmpty())
-        r = db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) SELECT ?, first, second FROM %1 ORDER BY n")
-                       .arg(table),
-            { here.subnet, jsonText::pairs(t.added) });
-    if (r.ok() && !t.notes.isEmpty()) {
+    SqlResult r = insertTogether(db, here.subnet, t.added);
+    if (r.ok()) {
         QVector<Pair> noted;
         for (auto it = t.notes.cbegin(); it != t.notes.cend(); ++it)
             noted << Pair { it.key(), it.value() };
-        r = db.run(QStringLiteral("UPDATE hosts SET note = j.second FROM %1 WHERE host = j.first").arg(table),
-            { jsonText::pairs(noted) });
+        r = updateNotesTogether(db, noted);
     }
     return r.ok() ? logTogether(db, here, rows, t, entries) : Status(r);
 }
 
 } // namespace
+
+SqlResult insertTogether(DB& db, const QString& subnet, const QVector<Pair>& rows)
+{
+    if (rows.isEmpty())
+        return {};
+    return db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) SELECT ?, first, second FROM %1 ORDER BY n")
+                      .arg(db.engine().text(EngineSql::PairTable)),
+        { subnet, jsonText::pairs(rows) });
+}
+
+SqlResult updateNotesTogether(DB& db, const QVector<Pair>& rows)
+{
+    if (rows.isEmpty())
+        return {};
+    return db.run(QStringLiteral("UPDATE hosts SET note = j.second FROM %1 WHERE host = j.first")
+                      .arg(db.engine().text(EngineSql::PairTable)),
+        { jsonText::pairs(rows) });
+}
 
 Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)
 {

@@ -2,6 +2,7 @@
 
 #include "db/sqlResult.h"
 
+#include <QPair>
 #include <QString>
 #include <QVariant>
 #include <QVector>
@@ -39,6 +40,11 @@ Result<QString> requireTreeRow(DB& db, const QString& subnet);
 // note updated, and only with `replaceNote`. One write transaction with the subnet's check:
 // every row, or none.
 Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows);
+
+// On an engine that writes rows together (EngineSql::PairTable), in one statement each: new rows
+// (address, note) under `subnet`, ids in their order; and new notes of stored addresses.
+SqlResult insertTogether(DB& db, const QString& subnet, const QVector<QPair<QString, QString>>& rows);
+SqlResult updateNotesTogether(DB& db, const QVector<QPair<QString, QString>>& rows);
 
 // Deletes the hosts with these addresses, whatever subnet stores them, in one transaction.
 Status deleteHosts(DB& db, const QVariantList& hosts);
