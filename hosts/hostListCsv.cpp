@@ -2,7 +2,6 @@
 
 #include "db/DB.h"
 #include "db/changeLog.h"
-#include "db/statementBatch.h"
 #include "hosts/hostCheck.h"
 #include "hosts/hostTable.h"
 
@@ -157,45 +156,19 @@ Result<Preview> preview(DB& db, const QString& subnet, QIODevice& device, csv::L
 namespace {
 
 // Read before the notes change: a changed note's entry keeps the note it replaced.
-Result<QVector<changeLog::Entry>> importEntries(DB& db, const QString& subnet, const Preview& preview)
+Result<QVector<changeLog::Entry>> importEntries(
+    DB& db, const QString& subnet, const QString& name, const Preview& preview)
 {
-    const Result<QString> name = changeLog::rowName(db, subnet);
-    const SqlResult stored = hostTable::hostsOfSubnet(db, subnet);
-    if (!name.ok() || !stored.ok())
-        return !name.ok() ? Status(name) : Status(stored);
-    QHash<QString, QString> notes;
-    for (const QVariantList& h : stored.rows)
-        notes.insert(h.value(0).toString(), h.value(1).toString());
+    const Result<QHash<QString, QString>> notes = hostTable::notesOf(db, subnet);
+    if (!notes.ok())
+        return Status(notes);
     QVector<changeLog::Entry> entries;
     for (const HostNote& row : preview.fresh)
-        entries << changeLog::Entry { changeLog::What::Imported, subnet, name.value, row.first, {}, row.second };
+        entries << changeLog::Entry { changeLog::What::Imported, subnet, name, row.first, {}, row.second };
     for (const HostNote& row : preview.changed)
-        entries << changeLog::Entry { changeLog::What::Imported, subnet, name.value, row.first, notes.value(row.first),
+        entries << changeLog::Entry { changeLog::What::Imported, subnet, name, row.first, notes.value.value(row.first),
             row.second };
     return entries;
-}
-
-// The save's own statements, prepared once for the whole list; on a server, one for all rows.
-Status inserted(DB& db, const QString& subnet, const QVector<HostNote>& rows)
-{
-    if (db.engine().writesRowsTogether())
-        return hostTable::insertTogether(db, subnet, rows);
-    StatementBatch insert(db, hostTable::insertHostStatement());
-    Status written;
-    for (int i = 0; i < rows.size() && written.ok(); ++i)
-        written = insert.run({ subnet, rows.at(i).first, rows.at(i).second });
-    return written;
-}
-
-Status updated(DB& db, const QVector<HostNote>& rows)
-{
-    if (db.engine().writesRowsTogether())
-        return hostTable::updateNotesTogether(db, rows);
-    StatementBatch update(db, hostTable::updateNoteStatement());
-    Status written;
-    for (int i = 0; i < rows.size() && written.ok(); ++i)
-        written = update.run({ rows.at(i).second, rows.at(i).first });
-    return written;
 }
 
 } // namespace
@@ -206,12 +179,11 @@ Status write(DB& db, const QString& subnet, const Preview& preview)
     if (const Status sound = db.checkIntegrity(); !sound.ok())
         return sound;
     return db.writeTransaction([&] {
-        Status written = hostTable::requireTreeRow(db, subnet);
-        if (written.ok())
-            written = inserted(db, subnet, preview.fresh);
-        const Result<QVector<changeLog::Entry>> entries
-            = written.ok() ? importEntries(db, subnet, preview) : Result<QVector<changeLog::Entry>>(written);
-        written = entries.ok() ? updated(db, preview.changed) : Status(entries);
+        const Result<QString> name = hostTable::requireTreeRow(db, subnet);
+        Status written = name.ok() ? hostTable::insertRows(db, subnet, preview.fresh) : Status(name);
+        const Result<QVector<changeLog::Entry>> entries = written.ok() ? importEntries(db, subnet, name.value, preview)
+                                                                       : Result<QVector<changeLog::Entry>>(written);
+        written = entries.ok() ? hostTable::updateNotes(db, preview.changed) : Status(entries);
         return written.ok() ? changeLog::record(db, entries.value) : written;
     });
 }

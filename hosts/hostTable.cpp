@@ -113,11 +113,10 @@ public:
     Result<std::optional<QString>> of(const QString& host)
     {
         if (!read) {
-            const SqlResult stored = hostsOfSubnet(db, subnet);
+            Result<QHash<QString, QString>> stored = notesOf(db, subnet);
             if (!stored.ok())
                 return Status(stored);
-            for (const QVariantList& h : stored.rows)
-                notes.insert(h.value(0).toString(), h.value(1).toString());
+            notes = std::move(stored.value);
             read = true;
         }
         const auto it = notes.constFind(host);
@@ -265,34 +264,59 @@ Status saveTogether(
     if (!stored.ok())
         return stored;
     const Together t = planTogether(rows, std::move(stored.value));
-    SqlResult r = insertTogether(db, here.subnet, t.added);
+    Status r = insertRows(db, here.subnet, t.added);
     if (r.ok()) {
         QVector<Pair> noted;
         for (auto it = t.notes.cbegin(); it != t.notes.cend(); ++it)
             noted << Pair { it.key(), it.value() };
-        r = updateNotesTogether(db, noted);
+        r = updateNotes(db, noted);
     }
-    return r.ok() ? logTogether(db, here, rows, t, entries) : Status(r);
+    return r.ok() ? logTogether(db, here, rows, t, entries) : r;
 }
 
 } // namespace
 
-SqlResult insertTogether(DB& db, const QString& subnet, const QVector<Pair>& rows)
+Result<QHash<QString, QString>> notesOf(DB& db, const QString& subnet)
 {
-    if (rows.isEmpty())
-        return {};
-    return db.run(QStringLiteral("INSERT INTO hosts (subnet, host, note) SELECT ?, first, second FROM %1 ORDER BY n")
-                      .arg(db.engine().text(EngineSql::PairTable)),
-        { subnet, jsonText::pairs(rows) });
+    const SqlResult stored = hostsOfSubnet(db, subnet);
+    if (!stored.ok())
+        return Status(stored);
+    QHash<QString, QString> notes;
+    notes.reserve(stored.rows.size());
+    for (const QVariantList& h : stored.rows)
+        notes.insert(h.value(0).toString(), h.value(1).toString());
+    return notes;
 }
 
-SqlResult updateNotesTogether(DB& db, const QVector<Pair>& rows)
+Status insertRows(DB& db, const QString& subnet, const QVector<Pair>& rows)
 {
     if (rows.isEmpty())
         return {};
-    return db.run(QStringLiteral("UPDATE hosts SET note = j.second FROM %1 WHERE host = j.first")
-                      .arg(db.engine().text(EngineSql::PairTable)),
-        { jsonText::pairs(rows) });
+    if (db.engine().writesRowsTogether())
+        return db.run(
+            QStringLiteral("INSERT INTO hosts (subnet, host, note) SELECT ?, first, second FROM %1 ORDER BY n")
+                .arg(db.engine().text(EngineSql::PairTable)),
+            { subnet, jsonText::pairs(rows) });
+    StatementBatch insert(db, insertHostStatement());
+    Status written;
+    for (int i = 0; i < rows.size() && written.ok(); ++i)
+        written = insert.run({ subnet, rows.at(i).first, rows.at(i).second });
+    return written;
+}
+
+Status updateNotes(DB& db, const QVector<Pair>& rows)
+{
+    if (rows.isEmpty())
+        return {};
+    if (db.engine().writesRowsTogether())
+        return db.run(QStringLiteral("UPDATE hosts SET note = j.second FROM %1 WHERE host = j.first")
+                          .arg(db.engine().text(EngineSql::PairTable)),
+            { jsonText::pairs(rows) });
+    StatementBatch update(db, updateNoteStatement());
+    Status written;
+    for (int i = 0; i < rows.size() && written.ok(); ++i)
+        written = update.run({ rows.at(i).second, rows.at(i).first });
+    return written;
 }
 
 Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows)

@@ -2,6 +2,7 @@
 
 #include "db/sqlResult.h"
 
+#include <QHash>
 #include <QPair>
 #include <QString>
 #include <QVariant>
@@ -41,10 +42,14 @@ Result<QString> requireTreeRow(DB& db, const QString& subnet);
 // every row, or none.
 Status saveRows(DB& db, const QString& subnet, const QVector<SavedRow>& rows);
 
-// On an engine that writes rows together (EngineSql::PairTable), in one statement each: new rows
-// (address, note) under `subnet`, ids in their order; and new notes of stored addresses.
-SqlResult insertTogether(DB& db, const QString& subnet, const QVector<QPair<QString, QString>>& rows);
-SqlResult updateNotesTogether(DB& db, const QVector<QPair<QString, QString>>& rows);
+// The notes stored under `subnet`, by address.
+Result<QHash<QString, QString>> notesOf(DB& db, const QString& subnet);
+// Inside the caller's write transaction: new rows (address, note) under `subnet`, ids in their
+// order; and new notes of stored addresses. One statement for all rows on an engine that writes
+// rows together (EngineSql::PairTable), else the statements above, one a row; the first failure
+// ends them.
+Status insertRows(DB& db, const QString& subnet, const QVector<QPair<QString, QString>>& rows);
+Status updateNotes(DB& db, const QVector<QPair<QString, QString>>& rows);
 
 // Deletes the hosts with these addresses, whatever subnet stores them, in one transaction.
 Status deleteHosts(DB& db, const QVariantList& hosts);
