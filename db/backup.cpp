@@ -3,6 +3,8 @@
 #include "db/DB.h"
 #include "db/changeLog.h"
 #include "db/dataDir.h"
+#include "db/historyBlocks.h"
+#include "db/historySchema.h"
 
 #include <QAtomicInt>
 #include <QDeadlineTimer>
@@ -514,6 +516,22 @@ Result<QByteArray> rowsAsJson(const Probe& probe, const QString& table, const QS
     return QJsonDocument(out).toJson(QJsonDocument::Compact);
 }
 
+// A server that keeps the history by blocks takes its rows in and out through them.
+QString emptying(bool blocks, const QString& table)
+{
+    const QString byBlocks = blocks ? historyBlocks::deleteRows(table) : QString();
+    return byBlocks.isEmpty() ? QStringLiteral("DELETE FROM ") + quoted(table) : byBlocks;
+}
+
+QString filling(bool blocks, const QString& table, const QStringList& columns)
+{
+    const QString byBlocks = blocks ? historyBlocks::insertRows(table) : QString();
+    return byBlocks.isEmpty() ? QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM json_populate_recordset(CAST(NULL "
+                                               "AS %1), CAST(? AS json))")
+                                    .arg(quoted(table), columnList(columns))
+                              : byBlocks;
+}
+
 // The checked copy's rows in place of the server's, in one transaction, ids kept; the id sequences
 // then go on after the highest id, so that later rows do not collide with restored ones.
 Status restoreIntoServer(DB& db, const QString& file, const Tables& copy, int limitMs)
@@ -540,14 +558,11 @@ Status restoreIntoServer(DB& db, const QString& file, const Tables& copy, int li
         SqlResult r = db.run(QStringLiteral("SET LOCAL statement_timeout = %1").arg(limitMs));
         const Result<QString> before = r.ok() ? changeLog::counts(db) : Result<QString>(r);
         r = before.ok() ? r : SqlResult(before);
+        const bool blocks = historySchema::layout(db) == HistoryLayout::Blocks;
         for (int i = tables.size() - 1; i >= 0 && r.ok(); --i)
-            r = db.run(QStringLiteral("DELETE FROM ") + quoted(tables.at(i)));
+            r = db.run(emptying(blocks, tables.at(i)));
         for (int i = 0; i < tables.size() && r.ok(); ++i) {
-            const QString list = columnList(copy.value(tables.at(i)));
-            r = db.run(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM json_populate_recordset(CAST(NULL AS %1), "
-                                      "CAST(? AS json))")
-                           .arg(quoted(tables.at(i)), list),
-                { QString::fromUtf8(content.at(i)) });
+            r = db.run(filling(blocks, tables.at(i), copy.value(tables.at(i))), { QString::fromUtf8(content.at(i)) });
             if (r.ok() && copy.value(tables.at(i)).contains(QStringLiteral("id")))
                 r = db.run(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), GREATEST(MAX(id), 1), "
                                           "MAX(id) IS NOT NULL) FROM %1")

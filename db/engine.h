@@ -34,6 +34,10 @@ enum class EngineSql {
     AddChanges, // (time, who, operation, JSON array of nine values an entry): db/changeLog.cpp
 };
 
+// How a database keeps its scan history (db/historySchema.h): not yet, one row an address (the
+// file's tables), or by blocks of 256 addresses (a server's, db/historyBlocks.h).
+enum class HistoryLayout { None, Rows, Blocks };
+
 // The key of the lock that the program's writers on a server take first, so that they follow one
 // another as writers of the file do.
 constexpr qint64 writersLockKey = 0x7a617276696e; // "zarvin"
@@ -104,6 +108,9 @@ public:
 
     virtual bool hasTables(DB& db, const QStringList& tables) const = 0;
     virtual QStringList historyTables() const = 0;
+    virtual HistoryLayout historyLayout(DB& db) const = 0;
+    // The layout that historyTables() makes, folding an earlier one into it.
+    virtual HistoryLayout historyLayoutMade() const = 0;
     virtual QStringList ruleStatements() const = 0;
     virtual bool hasRules(DB& db) const = 0;
 

@@ -1,13 +1,36 @@
 #include "db/historySchema.h"
 
 #include "db/DB.h"
+#include "db/historyBlocks.h"
 
 namespace historySchema {
 
+namespace {
+
+const QString byRows = QStringLiteral("history by rows");
+const QString byBlocks = QStringLiteral("history by blocks");
+
+// Asked of the catalog, and taken for granted from then on.
+HistoryLayout readLayout(DB& db)
+{
+    const HistoryLayout found = db.engine().historyLayout(db);
+    if (found != HistoryLayout::None)
+        db.learn(found == HistoryLayout::Blocks ? byBlocks : byRows);
+    return found;
+}
+
+} // namespace
+
+HistoryLayout layout(DB& db)
+{
+    if (db.knows(byBlocks))
+        return HistoryLayout::Blocks;
+    return db.knows(byRows) ? HistoryLayout::Rows : readLayout(db);
+}
+
 bool present(DB& db)
 {
-    return db.engine().hasTables(
-        db, { QStringLiteral("scans"), QStringLiteral("scan_answers"), QStringLiteral("sightings") });
+    return readLayout(db) != HistoryLayout::None;
 }
 
 QStringList createStatements(DB& db)
@@ -15,8 +38,10 @@ QStringList createStatements(DB& db)
     return db.engine().historyTables();
 }
 
-QStringList clearStatements()
+QStringList clearStatements(DB& db)
 {
+    if (layout(db) == HistoryLayout::Blocks)
+        return historyBlocks::clearStatements();
     return { QStringLiteral("DELETE FROM scan_answers"), QStringLiteral("DELETE FROM sightings"),
         QStringLiteral("DELETE FROM scans") };
 }
@@ -24,7 +49,7 @@ QStringList clearStatements()
 SqlResult prepare(DB& db)
 {
     // The usual case reads only, so a file held read-locked by another program still opens.
-    if (present(db))
+    if (readLayout(db) == db.engine().historyLayoutMade())
         return {};
     // Creating is optional at this point: no reason to hold the window up for the busy time-out.
     const DB::NoWaiting quick(db);
@@ -34,12 +59,20 @@ SqlResult prepare(DB& db)
         if (!result.ok())
             break;
     }
+    (void)readLayout(db);
     return sqlite::cannotWriteNow(result.code) ? SqlResult() : result;
 }
 
 bool isMissingTable(const SqlResult& result)
 {
     return result.code == sqlite::Error && result.errorText.contains(QLatin1String("no such table"));
+}
+
+QString sightingOfAddress(DB& db)
+{
+    if (layout(db) == HistoryLayout::Blocks)
+        return historyBlocks::sightingOfAddress();
+    return QStringLiteral("SELECT 2, last_seen, last_method, CAST(last_port AS TEXT) FROM sightings WHERE address = ?");
 }
 
 } // namespace historySchema

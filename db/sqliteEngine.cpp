@@ -113,6 +113,13 @@ public:
     }
 
     QStringList historyTables() const override;
+    HistoryLayout historyLayout(DB& db) const override
+    {
+        return hasTables(db, { QStringLiteral("scans"), QStringLiteral("scan_answers"), QStringLiteral("sightings") })
+            ? HistoryLayout::Rows
+            : HistoryLayout::None;
+    }
+    HistoryLayout historyLayoutMade() const override { return HistoryLayout::Rows; }
     QStringList changeLogStatements() const override;
     QStringList ruleStatements() const override { return treeRules::createStatements(); }
     bool hasRules(DB& db) const override

@@ -1,5 +1,6 @@
 #include "db/DB.h"
 #include "hosts/hostSpace.h"
+#include "hosts/scan/scanHistory.h"
 #include "net/addressSpace.h"
 #include "tests/support/dataSupport.h"
 #include "tree/addressPlan.h"
@@ -259,7 +260,7 @@ private slots:
         QVERIFY(probe.exec("UPDATE hosts SET note = 'Второй принтер' WHERE host = '10.1.2.37'"));
         QCOMPARE(searcher.find("принтер").total, 2);
         // A history that is not there: the address is found without its last answer.
-        QVERIFY(probe.exec("DROP TABLE sightings"));
+        QVERIFY(probe.exec(onServer() ? "DROP TABLE sighting_blocks CASCADE" : "DROP TABLE sightings"));
         QCOMPARE(lines(searcher.find("10.1.2.38")), QStringList { "10.1.2.38 | Принтер | 10.1.2.0/24 «Склад»" });
         QVERIFY(probe.exec("DROP TABLE hosts"));
         const inventorySearch::Found failed = searcher.find("принтер");
@@ -299,10 +300,13 @@ private:
             { "10.2.0.0/16", "10.2.0.8", "[a]*?" }, { "172.16.0.0/24", "172.16.0.9", "без строки дерева" },
             { "10.2.0.0/16", "10.2.0.9", QString(10001, QChar(0x42F)) } }));
         // 10.1.2.38 answered a scan by TCP; shown in local time, whatever the zone, at noon UTC.
-        QVERIFY(probe.exec("INSERT INTO sightings VALUES (167838246, ?, 'ICMP', 0, ?, 'TCP', 80), (167840009, ?, "
-                           "'ICMP', 0, ?, 'ICMP', 0)",
-            { "2026-12-01T12:00:00.000Z", "2026-12-06T12:00:00.000Z", "2026-12-06T12:00:00.000Z",
-                "2026-12-06T12:00:00.000Z" }));
+        const auto scanned = [&](const char* ended, const char* method, int port, quint32 address) {
+            const QDateTime end = QDateTime::fromString(ended, Qt::ISODate);
+            return scanHistory::record(schema, { method, quint16(port), "10.1.0.0/16", end, end, 1, { address } }).ok();
+        };
+        QVERIFY(scanned("2026-12-01T12:00:00Z", "ICMP", 0, 0x0a010226));
+        QVERIFY(scanned("2026-12-06T12:00:00Z", "TCP", 80, 0x0a010226));
+        QVERIFY(scanned("2026-12-06T12:00:00Z", "ICMP", 0, 0x0a010909));
     }
 
     std::unique_ptr<TempDataDir> dir;

@@ -1,5 +1,6 @@
 // The user's roads through the CSV, backup and restore commands, with Qt's own file dialogs.
 #include "hosts/hostsWindow.h"
+#include "hosts/scan/scanHistory.h"
 #include "tests/support/modelText.h"
 #include "tests/support/pgServer.h"
 #include "tests/support/testSupport.h"
@@ -80,6 +81,25 @@ private:
     }
     QString lastBox() const { return answerer->boxes.isEmpty() ? QString() : answerer->boxes.last().text; }
     QStringList stored() { return probe->inventory(); }
+    QStringList storedHistory()
+    {
+        return probe->lines("SELECT * FROM sightings ORDER BY address")
+            + probe->lines("SELECT scan, address FROM scan_answers ORDER BY 1, 2")
+            + probe->lines("SELECT id, subnet, method, port, ended FROM scans ORDER BY id");
+    }
+    // Scans of 10.1.2.0/24, the first two sharing an address, each ended later than those stored.
+    void recordScans(int count)
+    {
+        DB db;
+        const QDateTime noon = QDateTime::fromString("2026-12-06T12:00:00Z", Qt::ISODate);
+        const QVector<quint32> answered[] = { { 0x0a010203, 0x0a010209 }, { 0x0a010209, 0x0a010301 }, { 0x0a010203 } };
+        for (int i = 0; i < count; ++i) {
+            const QDateTime ended = noon.addSecs(60 * storedHistory().size());
+            QVERIFY(scanHistory::record(
+                db, { i ? "TCP" : "ICMP", quint16(i * 22), "10.1.2.0/24", ended, ended, 254, answered[i] })
+                        .ok());
+        }
+    }
     int shownRows() const { return treeLines(window->findChild<QTreeView*>("tree")->model()).size(); }
     // A tree of three rows with texts a spreadsheet would take for formulas, and two hosts.
     void seedInventory()
@@ -127,10 +147,13 @@ void TestDataTransfer::inventoryExportedAndImported()
 void TestDataTransfer::backupAndRestore()
 {
     seedInventory();
-    const QStringList before = stored();
+    recordScans(2);
+    const QStringList before = stored(), history = storedHistory();
+    QCOMPARE(history.size(), 3 + 2 + 2); // sightings, the last scan's answers, scans
     const QString written = "Резервная копия записана в файл " + file("copy.db");
     QCOMPARE(withFile("backupDb", file("copy.db")), written);
     QCOMPARE(withFile("backupDb", file("copy.db"), { QMessageBox::Yes, QMessageBox::Ok }), written);
+    recordScans(3);
     QVERIFY(probe->exec("DELETE FROM subnets WHERE subnet = '10.1.2.0/24'"));
     QVERIFY(probe->exec("DELETE FROM hosts WHERE subnet = '10.1.2.0/24'"));
     hosts = std::make_unique<hostsWindow>("10.1.2.0/24");
@@ -147,6 +170,7 @@ void TestDataTransfer::backupAndRestore()
                  .text.contains("Сейчас в базе: строк дерева — 2, хостов — 1.\nВ копии: строк дерева — 3, хостов — 2."),
         qPrintable(answerer->boxes.at(answerer->boxes.size() - 2).text));
     QCOMPARE(stored(), before);
+    QCOMPARE(storedHistory(), history);
     QCOMPARE(shownRows(), 3);
     QStandardItemModel* shown = hostRows(hosts.get());
     QCOMPARE(shown->rowCount(), 1);
@@ -160,6 +184,7 @@ void TestDataTransfer::backupAndRestore()
     QCOMPARE(stored(), QStringList());
     withFile("restoreDb", file("copy.db"), { QMessageBox::Yes, QMessageBox::Ok });
     QCOMPARE(stored(), before);
+    QCOMPARE(storedHistory(), history);
     QVERIFY(probe->exec("INSERT INTO hosts (subnet, host, note) VALUES ('10.1.0.0/16', '10.1.0.10', '')"));
 }
 

@@ -726,33 +726,59 @@ private slots:
     }
 
     // An editor writes the tree, an import and a scan's history into tables the owner made,
-    // with no right to create anything nor to use the ids' sequences by themselves.
+    // with no right to create anything nor to use the ids' sequences by themselves. The history
+    // is still of one row an address, as servers kept it before the blocks: the editor writes it
+    // as it is, and the owner's next start folds it into the blocks, every row kept.
     void editorWritesWhatTheOwnerMade()
     {
         if (!onServer())
             QSKIP("a server's case");
+        const DB owner; // open throughout, so that the owner's next start opens a connection of its own
+        QVERIFY(owner.status().ok());
+        DbProbe probe(dir->dbPath());
+        QVERIFY(probe.exec("DROP VIEW scan_answers, sightings; DROP TABLE scan_answer_blocks, sighting_blocks; "
+                           "CREATE TABLE scan_answers (scan int, address bigint, PRIMARY KEY (scan, address)); "
+                           "CREATE TABLE sightings (address bigint primary key, first_seen text, first_method text, "
+                           "first_port int, last_seen text, last_method text, last_port int); "
+                           "INSERT INTO sightings VALUES (167837701, '2026-12-01T10:00:00.000Z', 'TCP', 22, "
+                           "'2026-12-02T10:00:00.000Z', 'TCP', 22), (167837958, '2026-12-01T10:00:00.000Z', 'TCP', "
+                           "22, '2026-12-02T10:00:00.000Z', 'TCP', 80)"));
+        {
+            const ServerRole editor(*dir, ServerRole::Editor);
+            QVERIFY(editor.made());
+            // As if granted before the change counter came: its changes are counted all the same.
+            QVERIFY(pgServer::exec(dir->databaseUrl().section('?', 0, 0).section('/', -1),
+                "REVOKE ALL ON change_counter FROM zarvin_editor"));
+            DB db;
+            QVERIFY2(db.status().ok() && !db.isReadOnly(), qPrintable(db.status().errorText));
+            QBuffer file;
+            file.setData("record;name;subnet;parent_subnet;host;note\r\nsubnet;Орг;10.0.0.0/8;;;\r\n"
+                         "subnet;Север;10.1.0.0/16;10.0.0.0/8;;\r\nhost;;10.1.0.0/16;;10.1.0.5;принтер\r\n");
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const Status imported = inventoryCsv::write(db, inventoryCsv::read(file).value);
+            QVERIFY2(imported.ok(), qPrintable(imported.errorText));
+            const SqlResult recorded = scanHistory::record(db,
+                { "ICMP", 0, "10.1.0.0/16", QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), 2,
+                    { 0x0a010005 } });
+            QVERIFY2(recorded.ok(), qPrintable(recorded.errorText));
+            QCOMPARE(probe.inventory(),
+                QStringList({ "Орг|10.0.0.0/8|NULL|NULL|1", "Север|10.1.0.0/16|10.0.0.0/8|10.0.0.0/8|0",
+                    "10.1.0.0/16|10.1.0.5|принтер" }));
+            QCOMPARE(probe.lines("SELECT version >= 2 FROM change_counter"), QStringList("1"));
+        }
+        const auto history = [&] {
+            return probe.lines("SELECT address, first_seen, first_method, last_method, last_port FROM sightings ORDER "
+                               "BY 1")
+                + probe.lines("SELECT scan, address FROM scan_answers");
+        };
+        const QStringList before = history();
+        QCOMPARE(before,
+            QStringList({ "167837701|2026-12-01T10:00:00.000Z|TCP|ICMP|0",
+                "167837958|2026-12-01T10:00:00.000Z|TCP|TCP|80", "1|167837701" }));
         QVERIFY(DB().status().ok());
-        const ServerRole editor(*dir, ServerRole::Editor);
-        QVERIFY(editor.made());
-        // As if granted before the change counter came: its changes are counted all the same.
-        QVERIFY(pgServer::exec(
-            dir->databaseUrl().section('?', 0, 0).section('/', -1), "REVOKE ALL ON change_counter FROM zarvin_editor"));
-        DB db;
-        QVERIFY2(db.status().ok() && !db.isReadOnly(), qPrintable(db.status().errorText));
-        QBuffer file;
-        file.setData("record;name;subnet;parent_subnet;host;note\r\nsubnet;Орг;10.0.0.0/8;;;\r\n"
-                     "subnet;Север;10.1.0.0/16;10.0.0.0/8;;\r\nhost;;10.1.0.0/16;;10.1.0.5;принтер\r\n");
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const Status imported = inventoryCsv::write(db, inventoryCsv::read(file).value);
-        QVERIFY2(imported.ok(), qPrintable(imported.errorText));
-        const SqlResult recorded = scanHistory::record(db,
-            { "ICMP", 0, "10.1.0.0/16", QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), 2,
-                { 0x0a010005 } });
-        QVERIFY2(recorded.ok(), qPrintable(recorded.errorText));
-        QCOMPARE(DbProbe(dir->dbPath()).inventory(),
-            QStringList({ "Орг|10.0.0.0/8|NULL|NULL|1", "Север|10.1.0.0/16|10.0.0.0/8|10.0.0.0/8|0",
-                "10.1.0.0/16|10.1.0.5|принтер" }));
-        QCOMPARE(DbProbe(dir->dbPath()).lines("SELECT version >= 2 FROM change_counter"), QStringList("1"));
+        QCOMPARE(probe.lines("SELECT relkind FROM pg_class WHERE relname IN ('scan_answers', 'sightings')"),
+            QStringList({ "v", "v" }));
+        QCOMPARE(history(), before);
     }
 
     // The server stopped in the middle of a command: it fails as unreachable with nothing

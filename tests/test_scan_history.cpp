@@ -180,7 +180,8 @@ void TestScanHistory::nothingRecorded()
     if (failing)
         QVERIFY(probe.exec(onServer()
                 ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'full disk'; "
-                  "END $$; CREATE TRIGGER refuse BEFORE INSERT ON sightings FOR EACH ROW EXECUTE FUNCTION refuse()"
+                  "END $$; CREATE TRIGGER refuse BEFORE INSERT ON sighting_blocks FOR EACH ROW EXECUTE FUNCTION "
+                  "refuse()"
                 : "CREATE TRIGGER refuse BEFORE INSERT ON sightings BEGIN SELECT RAISE(ABORT, 'full disk'); END"));
     hostRows(&w)->appendRow(new QStandardItem("127.0.0.2"));
     scanFromWindow(answerer, &w, QString(), boxes.size());
@@ -190,31 +191,62 @@ void TestScanHistory::nothingRecorded()
     QCOMPARE(probe.lines(historyCounts), QStringList("0|0|0"));
 }
 
-// First seen is written once; last seen moves only forward, also when the clock went back.
+// First seen is written once; last seen moves only forward, also when the clock went back. The
+// scans overlap in part and cross a boundary of 256 addresses.
 void TestScanHistory::sightingsMoveForward()
 {
+    struct Scan {
+        const char* ended;
+        const char* method;
+        int port;
+        quint32 from, to, every; // addresses 10.0.0.0 + from, + every, ... up to + to
+    };
+    const Scan scans[] = { { "2026-12-06T10:00:00Z", "ICMP", 0, 0, 511, 2 },
+        { "2026-12-06T11:00:00Z", "TCP", 22, 0, 511, 3 }, { "2026-12-06T10:30:00Z", "TCP", 80, 0, 511, 5 },
+        { "2026-12-06T12:00:00Z", "ICMP", 0, 240, 272, 1 }, { "2026-12-06T12:00:00Z", "TCP", 443, 1, 300, 7 } };
     DB db;
-    const quint32 a = 0x7f000002, b = 0x7f000003;
-    const QString select = "SELECT first_seen, first_method, first_port, last_seen, last_method, last_port FROM "
-                           "sightings WHERE address = ?";
-    {
+    QMap<quint32, QStringList> expected; // first seen, method, port, then last seen, method, port
+    for (const Scan& scan : scans) {
+        QVector<quint32> answered;
+        for (quint32 i = scan.from; i <= scan.to; i += scan.every)
+            answered << 0x0a000000u + i;
+        const QStringList now { QDateTime::fromString(scan.ended, Qt::ISODate).toString(Qt::ISODateWithMs), scan.method,
+            QString::number(scan.port) };
+        for (const quint32 address : answered) {
+            QStringList& seen = expected[address];
+            seen = seen.isEmpty() ? now + now : now.first() >= seen.at(3) ? seen.mid(0, 3) + now : seen;
+        }
+        if (&scan != scans) {
+            QVERIFY(scanHistory::record(db, outcome(scan.ended, scan.method, scan.port, answered)).ok());
+            continue;
+        }
         WriteLockHolder writer(dir->dbPath(), 300); // recording waits for another writer, not refused at once
         QVERIFY(writer.taken());
-        const SqlResult first = scanHistory::record(db, outcome("2026-12-06T10:00:00Z", "ICMP", 0, { a }));
+        const SqlResult first = scanHistory::record(db, outcome(scan.ended, scan.method, scan.port, answered));
         QVERIFY2(first.ok(), qPrintable(first.errorText));
     }
-    QVERIFY(scanHistory::record(db, outcome("2026-12-06T11:00:00Z", "TCP", 22, { a, b })).ok());
-    QVERIFY(scanHistory::record(db, outcome("2026-12-06T10:30:00Z", "TCP", 80, { a, b })).ok()); // clock went back
+    QStringList stored, read;
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        stored << QString::number(it.key()) + '|' + it->join('|');
     DbProbe probe(dir->dbPath());
-    QCOMPARE(probe.rows(select, { a }).value(0),
-        QVariantList({ "2026-12-06T10:00:00.000Z", "ICMP", 0, "2026-12-06T11:00:00.000Z", "TCP", 22 }));
-    QCOMPARE(probe.rows(select, { b }).value(0),
-        QVariantList({ "2026-12-06T11:00:00.000Z", "TCP", 22, "2026-12-06T11:00:00.000Z", "TCP", 22 }));
-    QCOMPARE(probe.rows("SELECT port FROM scans ORDER BY id"), QVector<QVariantList>({ { 0 }, { 22 }, { 80 } }));
+    QCOMPARE(probe.lines("SELECT address, first_seen, first_method, first_port, last_seen, last_method, last_port "
+                         "FROM sightings ORDER BY address"),
+        stored);
+    const auto seen = scanHistory::sightings(db, 0x0a000000u, 0x0a0001ffu);
+    QVERIFY(seen.ok());
+    for (const quint32 address : expected.keys()) {
+        const scanHistory::Sighting s = seen.value.value(address);
+        read << QString::number(address) + '|' + expected.value(address).mid(0, 3).join('|') + '|'
+                + s.last.toString(Qt::ISODateWithMs) + '|' + s.method + '|' + QString::number(s.port);
+    }
+    QCOMPARE(read, stored);
+    QCOMPARE(seen.value.size(), expected.size());
+    QCOMPARE(probe.rows("SELECT port FROM scans ORDER BY id"),
+        QVector<QVariantList>({ { 0 }, { 22 }, { 80 }, { 0 }, { 443 } }));
 
     // Observations are about addresses: deleting the row keeps them, emptying everything does not.
     QVERIFY(subnetTable::deleteRowWithHosts(db, subnet).ok());
-    QCOMPARE(probe.rows("SELECT count(*) FROM sightings").value(0).value(0).toInt(), 2);
+    QCOMPARE(probe.rows("SELECT count(*) FROM sightings").value(0).value(0).toInt(), expected.size());
     QVERIFY(subnetTable::deleteEverything(db).ok());
     QCOMPARE(probe.lines(historyCounts), QStringList("0|0|0"));
 }

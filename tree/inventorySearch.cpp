@@ -194,10 +194,8 @@ SqlResult Searcher::addressRows(net::Address address)
     const QString stored = QStringLiteral(
         "SELECT 0, host, note, subnet FROM hosts WHERE host = ? UNION ALL SELECT 1, name, subnet, NULL FROM subnets "
         "WHERE subnet = (SELECT subnet FROM hosts WHERE host = ?)");
-    SqlResult r = db.runKept(stored
-            + QStringLiteral(" UNION ALL SELECT 2, last_seen, last_method, CAST(last_port AS TEXT) FROM sightings "
-                             "WHERE address = ?"),
-        { text, text, qint64(address) });
+    SqlResult r = db.runKept(
+        stored + QStringLiteral(" UNION ALL ") + historySchema::sightingOfAddress(db), { text, text, qint64(address) });
     // A history never created is no history: the address is found without its last answer.
     if (historySchema::isMissingTable(r))
         r = db.run(stored, { text, text });

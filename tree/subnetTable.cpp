@@ -161,7 +161,7 @@ SqlResult deleteEverything(DB& db)
         return prepared;
     const QStringList statements
         = QStringList { QStringLiteral("DELETE FROM subnets"), QStringLiteral("DELETE FROM hosts") }
-        + historySchema::clearStatements();
+        + historySchema::clearStatements(db);
     return inWriteTransaction(db, [&] {
         const Result<QString> before = changeLog::counts(db);
         if (!before.ok())

@@ -1,6 +1,7 @@
 #include "hosts/scan/scanHistory.h"
 
 #include "db/DB.h"
+#include "db/historyBlocks.h"
 #include "db/historySchema.h"
 #include "hosts/hostTable.h"
 #include "net/ipv4.h"
@@ -55,6 +56,26 @@ bool failed(const SqlResult& r)
     return !r.ok() && !historySchema::isMissingTable(r);
 }
 
+SqlResult recordAnswers(DB& db, qint64 scan, const ScanOutcome& o, const QString& ended)
+{
+    QVector<quint32> answered = o.answered;
+    std::sort(answered.begin(), answered.end());
+    answered.erase(std::unique(answered.begin(), answered.end()), answered.end());
+    // Only the last scan of a subnet is compared: earlier answer lists would only grow the file.
+    if (historySchema::layout(db) == HistoryLayout::Blocks) {
+        SqlResult r = historyBlocks::dropAnswers(db, o.subnet, scan);
+        r = r.ok() ? historyBlocks::addAnswers(db, scan, answered) : r;
+        return r.ok() ? historyBlocks::addSightings(db, scan, ended, o.method, int(o.port)) : r;
+    }
+    SqlResult r = db.run(
+        QStringLiteral("DELETE FROM scan_answers WHERE scan IN (SELECT id FROM scans WHERE subnet = ? AND id <> ?)"),
+        { o.subnet, scan });
+    r = r.ok() ? db.run(db.engine().text(EngineSql::AddScanAnswers), { scan, jsonArray(answered) }) : r;
+    return r.ok() ? db.run(db.engine().text(EngineSql::AddSightings),
+               { ended, o.method, int(o.port), ended, o.method, int(o.port), scan })
+                  : r;
+}
+
 SqlResult recordRows(DB& db, const ScanOutcome& o)
 {
     if (!historySchema::present(db))
@@ -68,23 +89,7 @@ SqlResult recordRows(DB& db, const ScanOutcome& o)
         { o.subnet, o.method, int(o.port), stored(o.started), ended, qint64(o.probed), o.answered.size() });
     if (r.ok() && r.rows.isEmpty())
         r = db.run(db.engine().text(EngineSql::LastInsertedId));
-    if (!r.ok())
-        return r;
-    const qint64 scan = r.rows.value(0).value(0).toLongLong();
-    // Only the last scan of a subnet is compared: earlier answer lists would only grow the file.
-    r = db.run(
-        QStringLiteral("DELETE FROM scan_answers WHERE scan IN (SELECT id FROM scans WHERE subnet = ? AND id <> ?)"),
-        { o.subnet, scan });
-    if (!r.ok())
-        return r;
-    QVector<quint32> answered = o.answered;
-    std::sort(answered.begin(), answered.end());
-    answered.erase(std::unique(answered.begin(), answered.end()), answered.end());
-    r = db.run(db.engine().text(EngineSql::AddScanAnswers), { scan, jsonArray(answered) });
-    if (!r.ok())
-        return r;
-    return db.run(db.engine().text(EngineSql::AddSightings),
-        { ended, o.method, int(o.port), ended, o.method, int(o.port), scan });
+    return r.ok() ? recordAnswers(db, r.rows.value(0).value(0).toLongLong(), o, ended) : r;
 }
 
 } // namespace
@@ -182,6 +187,21 @@ Result<QVector<Listed>> listedAnywhere(DB& db, const QVector<quint32>& addresses
     return listedOf(json.value);
 }
 
+// A scan's answers, in ascending order.
+Result<QVector<quint32>> answersOf(DB& db, qint64 scan)
+{
+    if (historySchema::layout(db) == HistoryLayout::Blocks) {
+        const Result<QVector<quint32>> r = historyBlocks::answers(db, scan);
+        return failed(r) || r.ok() ? r : Result<QVector<quint32>>(QVector<quint32>());
+    }
+    const Result<QByteArray> listed = aggregate(db,
+        QStringLiteral("SELECT %1 FROM scan_answers WHERE scan = ?").arg(db.engine().text(EngineSql::CommaList)),
+        { scan });
+    if (!listed.ok())
+        return Status(listed);
+    return numbers(listed.value);
+}
+
 Comparison::Row rowOf(const Listed& l)
 {
     return { l.host, l.note, std::nullopt };
@@ -257,9 +277,7 @@ Status addSilent(DB& db, const QVector<Listed>& silent, Comparison& out)
 
 Result<Comparison> compare(DB& db, const ScanRecord& scan)
 {
-    const Result<QByteArray> answered = aggregate(db,
-        QStringLiteral("SELECT %1 FROM scan_answers WHERE scan = ?").arg(db.engine().text(EngineSql::CommaList)),
-        { scan.id });
+    const Result<QVector<quint32>> answered = answersOf(db, scan.id);
     if (!answered.ok())
         return Status(answered);
     const Result<QByteArray> listed = aggregate(db,
@@ -269,7 +287,7 @@ Result<Comparison> compare(DB& db, const ScanRecord& scan)
         return Status(listed);
     QVector<quint32> unmatched;
     QVector<Listed> answering, silent;
-    merge(numbers(answered.value), listedOf(listed.value), unmatched, answering, silent);
+    merge(answered.value, listedOf(listed.value), unmatched, answering, silent);
     Comparison out;
     Status done = sortOut(db, unmatched, answering, out);
     if (done.ok())
@@ -286,6 +304,14 @@ Sighting sightingOf(const QVariantList& row)
 
 Result<QHash<quint32, Sighting>> sightings(DB& db, quint32 first, quint32 last)
 {
+    QHash<quint32, Sighting> out;
+    if (historySchema::layout(db) == HistoryLayout::Blocks) {
+        const Status read = historyBlocks::sightings(
+            db, first, last, [&](const QVariantList& row, quint32 address) { out.insert(address, sightingOf(row)); });
+        if (failed(read))
+            return read;
+        return out;
+    }
     // One row per scan that last saw any of them, with its addresses as one text: a /16 comes
     // back in a handful of rows, and each time is parsed once.
     const SqlResult r = db.run(QStringLiteral("SELECT last_seen, last_method, last_port, %1 FROM sightings WHERE "
@@ -294,7 +320,6 @@ Result<QHash<quint32, Sighting>> sightings(DB& db, quint32 first, quint32 last)
         { qint64(first), qint64(last) });
     if (failed(r))
         return Status(r);
-    QHash<quint32, Sighting> out;
     for (const QVariantList& row : r.rows) {
         const Sighting seen = sightingOf(row);
         const QString addresses = row.value(3).toString();
