@@ -67,11 +67,20 @@ void removeConnection(const QString& name)
     QSqlDatabase::removeDatabase(name);
 }
 
+// Those kept for another database than the one now configured are of no more use: after a
+// switch to another server, the old one would otherwise keep serving them until the program ends.
+void closeKeptConnections(const QString& exceptFor)
+{
+    QVector<KeptConnection>& all = keptConnections();
+    for (int i = all.size() - 1; i >= 0; --i)
+        if (all.at(i).key != exceptFor)
+            removeConnection(all.takeAt(i).name);
+}
+
 // Before the application goes, and the SQL drivers with it.
 void closeKeptConnections()
 {
-    for (const KeptConnection& k : std::exchange(keptConnections(), {}))
-        removeConnection(k.name);
+    closeKeptConnections(QString());
 }
 
 } // namespace
@@ -86,6 +95,8 @@ DB::DB(const QString& file)
     : eng(Engine::chosen(file))
     , busyTimeout(defaultBusyTimeout.loadRelaxed())
 {
+    if (file.isEmpty())
+        closeKeptConnections(eng->keptConnectionKey());
     if (reuseKept())
         return;
     connectionName = QStringLiteral("zarvin-db-%1").arg(connectionCounter.fetchAndAddRelaxed(1));

@@ -96,8 +96,16 @@ private slots:
         }
         QCOMPARE(QSqlDatabase::connectionNames().size(), onServer() ? 2 : connections);
         if (onServer()) {
-            DB third;
-            QCOMPARE(QSqlDatabase::connectionNames().size(), 2);
+            {
+                DB third;
+                QCOMPARE(QSqlDatabase::connectionNames().size(), 2);
+            }
+            // Another database chosen: what was kept for the first one is closed.
+            const QByteArray first = qgetenv("ZARVIN_DATABASE");
+            qputenv("ZARVIN_DATABASE", pgServer::newDatabase().toUtf8());
+            QCOMPARE(DB().run("SELECT 1").rows.size(), 1);
+            QCOMPARE(QSqlDatabase::connectionNames().size(), 1);
+            qputenv("ZARVIN_DATABASE", first);
         }
         QCOMPARE(QFile::exists(dir->dbPath()), !onServer()); // no file beside a server
         DbProbe probe(dir->dbPath());

@@ -192,7 +192,7 @@ Result<QVector<quint32>> answersOf(DB& db, qint64 scan)
 {
     if (historySchema::layout(db) == HistoryLayout::Blocks) {
         const Result<QVector<quint32>> r = historyBlocks::answers(db, scan);
-        return failed(r) || r.ok() ? r : Result<QVector<quint32>>(QVector<quint32>());
+        return historySchema::isMissingTable(r) ? Result<QVector<quint32>>(QVector<quint32>()) : r;
     }
     const Result<QByteArray> listed = aggregate(db,
         QStringLiteral("SELECT %1 FROM scan_answers WHERE scan = ?").arg(db.engine().text(EngineSql::CommaList)),
