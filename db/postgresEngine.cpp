@@ -249,15 +249,30 @@ Result<QString> literal(PGconn* pg, const QVariant& value)
 // The program's writers take the lock first, so a branch's checks and its writes happen in one
 // order for every client; other clients are held to the same by the rules themselves. A subnet
 // stored already is left to the UNIQUE constraint, which the program takes for a duplicate.
+// The networks of the tree, indexed: a branch is checked against the few rows whose networks
+// meet its own, not against every sibling (an import of 10,000 rows under one parent took about
+// 15 s, each row reading all the rows before it). A text that is no network has none, and meets
+// nothing.
+const QStringList networkIndex
+    = { QStringLiteral("CREATE OR REPLACE FUNCTION zarvin_network(t text) RETURNS cidr LANGUAGE plpgsql IMMUTABLE AS "
+                       "$$ BEGIN RETURN CAST(t AS cidr); EXCEPTION WHEN others THEN RETURN NULL; END $$"),
+          QStringLiteral("CREATE INDEX IF NOT EXISTS subnets_by_network ON subnets USING gist (zarvin_network(subnet) "
+                         "inet_ops)") };
+
+// The siblings are found by the network index alone: the function's plan is made once, often on
+// a table still small, and a plan that reads every sibling (by the parent's index, or by no
+// index) made one statement of 10,000 branches take a minute.
 QString nestingRule()
 {
     return QStringLiteral(
-        "CREATE OR REPLACE FUNCTION zarvin_branch_nested() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "CREATE OR REPLACE FUNCTION zarvin_branch_nested() RETURNS trigger LANGUAGE plpgsql SET enable_seqscan = "
+        "off AS $$ BEGIN "
         "IF NEW.parent_id IS NOT NULL AND NEW.parent_subnet IS NOT NULL AND NOT EXISTS (SELECT 1 FROM subnets "
         "WHERE subnet = NEW.subnet AND id <> NEW.id) THEN PERFORM pg_advisory_xact_lock(%1); "
         "IF NOT (CAST(NEW.subnet AS cidr) << CAST(NEW.parent_subnet AS cidr)) THEN RAISE EXCEPTION '%2'; END IF; "
-        "IF EXISTS (SELECT 1 FROM subnets WHERE parent_subnet = NEW.parent_subnet AND id <> NEW.id AND "
-        "CAST(subnet AS cidr) && CAST(NEW.subnet AS cidr)) THEN RAISE EXCEPTION '%3'; END IF; END IF; "
+        "IF EXISTS (SELECT 1 FROM subnets WHERE zarvin_network(subnet) && CAST(NEW.subnet AS cidr) AND "
+        "coalesce(parent_subnet, '') = NEW.parent_subnet AND id <> NEW.id) THEN RAISE EXCEPTION '%3'; END IF; "
+        "END IF; "
         "RETURN NEW; END $$")
         .arg(writersLockKey)
         .arg(treeRules::outsideParent(), treeRules::overlapping());
@@ -428,7 +443,8 @@ public:
             names << triggerName(r);
         const SqlResult r = db.run(QStringLiteral("SELECT count(*) FROM pg_trigger WHERE NOT tgisinternal AND "
                                                   "tgname IN ('%1') AND tgrelid IN "
-                                                  "(to_regclass('subnets'), to_regclass('hosts'))")
+                                                  "(to_regclass('subnets'), to_regclass('hosts')) AND "
+                                                  "to_regclass('subnets_by_network') IS NOT NULL")
                                        .arg(names.join(QStringLiteral("', '"))));
         return r.ok() && r.rows.value(0).value(0).toInt() == names.size();
     }
@@ -743,7 +759,7 @@ QStringList PostgresEngine::ruleStatements() const
                    .arg(r.name, when, r.raised)
             << trigger(r.name, r.event);
     }
-    return out << nestingRule()
+    return out << networkIndex << nestingRule()
                << trigger(QStringLiteral("zarvin_branch_nested"),
                       QStringLiteral("INSERT OR UPDATE OF subnet, parent_id, parent_subnet ON subnets"));
 }
