@@ -2,7 +2,6 @@
 
 #include "db/DB.h"
 #include "db/changeLog.h"
-#include "db/statementBatch.h"
 #include "hosts/hostCheck.h"
 #include "hosts/hostTable.h"
 #include "net/ipv4.h"
@@ -351,32 +350,43 @@ Status refusalUnlessEmpty(DB& db)
 
 namespace {
 
-// The statements of the tree and host commands, prepared once for the whole file.
+// Each row's branches together, after the row itself: the plan has every parent before its
+// branches, so the groups in the order their parents first come in do too.
 Status writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
 {
-    const QString returning = db.engine().text(EngineSql::ReturningId);
-    StatementBatch organisation(db, subnetTable::insertOrganisationStatement() + returning);
-    StatementBatch branch(db, subnetTable::insertBranchStatement() + returning);
-    QHash<QString, QVariant> idOf;
+    QStringList parents;
+    QHash<QString, QVector<QPair<QString, QString>>> branchesOf;
+    Status written;
     for (const SubnetRow& row : subnets) {
-        StatementBatch& insert = row.parent.isEmpty() ? organisation : branch;
-        const Status inserted = row.parent.isEmpty()
-            ? insert.run({ row.subnet, QVariant(), QVariant(), row.name })
-            : insert.run({ row.name, row.subnet, idOf.value(row.parent), row.parent });
-        if (!inserted.ok())
-            return inserted;
-        idOf.insert(row.subnet, insert.lastInsertId());
+        if (row.parent.isEmpty()) {
+            written = subnetTable::insertOrganisation(db, row.name, row.subnet);
+            continue;
+        }
+        auto& branches = branchesOf[row.parent];
+        if (branches.isEmpty())
+            parents << row.parent;
+        branches << qMakePair(row.subnet, row.name);
     }
-    return {};
+    for (int i = 0; i < parents.size() && written.ok(); ++i)
+        written = subnetTable::insertBranches(db, parents.at(i), branchesOf.value(parents.at(i)));
+    return written;
 }
 
+// A subnet's rows together, in the order of the file: a server takes them in one statement.
 Status writeHosts(DB& db, const QVector<HostRow>& hosts)
 {
-    StatementBatch insert(db, hostTable::insertHostStatement());
-    for (const HostRow& row : hosts)
-        if (const Status inserted = insert.run({ row.subnet, row.host, row.note }); !inserted.ok())
-            return inserted;
-    return {};
+    QStringList subnets;
+    QHash<QString, QVector<QPair<QString, QString>>> rowsOf;
+    for (const HostRow& row : hosts) {
+        auto& rows = rowsOf[row.subnet];
+        if (rows.isEmpty())
+            subnets << row.subnet;
+        rows << qMakePair(row.host, row.note);
+    }
+    Status written;
+    for (int i = 0; i < subnets.size() && written.ok(); ++i)
+        written = hostTable::insertRows(db, subnets.at(i), rowsOf.value(subnets.at(i)));
+    return written;
 }
 
 QVector<changeLog::Entry> importEntries(const Plan& plan)

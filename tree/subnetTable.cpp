@@ -3,6 +3,8 @@
 #include "db/DB.h"
 #include "db/changeLog.h"
 #include "db/historySchema.h"
+#include "db/jsonText.h"
+#include "db/statementBatch.h"
 
 #include <functional>
 
@@ -62,6 +64,23 @@ SqlResult insertBranch(
     DB& db, const QString& name, const QString& subnet, const QVariant& parentId, const QString& parentSubnet)
 {
     return db.run(insertBranchStatement(), { name, subnet, parentId, parentSubnet });
+}
+
+Status insertBranches(DB& db, const QString& parentSubnet, const QVector<QPair<QString, QString>>& subnetsAndNames)
+{
+    if (db.engine().writesRowsTogether())
+        return db.run(
+            QStringLiteral("INSERT INTO subnets (name, subnet, parent_id, parent_subnet) SELECT second, first, "
+                           "(SELECT id FROM subnets WHERE subnet = ?), ? FROM %1 ORDER BY n")
+                .arg(db.engine().text(EngineSql::PairTable)),
+            { parentSubnet, parentSubnet, jsonText::pairs(subnetsAndNames) });
+    const SqlResult parent = idOfSubnet(db, parentSubnet);
+    StatementBatch insert(db, insertBranchStatement());
+    Status written = parent;
+    for (int i = 0; i < subnetsAndNames.size() && written.ok(); ++i)
+        written = insert.run(
+            { subnetsAndNames.at(i).second, subnetsAndNames.at(i).first, parent.rows.value(0).value(0), parentSubnet });
+    return written;
 }
 
 SqlResult insertOrganisation(DB& db, const QString& name, const QString& subnet)

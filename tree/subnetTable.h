@@ -23,6 +23,8 @@ SqlResult idOfSubnet(DB& db, const QString& subnet); // id
 SqlResult insertBranch(
     DB& db, const QString& name, const QString& subnet, const QVariant& parentId, const QString& parentSubnet);
 SqlResult insertOrganisation(DB& db, const QString& name, const QString& subnet);
+// The branches (subnet, name) of a stored row, in their order: on a server in one statement.
+Status insertBranches(DB& db, const QString& parentSubnet, const QVector<QPair<QString, QString>>& subnetsAndNames);
 SqlResult branchSubnets(DB& db, const QString& parentSubnet); // subnet of each direct branch
 SqlResult childrenOf(DB& db, const QString& subnet); // parent_subnet, one row per child
 SqlResult rowForEditing(DB& db, const QString& subnet); // id, name, subnet, parent_subnet
