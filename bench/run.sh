@@ -5,7 +5,7 @@
 # inside a network namespace of its own (root only) against the one-after-the-other design;
 # in the same namespace both ICMP engines side by side (ping per address, and fping): a /24 of
 # silent hosts, a /20 and a /16 that answer (the /16 by ping only with SLOW=1: it takes ten minutes).
-# The CSV figures: inventory export and import, host list preview, backup. Opening a hosts
+# The CSV figures on both engines: inventory export and import, host list preview, backup. Opening a hosts
 # window on 250,000 hosts against VACUUM alone. Both engines side by side: the same figures on
 # the file and on a PostgreSQL server started for the run (Debian's postgresql package), the
 # idle CPU time of following others' changes on each, and the change log: its share of a host
