@@ -350,42 +350,50 @@ Status refusalUnlessEmpty(DB& db)
 
 namespace {
 
-// Each row's branches together, after the row itself: the plan has every parent before its
-// branches, so the groups in the order their parents first come in do too.
+using Pairs = QVector<QPair<QString, QString>>;
+
+// The rows as pairs, grouped by `key`: the groups in the order their keys first come in, each
+// in the order of its rows. A server takes a group in one statement.
+template <typename Row, typename Key, typename Pair>
+QVector<QPair<QString, Pairs>> grouped(const QVector<Row>& rows, Key key, Pair pair)
+{
+    QVector<QPair<QString, Pairs>> groups;
+    QHash<QString, int> at;
+    for (const Row& row : rows) {
+        auto it = at.constFind(key(row));
+        if (it == at.cend()) {
+            it = at.insert(key(row), groups.size());
+            groups.append({ key(row), {} });
+        }
+        groups[*it].second << pair(row);
+    }
+    return groups;
+}
+
+// The plan has every parent before its branches, so the groups of branches by parent, in the
+// order their parents first come in, do too.
 Status writeSubnets(DB& db, const QVector<SubnetRow>& subnets)
 {
-    QStringList parents;
-    QHash<QString, QVector<QPair<QString, QString>>> branchesOf;
     Status written;
-    for (const SubnetRow& row : subnets) {
-        if (row.parent.isEmpty()) {
+    for (const SubnetRow& row : subnets)
+        if (row.parent.isEmpty())
             written = subnetTable::insertOrganisation(db, row.name, row.subnet);
-            continue;
-        }
-        auto& branches = branchesOf[row.parent];
-        if (branches.isEmpty())
-            parents << row.parent;
-        branches << qMakePair(row.subnet, row.name);
-    }
-    for (int i = 0; i < parents.size() && written.ok(); ++i)
-        written = subnetTable::insertBranches(db, parents.at(i), branchesOf.value(parents.at(i)));
+    for (const auto& branches : grouped(
+             subnets, [](const SubnetRow& r) { return r.parent; },
+             [](const SubnetRow& r) { return qMakePair(r.subnet, r.name); }))
+        if (!branches.first.isEmpty() && written.ok())
+            written = subnetTable::insertBranches(db, branches.first, branches.second);
     return written;
 }
 
-// A subnet's rows together, in the order of the file: a server takes them in one statement.
 Status writeHosts(DB& db, const QVector<HostRow>& hosts)
 {
-    QStringList subnets;
-    QHash<QString, QVector<QPair<QString, QString>>> rowsOf;
-    for (const HostRow& row : hosts) {
-        auto& rows = rowsOf[row.subnet];
-        if (rows.isEmpty())
-            subnets << row.subnet;
-        rows << qMakePair(row.host, row.note);
-    }
     Status written;
-    for (int i = 0; i < subnets.size() && written.ok(); ++i)
-        written = hostTable::insertRows(db, subnets.at(i), rowsOf.value(subnets.at(i)));
+    for (const auto& rows : grouped(
+             hosts, [](const HostRow& r) { return r.subnet; },
+             [](const HostRow& r) { return qMakePair(r.host, r.note); }))
+        if (written.ok())
+            written = hostTable::insertRows(db, rows.first, rows.second);
     return written;
 }
 
