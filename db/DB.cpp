@@ -77,7 +77,7 @@ void closeKeptConnections(const QString& exceptFor)
             removeConnection(all.takeAt(i).name);
 }
 
-// Before the application goes, and the SQL drivers with it.
+// Before the application goes, and the SQL drivers with it: every kept one (none has an empty key).
 void closeKeptConnections()
 {
     closeKeptConnections(QString());

@@ -516,16 +516,11 @@ Result<QByteArray> rowsAsJson(const Probe& probe, const QString& table, const QS
     return QJsonDocument(out).toJson(QJsonDocument::Compact);
 }
 
-// A server that keeps the history by blocks takes its rows in and out through them.
-QString emptying(bool blocks, const QString& table)
+// A server that keeps the history by blocks takes its rows through them.
+QString filling(DB& db, const QString& table, const QStringList& columns)
 {
-    const QString byBlocks = blocks ? historyBlocks::deleteRows(table) : QString();
-    return byBlocks.isEmpty() ? QStringLiteral("DELETE FROM ") + quoted(table) : byBlocks;
-}
-
-QString filling(bool blocks, const QString& table, const QStringList& columns)
-{
-    const QString byBlocks = blocks ? historyBlocks::insertRows(table) : QString();
+    const QString byBlocks
+        = historySchema::layout(db) == HistoryLayout::Blocks ? historyBlocks::insertRows(table) : QString();
     return byBlocks.isEmpty() ? QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM json_populate_recordset(CAST(NULL "
                                                "AS %1), CAST(? AS json))")
                                     .arg(quoted(table), columnList(columns))
@@ -558,11 +553,10 @@ Status restoreIntoServer(DB& db, const QString& file, const Tables& copy, int li
         SqlResult r = db.run(QStringLiteral("SET LOCAL statement_timeout = %1").arg(limitMs));
         const Result<QString> before = r.ok() ? changeLog::counts(db) : Result<QString>(r);
         r = before.ok() ? r : SqlResult(before);
-        const bool blocks = historySchema::layout(db) == HistoryLayout::Blocks;
         for (int i = tables.size() - 1; i >= 0 && r.ok(); --i)
-            r = db.run(emptying(blocks, tables.at(i)));
+            r = db.run(historySchema::emptying(db, tables.at(i)));
         for (int i = 0; i < tables.size() && r.ok(); ++i) {
-            r = db.run(filling(blocks, tables.at(i), copy.value(tables.at(i))), { QString::fromUtf8(content.at(i)) });
+            r = db.run(filling(db, tables.at(i), copy.value(tables.at(i))), { QString::fromUtf8(content.at(i)) });
             if (r.ok() && copy.value(tables.at(i)).contains(QStringLiteral("id")))
                 r = db.run(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), GREATEST(MAX(id), 1), "
                                           "MAX(id) IS NOT NULL) FROM %1")

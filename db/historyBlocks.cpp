@@ -171,12 +171,6 @@ QString sightingOfAddress()
                           "integer)) = 1");
 }
 
-QStringList clearStatements()
-{
-    return { QStringLiteral("DELETE FROM scan_answer_blocks"), QStringLiteral("DELETE FROM sighting_blocks"),
-        QStringLiteral("DELETE FROM scans") };
-}
-
 QString insertRows(const QString& table)
 {
     if (table == QLatin1String("scan_answers"))

@@ -40,8 +40,6 @@ Status sightings(
 // A statement's part: (2, last_seen, last_method, last_port as text) of the one bound address.
 QString sightingOfAddress();
 
-// Emptying the history.
-QStringList clearStatements();
 // The rows of `table` (scan_answers or sightings) of the JSON array bound to the statement,
 // into the blocks; an empty text for any other table.
 QString insertRows(const QString& table);

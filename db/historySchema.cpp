@@ -38,12 +38,16 @@ QStringList createStatements(DB& db)
     return db.engine().historyTables();
 }
 
+QString emptying(DB& db, const QString& table)
+{
+    const QString throughBlocks = layout(db) == HistoryLayout::Blocks ? historyBlocks::deleteRows(table) : QString();
+    return throughBlocks.isEmpty() ? QStringLiteral("DELETE FROM ") + table : throughBlocks;
+}
+
 QStringList clearStatements(DB& db)
 {
-    if (layout(db) == HistoryLayout::Blocks)
-        return historyBlocks::clearStatements();
-    return { QStringLiteral("DELETE FROM scan_answers"), QStringLiteral("DELETE FROM sightings"),
-        QStringLiteral("DELETE FROM scans") };
+    return { emptying(db, QStringLiteral("scan_answers")), emptying(db, QStringLiteral("sightings")),
+        emptying(db, QStringLiteral("scans")) };
 }
 
 SqlResult prepare(DB& db)

@@ -27,6 +27,9 @@ HistoryLayout layout(DB& db);
 QStringList createStatements(DB& db);
 // The statements that empty the history, for a transaction that empties everything.
 QStringList clearStatements(DB& db);
+// The statement that empties `table`, one of the program's own: a history table on a server that
+// keeps it by blocks is emptied through them.
+QString emptying(DB& db, const QString& table);
 // A read that failed only because the tables were never created.
 bool isMissingTable(const SqlResult& result);
 // A statement's part: (2, last_seen, last_method, last_port as text) of the one bound address.

@@ -246,9 +246,6 @@ Result<QString> literal(PGconn* pg, const QVariant& value)
     }
 }
 
-// The program's writers take the lock first, so a branch's checks and its writes happen in one
-// order for every client; other clients are held to the same by the rules themselves. A subnet
-// stored already is left to the UNIQUE constraint, which the program takes for a duplicate.
 // The networks of the tree, indexed: a branch is checked against the few rows whose networks
 // meet its own, not against every sibling (an import of 10,000 rows under one parent took about
 // 15 s, each row reading all the rows before it). A text that is no network has none, and meets
@@ -259,6 +256,9 @@ const QStringList networkIndex
           QStringLiteral("CREATE INDEX IF NOT EXISTS subnets_by_network ON subnets USING gist (zarvin_network(subnet) "
                          "inet_ops)") };
 
+// The program's writers take the lock first, so a branch's checks and its writes happen in one
+// order for every client; other clients are held to the same by the rules themselves. A subnet
+// stored already is left to the UNIQUE constraint, which the program takes for a duplicate.
 // The siblings are found by the network index alone: the function's plan is made once, often on
 // a table still small, and a plan that reads every sibling (by the parent's index, or by no
 // index) made one statement of 10,000 branches take a minute.
